@@ -1,0 +1,175 @@
+#include "log/logger.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include "platform/ansi.h"
+#include "platform/system.h"
+
+namespace hv {
+namespace {
+
+const WChar kLogFileName[] = HV_W("verifylog.txt");
+
+// Makes the directory of the host executable the current directory, so that
+// the log lands beside the host whatever directory it was started from.
+void EnterExecutableDirectory() {
+  WString image;
+  if (!platform::ProcessImagePath(&image)) return;
+  size_t cut = image.find_last_of(platform::PathSeparator());
+  if (cut == WString::npos) return;
+  platform::SetCurrentDir(image.substr(0, cut));
+}
+
+}  // namespace
+
+HvLogger::HvLogger() {
+  EnterExecutableDirectory();
+  Open(kLogFileName);
+}
+
+HvLogger::HvLogger(const WString& path) { Open(path); }
+
+void HvLogger::Open(const WString& path) {
+  uint64_t size = 0;
+  if (!platform::FileSize(path, &size)) size = 0;
+  auto mode = size < kRestartSize ? platform::LogFile::Mode::kAppend
+                                  : platform::LogFile::Mode::kTruncate;
+  state_ = file_.Open(path, mode) ? kGood : kFail;
+  if (!platform::InitAnsi() && state_ == kGood) {
+    static const char kMessage[] = "set locale error";
+    std::string text = std::string(kMessage) + platform::TextLineEnd();
+    file_.Write(text.data(), text.size());
+  }
+}
+
+HvLogger::~HvLogger() {
+  if (state_ == kGood) file_.Close();
+}
+
+bool HvLogger::HoldsLock() const {
+  return owner_.load(std::memory_order_acquire) == platform::CurrentThreadId();
+}
+
+void HvLogger::Lock() {
+  if (HoldsLock()) return;  // a second line start keeps the count balanced
+  line_mutex_.lock();
+  owner_.store(platform::CurrentThreadId(), std::memory_order_release);
+}
+
+void HvLogger::Unlock() {
+  if (!HoldsLock()) return;
+  owner_.store(0, std::memory_order_release);
+  line_mutex_.unlock();
+}
+
+// Runs before every append. Returns false when nothing may be written.
+bool HvLogger::LineStart() {
+  if (continuation_.load(std::memory_order_acquire)) {
+    if (HoldsLock()) return state_ == kGood;
+    // Another thread's line is being continued: let it end before reading
+    // the time, so that this line's time is not earlier than that line's.
+    std::lock_guard<std::mutex> wait_for_line_end(line_mutex_);
+  }
+  // The error state is read under the lock in this implementation; only the
+  // lock holder changes it.
+  platform::LocalTime t = platform::Now();
+  Lock();
+  if (state_ != kGood) {
+    // Nothing can be written; hold no lock for a line that never began.
+    if (!line_begun_) Unlock();
+    return false;
+  }
+  char prefix[64];
+  int n = std::snprintf(prefix, sizeof prefix, "%d-%02d-%02d %02d:%02d:%02d|%08lu| ",
+                        t.year, t.month, t.day, t.hour, t.minute, t.second,
+                        static_cast<unsigned long>(platform::CurrentThreadId()));
+  if (n > 0) line_.append(prefix, static_cast<size_t>(n));
+  line_begun_ = true;
+  return true;
+}
+
+void HvLogger::EndLine() {
+  continuation_.store(false, std::memory_order_release);
+  if (!HoldsLock()) return;  // the line never began: nothing to write
+  if (line_begun_) {
+    // A line that lost its tail to an unrepresentable character still ends
+    // here, so that the next line starts on a line of its own.
+    line_.append(platform::TextLineEnd());
+    if (!file_.Write(line_.data(), line_.size()) || !file_.Flush()) {
+      state_ |= kBad;
+    }
+  }
+  line_.clear();
+  line_begun_ = false;
+  state_ = kGood;
+  Unlock();
+}
+
+void HvLogger::WriteLastError() {
+  uint32_t code = platform::LastSystemError();
+  bool held = HoldsLock();
+  if (!held) Lock();
+  if (state_ == kGood) {
+    char text[16];
+    int n = std::snprintf(text, sizeof text, "[%lu]", static_cast<unsigned long>(code));
+    if (held && line_begun_) {
+      line_.append(text, static_cast<size_t>(n));
+    } else if (!file_.Write(text, static_cast<size_t>(n))) {
+      state_ |= kBad;
+    }
+  }
+  if (!held) Unlock();
+}
+
+void HvLogger::Control(int32_t code) {
+  switch (code) {
+    case LogContinue:
+      continuation_.store(true, std::memory_order_release);
+      break;
+    case LogLastError:
+      WriteLastError();
+      break;
+    case LogEndLine:
+      EndLine();
+      break;
+    default:
+      break;
+  }
+}
+
+void HvLogger::AppendNumber(long long value) {
+  if (LineStart()) {
+    char digits[24];
+    auto r = std::to_chars(digits, digits + sizeof digits, value);
+    line_.append(digits, r.ptr);
+  }
+  continuation_.store(false, std::memory_order_release);
+}
+
+void HvLogger::AppendNumber(unsigned long long value) {
+  if (LineStart()) {
+    char digits[24];
+    auto r = std::to_chars(digits, digits + sizeof digits, value);
+    line_.append(digits, r.ptr);
+  }
+  continuation_.store(false, std::memory_order_release);
+}
+
+void HvLogger::AppendText(const WString& text) {
+  if (LineStart() && !platform::WideToAnsi(text, &line_)) state_ |= kBad;
+  continuation_.store(false, std::memory_order_release);
+}
+
+HvLogger& HvLogger::Append(long value) { AppendNumber(static_cast<long long>(value)); return *this; }
+HvLogger& HvLogger::Append(unsigned long value) { AppendNumber(static_cast<unsigned long long>(value)); return *this; }
+HvLogger& HvLogger::Append(int value) { AppendNumber(static_cast<long long>(value)); return *this; }
+HvLogger& HvLogger::Append(unsigned int value) { AppendNumber(static_cast<unsigned long long>(value)); return *this; }
+HvLogger& HvLogger::Append(WChar c) { AppendText(WString(1, c)); return *this; }
+HvLogger& HvLogger::Append(const WString& text) { AppendText(text); return *this; }
+HvLogger& HvLogger::Append(const WChar* text) {
+  AppendText(text != nullptr ? WString(text) : WString());
+  return *this;
+}
+
+}  // namespace hv

@@ -1,0 +1,159 @@
+// The log writer: file rules at start, line shape, and lines kept whole
+// under concurrency and failure.
+#include "log/logger.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/system.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
+
+namespace hv {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::HasLogPrefix;
+using testing::LogCapture;
+using testing::TempDir;
+using testing::ToWide;
+
+TEST(LoggerFile, MissingFileIsCreated) {
+  TempDir dir;
+  {
+    HvLogger log(ToWide(dir.File("verifylog.txt")));
+    log << HV_W("first") << LogEndLine;
+  }
+  std::string bytes = testing::ReadFileBytes(dir.File("verifylog.txt"));
+  EXPECT_EQ(bytes.substr(30), std::string("first") + platform::TextLineEnd());
+}
+
+TEST(LoggerFile, FileBelow64KiBIsAppendedAndAt64KiBIsEmptied) {
+  for (uint64_t size : {HvLogger::kRestartSize - 1, HvLogger::kRestartSize}) {
+    TempDir dir;
+    auto path = dir.File("verifylog.txt");
+    testing::WriteFileBytes(path, std::string(size, 'x'));
+    {
+      HvLogger log(ToWide(path));
+      log << HV_W("next") << LogEndLine;
+    }
+    std::string bytes = testing::ReadFileBytes(path);
+    std::string line_end = platform::TextLineEnd();
+    bool kept = size < HvLogger::kRestartSize;
+    EXPECT_EQ(bytes.size(), (kept ? size : 0) + 30 + 4 + line_end.size()) << size;
+    EXPECT_EQ(bytes.substr(bytes.size() - 4 - line_end.size()), "next" + line_end);
+  }
+}
+
+TEST(LoggerLine, PrefixHasZeroFilledFieldsAndTheThread) {
+  TempDir dir;
+  auto path = dir.File("log.txt");
+  HvLogger log(ToWide(path));
+  log << HV_W("StartVerify : start...") << LogEndLine;
+  std::string bytes = testing::ReadFileBytes(path);
+  ASSERT_TRUE(HasLogPrefix(bytes)) << bytes;
+  char thread[16];
+  std::snprintf(thread, sizeof thread, "|%08lu| ",
+                static_cast<unsigned long>(platform::CurrentThreadId()));
+  EXPECT_EQ(bytes.substr(19, 11), thread);
+  EXPECT_EQ(bytes.substr(30), std::string("StartVerify : start...") + platform::TextLineEnd());
+}
+
+TEST(LoggerLine, TextAndNumberMakeOneLineWithOnePrefix) {
+  TempDir dir;
+  auto path = dir.File("log.txt");
+  LogCapture capture(path);
+  HvLogger log(ToWide(path));
+  log << HV_W("SendVerifyUrl : Navigate status is ") << LogContinue << 200 << LogEndLine;
+  log << HV_W("n ") << LogContinue << -5L << LogContinue << HV_W(' ') << LogContinue
+      << 4294967295u << LogEndLine;
+  EXPECT_THAT(capture.Messages(),
+              ElementsAre("SendVerifyUrl : Navigate status is 200", "n -5 4294967295"));
+}
+
+TEST(LoggerLine, LastErrorIsWrittenWithoutPrefix) {
+  TempDir dir;
+  auto path = dir.File("log.txt");
+  HvLogger log(ToWide(path));
+  log << LogLastError;
+  log << HV_W("after") << LogEndLine;
+  std::string bytes = testing::ReadFileBytes(path);
+  ASSERT_EQ(bytes[0], '[');
+  size_t close = bytes.find(']');
+  ASSERT_NE(close, std::string::npos);
+  EXPECT_TRUE(HasLogPrefix(bytes.substr(close + 1))) << bytes;
+}
+
+TEST(LoggerLine, UnrepresentableCharacterDropsTheRestOfItsLineOnly) {
+  TempDir dir;
+  auto path = dir.File("log.txt");
+  LogCapture capture(path);
+  HvLogger log(ToWide(path));
+  WString broken = HV_W("kept ");
+  broken.push_back(static_cast<WChar>(0xD800));  // a lone surrogate converts nowhere
+  broken += HV_W("lost");
+  log << broken << LogContinue << 7 << LogEndLine;
+  log << HV_W("next line") << LogEndLine;
+  EXPECT_THAT(capture.Messages(), ElementsAre("kept ", "next line"));
+}
+
+TEST(LoggerConcurrency, LinesOfTwoThreadsNeverMix) {
+  TempDir dir;
+  auto path = dir.File("log.txt");
+  LogCapture capture(path);
+  {
+    HvLogger log(ToWide(path));
+    auto writer = [&log](const WChar* text) {
+      for (int i = 0; i < 300; ++i) {
+        log << text << LogContinue << i << LogContinue << HV_W(" end") << LogEndLine;
+      }
+    };
+    std::thread a(writer, HV_W("thread-a ")), b(writer, HV_W("thread-b "));
+    a.join();
+    b.join();
+  }
+  auto messages = capture.Messages();
+  ASSERT_EQ(messages.size(), 600u);
+  int a_next = 0, b_next = 0;
+  for (const std::string& m : messages) {
+    int& next = m.rfind("thread-a ", 0) == 0 ? a_next : b_next;
+    EXPECT_EQ(m.substr(9), std::to_string(next) + " end") << m;
+    ++next;
+  }
+  EXPECT_EQ(a_next, 300);
+  EXPECT_EQ(b_next, 300);
+}
+
+TEST(LoggerFailure, FileThatCannotBeOpenedNeverBlocksLaterLines) {
+  TempDir dir;
+  // The name is taken by a directory, so the file cannot be opened.
+  std::filesystem::create_directory(dir.File("verifylog.txt"));
+  HvLogger log(ToWide(dir.File("verifylog.txt")));
+  auto start = std::chrono::steady_clock::now();
+  std::thread other([&log] {
+    for (int i = 0; i < 100; ++i) log << HV_W("other") << LogContinue << i << LogEndLine;
+  });
+  for (int i = 0; i < 100; ++i) log << HV_W("main") << LogEndLine;
+  other.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST(LoggerModule, DefaultWriterEntersTheExecutableDirectory) {
+  WString image;
+  ASSERT_TRUE(platform::ProcessImagePath(&image));
+  WString dir = image.substr(0, image.find_last_of(platform::PathSeparator()));
+  TempDir elsewhere;
+  std::filesystem::current_path(elsewhere.path());
+  HvLogger log;
+  EXPECT_EQ(ToWide(std::filesystem::current_path()), dir);
+  EXPECT_TRUE(std::filesystem::exists("verifylog.txt"));
+}
+
+}  // namespace
+}  // namespace hv

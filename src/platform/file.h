@@ -1,0 +1,58 @@
+// An output file for append-style logging.
+//
+// Ownership: a LogFile owns its handle and closes it on destruction (RAII);
+// it can be moved but not copied. Thread-safety: none; the caller serialises
+// (the log writer holds its line lock around every use).
+//
+// The file is opened shared for reading and writing by other processes, so
+// that an operator can read or rotate it while the host runs. Writes go
+// straight to the system (no buffering here), so Flush has nothing to lose.
+#ifndef HV_PLATFORM_FILE_H_
+#define HV_PLATFORM_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/wide.h"
+
+namespace hv::platform {
+
+class LogFile {
+ public:
+  enum class Mode { kAppend, kTruncate };
+
+  LogFile() = default;
+  ~LogFile();
+  LogFile(LogFile&& other) noexcept;
+  LogFile& operator=(LogFile&& other) noexcept;
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+
+  // Opens (creating when absent) `path`. Returns false when it cannot be
+  // opened; the object then stays closed.
+  bool Open(const WString& path, Mode mode);
+  bool IsOpen() const;
+
+  // Writes all `size` bytes at the end of the file. False on any failure,
+  // including a closed file.
+  bool Write(const char* data, size_t size);
+
+  // Asks the system to push written data to the file. False on failure.
+  bool Flush();
+
+  // Closes the handle. False when the close failed; the object is closed in
+  // either case.
+  bool Close();
+
+ private:
+  // A file descriptor on POSIX, a HANDLE on Windows.
+  intptr_t handle_ = -1;
+};
+
+// The bytes that end one line in a text file of this platform
+// ("\r\n" on Windows, "\n" elsewhere).
+const char* TextLineEnd();
+
+}  // namespace hv::platform
+
+#endif  // HV_PLATFORM_FILE_H_

@@ -1,0 +1,67 @@
+// POSIX implementation of platform/file.h.
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "base/utf.h"
+
+namespace hv::platform {
+
+LogFile::~LogFile() { Close(); }
+
+LogFile::LogFile(LogFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)) {}
+
+LogFile& LogFile::operator=(LogFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, -1);
+  }
+  return *this;
+}
+
+bool LogFile::Open(const WString& path, Mode mode) {
+  Close();
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC |
+              (mode == Mode::kAppend ? O_APPEND : O_TRUNC);
+  int fd = open(WideToUtf8(path).c_str(), flags, 0644);
+  if (fd < 0) return false;
+  if (mode == Mode::kTruncate) {
+    // Later writes still go to the end, as in append mode.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_APPEND);
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool LogFile::IsOpen() const { return handle_ >= 0; }
+
+bool LogFile::Write(const char* data, size_t size) {
+  if (handle_ < 0) return false;
+  while (size > 0) {
+    ssize_t n = write(static_cast<int>(handle_), data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool LogFile::Flush() { return handle_ >= 0; }
+
+bool LogFile::Close() {
+  if (handle_ < 0) return true;
+  int fd = static_cast<int>(std::exchange(handle_, -1));
+  return close(fd) == 0;
+}
+
+const char* TextLineEnd() { return "\n"; }
+
+}  // namespace hv::platform

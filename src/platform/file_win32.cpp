@@ -1,0 +1,74 @@
+// Windows implementation of platform/file.h.
+#include "platform/file.h"
+
+#include <windows.h>
+
+#include <utility>
+
+namespace hv::platform {
+namespace {
+
+HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
+
+}  // namespace
+
+LogFile::~LogFile() { Close(); }
+
+LogFile::LogFile(LogFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNoHandle)) {}
+
+LogFile& LogFile::operator=(LogFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kNoHandle);
+  }
+  return *this;
+}
+
+bool LogFile::Open(const WString& path, Mode mode) {
+  Close();
+  // FILE_APPEND_DATA without FILE_WRITE_DATA makes every write go to the
+  // end of the file, whoever else writes to it.
+  DWORD access = FILE_APPEND_DATA | SYNCHRONIZE;
+  DWORD disposition = mode == Mode::kAppend ? OPEN_ALWAYS : CREATE_ALWAYS;
+  if (mode == Mode::kTruncate) access |= GENERIC_WRITE;
+  HANDLE h = CreateFileW(path.c_str(), access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  if (mode == Mode::kTruncate) {
+    LARGE_INTEGER zero{};
+    SetFilePointerEx(h, zero, nullptr, FILE_END);
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+bool LogFile::IsOpen() const { return handle_ != kNoHandle && handle_ != -1; }
+
+bool LogFile::Write(const char* data, size_t size) {
+  if (!IsOpen()) return false;
+  while (size > 0) {
+    DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(AsHandle(handle_), data, chunk, &written, nullptr)) {
+      return false;
+    }
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool LogFile::Flush() { return IsOpen(); }
+
+bool LogFile::Close() {
+  if (!IsOpen()) return true;
+  HANDLE h = AsHandle(std::exchange(handle_, kNoHandle));
+  return CloseHandle(h) != 0;
+}
+
+const char* TextLineEnd() { return "\r\n"; }
+
+}  // namespace hv::platform

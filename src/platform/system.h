@@ -1,0 +1,49 @@
+// Process-level facts and small system services.
+//
+// Thread-safety: every function may be called from any thread; none keeps
+// state of its own. The functions that touch the current directory change
+// it for the whole process (the host's), as the log writer requires.
+#ifndef HV_PLATFORM_SYSTEM_H_
+#define HV_PLATFORM_SYSTEM_H_
+
+#include <cstdint>
+
+#include "platform/wide.h"
+
+namespace hv::platform {
+
+// Broken-down local time, as the log prefix writes it.
+struct LocalTime {
+  int year = 0;
+  int month = 0;   // 1..12
+  int day = 0;     // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+LocalTime Now();
+
+// Identifier of the calling thread, as the system numbers threads.
+uint32_t CurrentThreadId();
+
+// The calling thread's last system error code (GetLastError / errno).
+uint32_t LastSystemError();
+
+// Full path of the host process's executable (the process image, never this
+// module). Returns false when the system cannot tell.
+bool ProcessImagePath(WString* path);
+
+// The character that separates directories in paths of this platform.
+WChar PathSeparator();
+
+// Makes `dir` the process's current directory. Returns false on failure.
+bool SetCurrentDir(const WString& dir);
+
+// Size in bytes of the file `path`; false when it does not exist or its size
+// cannot be read.
+bool FileSize(const WString& path, uint64_t* size);
+
+}  // namespace hv::platform
+
+#endif  // HV_PLATFORM_SYSTEM_H_

@@ -1,0 +1,58 @@
+// Windows implementation of platform/system.h.
+#include "platform/system.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace hv::platform {
+
+LocalTime Now() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  LocalTime t;
+  t.year = st.wYear;
+  t.month = st.wMonth;
+  t.day = st.wDay;
+  t.hour = st.wHour;
+  t.minute = st.wMinute;
+  t.second = st.wSecond;
+  return t;
+}
+
+uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
+
+uint32_t LastSystemError() { return GetLastError(); }
+
+bool ProcessImagePath(WString* path) {
+  std::vector<wchar_t> buffer(260);
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, buffer.data(),
+                                 static_cast<DWORD>(buffer.size()));
+    if (n == 0) return false;
+    if (n < buffer.size()) {
+      path->assign(buffer.data(), n);
+      return true;
+    }
+    if (buffer.size() >= 32768) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+WChar PathSeparator() { return L'\\'; }
+
+bool SetCurrentDir(const WString& dir) {
+  return SetCurrentDirectoryW(dir.c_str()) != 0;
+}
+
+bool FileSize(const WString& path, uint64_t* size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    return false;
+  }
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
+}  // namespace hv::platform

@@ -1,0 +1,35 @@
+// Reads what the module's log writer added to "verifylog.txt" since the
+// capture began, as messages without their time and thread prefix.
+#ifndef HV_TESTS_SUPPORT_LOG_CAPTURE_H_
+#define HV_TESTS_SUPPORT_LOG_CAPTURE_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace hv::testing {
+
+class LogCapture {
+ public:
+  // Captures the module log, "verifylog.txt" in the current directory.
+  LogCapture();
+  explicit LogCapture(std::filesystem::path file);
+
+  // Whole lines written since construction, line ends removed.
+  std::vector<std::string> Lines() const;
+  // The same lines with the prefix removed; a line without a well-formed
+  // prefix is returned as "<malformed> " + the line.
+  std::vector<std::string> Messages() const;
+
+ private:
+  std::filesystem::path file_;
+  uint64_t start_ = 0;
+};
+
+// True when `line` starts with "yyyy-mm-dd hh:mm:ss|tttttttt| ".
+bool HasLogPrefix(const std::string& line);
+
+}  // namespace hv::testing
+
+#endif  // HV_TESTS_SUPPORT_LOG_CAPTURE_H_
