@@ -1,0 +1,124 @@
+#include "http/chunked_decoder.h"
+
+#include <algorithm>
+
+#include "base/ascii.h"
+
+namespace hv {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+ChunkedDecoder::ChunkedDecoder(bool expect_trailer, uint64_t max_body, size_t max_line)
+    : expect_trailer_(expect_trailer), max_body_(max_body), max_line_(max_line) {}
+
+void ChunkedDecoder::FinishSizeLine() {
+  const std::string& s = line_;
+  size_t i = 0;
+  while (i < s.size() && IsSpaceAscii(s[i])) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  if (i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
+      HexValue(s[i + 2]) >= 0) {
+    i += 2;
+  }
+  size_t digits_start = i;
+  uint64_t size = 0;
+  for (; i < s.size() && HexValue(s[i]) >= 0; ++i) {
+    size = size * 16 + static_cast<uint64_t>(HexValue(s[i]));
+    if (size > 0x7FFFFFFF) return Fail(Error::kMalformed);
+  }
+  bool no_digits = i == digits_start;
+  if (no_digits && !s.empty()) return Fail(Error::kMalformed);
+  if (i != s.size()) return Fail(Error::kMalformed);  // extension or junk
+  if (negative && size != 0) return Fail(Error::kMalformed);
+  if (body_length_ + size > max_body_) return Fail(Error::kTooLarge);
+  chunk_left_ = size;
+  last_chunk_ = size == 0;
+  line_.clear();
+  state_ = State::kSizeLineLf;
+}
+
+size_t ChunkedDecoder::Feed(const char* data, size_t size, std::string* body,
+                            std::vector<std::string>* trailers) {
+  size_t i = 0;
+  while (i < size) {
+    char c = data[i];
+    switch (state_) {
+      case State::kSizeLine:
+        ++i;
+        if (c == '\r') {
+          FinishSizeLine();
+        } else if (line_.size() >= max_line_) {
+          Fail(Error::kMalformed);
+        } else {
+          line_.push_back(c);
+        }
+        break;
+      case State::kSizeLineLf:
+        ++i;
+        if (c != '\n') {
+          Fail(Error::kMalformed);
+        } else if (!last_chunk_) {
+          state_ = State::kData;
+        } else {
+          state_ = expect_trailer_ ? State::kTrailer : State::kDone;
+        }
+        break;
+      case State::kData: {
+        size_t take = static_cast<size_t>(std::min<uint64_t>(chunk_left_, size - i));
+        body->append(data + i, take);
+        i += take;
+        chunk_left_ -= take;
+        body_length_ += take;
+        if (chunk_left_ == 0) state_ = State::kDataCr;
+        break;
+      }
+      case State::kDataCr:
+        ++i;
+        if (c == '\r') {
+          state_ = State::kDataLf;
+        } else {
+          Fail(Error::kMalformed);
+        }
+        break;
+      case State::kDataLf:
+        ++i;
+        if (c == '\n') {
+          state_ = State::kSizeLine;
+        } else {
+          Fail(Error::kMalformed);
+        }
+        break;
+      case State::kTrailer:
+        ++i;
+        if (++trailer_bytes_ > max_line_) {
+          Fail(Error::kTooLarge);
+        } else if (c == '\n' && !line_.empty() && line_.back() == '\r') {
+          line_.pop_back();
+          if (line_.empty()) {
+            state_ = State::kDone;
+          } else {
+            trailers->push_back(line_);
+            line_.clear();
+          }
+        } else {
+          line_.push_back(c);
+        }
+        break;
+      case State::kDone:
+      case State::kError:
+        return i;
+    }
+  }
+  return i;
+}
+
+}  // namespace hv

@@ -1,0 +1,102 @@
+#include "http/evt_sync_socket.h"
+
+#include <string>
+
+#include "platform/ansi.h"
+
+namespace hv {
+
+ZEvtSyncSocket::ZEvtSyncSocket() { platform::StartSockets(); }
+
+ZEvtSyncSocket::~ZEvtSyncSocket() { CloseConnection(); }
+
+uint32_t ZEvtSyncSocket::WaitBudget() const {
+  if (!deadline_) return SocketTimeout;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - Clock::now());
+  if (left.count() <= 0) return 0;
+  return left.count() < SocketTimeout ? static_cast<uint32_t>(left.count()) : SocketTimeout;
+}
+
+bool ZEvtSyncSocket::OpenConnection(const WString& host, uint16_t port) {
+  if (connected_) return true;
+  uint32_t start = platform::StartSockets();
+  if (start != 0) {
+    LastError = start;
+    return false;
+  }
+  // IPv6 literals stand in brackets in URLs, not in the resolver.
+  WString name = host;
+  if (name.size() >= 2 && name.front() == HV_W('[') && name.back() == HV_W(']')) {
+    name = name.substr(1, name.size() - 2);
+  }
+  std::string ansi_host;
+  if (!platform::WideToAnsi(name, &ansi_host)) {
+    LastError = platform::kSocketBadName;
+    return false;
+  }
+  platform::AddressList addresses;
+  LastError = addresses.Resolve(ansi_host, std::to_string(port));
+  if (LastError != 0) return false;
+
+  if (!socket_.exists()) {
+    uint32_t rc = socket_.Create(addresses);
+    if (rc != 0) {
+      LastError = rc;
+      return false;
+    }
+  }
+  uint32_t error = 0;
+  switch (socket_.Connect(addresses, WaitBudget(), &error)) {
+    case platform::IoStatus::kOk:
+      connected_ = true;
+      break;
+    case platform::IoStatus::kFailed:
+      LastError = error;
+      connected_ = false;
+      break;
+    case platform::IoStatus::kTimedOut:
+      connected_ = false;
+      break;
+  }
+  // A socket whose connect failed cannot connect again on every platform.
+  if (!connected_) socket_.Close();
+  return connected_;
+}
+
+bool ZEvtSyncSocket::SendBuffers(const SendBuffer* buffers, size_t count, size_t* sent) {
+  *sent = 0;
+  if (!connected_) {
+    LastError = platform::kSocketNotConnected;
+    return false;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    size_t n = 0;
+    uint32_t error = 0;
+    auto status = socket_.Send(buffers[i].data, buffers[i].length, WaitBudget(), &n, &error);
+    *sent += n;
+    if (status == platform::IoStatus::kFailed) LastError = error;
+    if (status != platform::IoStatus::kOk) return false;
+  }
+  return true;
+}
+
+bool ZEvtSyncSocket::ReceiveInto(char* buffer, size_t* size) {
+  size_t room = *size;
+  *size = 0;
+  if (!connected_) {
+    LastError = platform::kSocketNotConnected;
+    return false;
+  }
+  uint32_t error = 0;
+  auto status = socket_.Receive(buffer, room, WaitBudget(), size, &error);
+  if (status == platform::IoStatus::kFailed) LastError = error;
+  return status == platform::IoStatus::kOk;
+}
+
+void ZEvtSyncSocket::CloseConnection() {
+  if (!socket_.exists()) return;
+  connected_ = false;
+  socket_.Close();
+}
+
+}  // namespace hv

@@ -1,0 +1,71 @@
+// ZEvtSyncSocket: the TCP connection under the HTTP client, with
+// blocking-style operations whose every wait is bounded.
+//
+// Each wait lasts at most SocketTimeout milliseconds, and never past the
+// deadline when one is set (SetDeadline), so that a peer that drips bytes
+// cannot hold the calling thread beyond it.
+//
+// Results: the operations return true on success. On failure LastError
+// holds a Windows socket error number, except after a wait that ran out,
+// which leaves LastError unchanged. A successful name lookup sets it to 0.
+//
+// Ownership and threads: the object owns its socket and closes it on
+// destruction. It is used by one thread at a time.
+#ifndef HV_HTTP_EVT_SYNC_SOCKET_H_
+#define HV_HTTP_EVT_SYNC_SOCKET_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "platform/socket.h"
+#include "platform/wide.h"
+
+namespace hv {
+
+class ZEvtSyncSocket {
+ public:
+  // One buffer of a send.
+  struct SendBuffer {
+    size_t length;
+    const char* data;
+  };
+
+  ZEvtSyncSocket();
+  virtual ~ZEvtSyncSocket();
+  ZEvtSyncSocket(const ZEvtSyncSocket&) = delete;
+  ZEvtSyncSocket& operator=(const ZEvtSyncSocket&) = delete;
+
+  // Connects to `host`:`port` (first resolved address only). Succeeds at
+  // once, without looking at the host, when already connected.
+  bool OpenConnection(const WString& host, uint16_t port);
+  bool SendBuffers(const SendBuffer* buffers, size_t count, size_t* sent);
+  // `*size`: room in `buffer` on entry, bytes received on return (0: the
+  // peer has closed its side).
+  bool ReceiveInto(char* buffer, size_t* size);
+  void CloseConnection();
+
+  bool connected() const { return connected_; }
+  uint32_t GetLastError() const { return LastError; }
+
+  using Clock = std::chrono::steady_clock;
+  // Bounds every later wait by `deadline`; nullopt removes the bound.
+  void SetDeadline(std::optional<Clock::time_point> deadline) { deadline_ = deadline; }
+
+  uint32_t LastError = 0;
+  uint32_t SocketTimeout = 10000;
+
+ private:
+  // The wait allowed now: SocketTimeout, cut to the time left before the
+  // deadline.
+  uint32_t WaitBudget() const;
+
+  platform::TcpSocket socket_;
+  bool connected_ = false;
+  std::optional<Clock::time_point> deadline_;
+};
+
+}  // namespace hv
+
+#endif  // HV_HTTP_EVT_SYNC_SOCKET_H_

@@ -1,0 +1,114 @@
+// CAtlHttpClientT: one HTTP/1.1 GET exchange over a socket type, with
+// redirects, as the verification service performs it.
+//
+// Usage: construct, call Navigate once, read GetStatus / GetBody or
+// GetLastError, destroy (which closes any connection still open).
+//
+// Results: Navigate returns true when the exchange reached an accepted
+// status (200..206, 304, 305, or a redirect without "Location"). Every
+// failure is false; GetStatus is then -1 when no status line was read, and
+// GetLastError holds a Windows socket error number when a socket step
+// failed (0 otherwise). Limits: header block and body sizes, redirects and
+// an optional overall deadline, from NavigateSettings.
+//
+// TSocket is ZEvtSyncSocket in the module; tests and fuzzers give an
+// in-memory transport with the same operations. Thread-safety: an object is
+// used by one thread from construction to destruction.
+#ifndef HV_HTTP_HTTP_CLIENT_H_
+#define HV_HTTP_HTTP_CLIENT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "http/evt_sync_socket.h"
+#include "http/response_head.h"
+#include "http/url.h"
+#include "platform/wide.h"
+
+namespace hv {
+
+struct NavigateSettings {
+  WString method = HV_W("GET");
+  bool follow_redirects = true;
+  bool judge_status = true;
+  uint32_t timeout_ms = 10000;        // each single wait
+  uint16_t default_port = 80;
+  uint32_t read_block_size = 4096;    // 0 reads as 2048
+  WString extra_headers;              // sent as they stand
+  std::string body;                   // none for GET
+  WString content_type;
+  size_t max_header_bytes = 256 * 1024;
+  uint64_t max_body_bytes = 16 * 1024 * 1024;
+  uint32_t max_redirects = 10;
+  uint32_t deadline_ms = 0;           // the whole exchange; 0 is none
+};
+
+template <class TSocket>
+class CAtlHttpClientT : public TSocket {
+ public:
+  CAtlHttpClientT();
+  ~CAtlHttpClientT() override;
+
+  bool Navigate(const WString& url);
+  bool Navigate(const WString& url, const NavigateSettings& settings);
+
+  int32_t GetStatus() const { return status_; }
+  // The body, followed by a NUL; meaningful after Navigate returned true.
+  const char* GetBody() const { return buffer_.c_str() + header_start_ + header_length_; }
+  size_t GetBodyLength() const { return buffer_.size() - header_start_ - header_length_; }
+  // Body bytes received (for a chunked body the sum of the chunk sizes).
+  int64_t GetBodyBytes() const { return body_length_; }
+  const HeaderTable& Headers() const { return headers_; }
+  const CUrlParts& CurrentUrl() const { return url_; }
+  uint32_t GetLastError() const { return this->LastError; }
+
+  // The request text for the current URL (public for tests).
+  WString ComposeRequest() const;
+
+ protected:
+  // Answers a 401 (proxy false) or 407 (proxy true) challenge. No scheme is
+  // registered in this module, so the answer is always false.
+  virtual bool NegotiateAuth(bool proxy);
+  // Called with the value of each "set-cookie" field; does nothing.
+  virtual void OnSetCookie(const WString& value);
+
+ private:
+  enum class Judgement { kAccept, kRedirect, kReject };
+
+  void Reset();
+  bool CheckUrl();
+  bool SendRequest();
+  bool ReceiveResponse();
+  bool ReceiveHead();
+  bool ReceiveBody(int64_t announced);
+  bool ReceiveChunkedBody();
+  bool ReceiveSome(size_t block, int* empty_receives);
+  Judgement JudgeStatus();
+  bool FollowRedirect();
+  const WString* Header(const WChar* name) const { return headers_.Find(name); }
+  bool HeaderIs(const WChar* name, const WChar* value) const;
+  bool DeadlinePassed() const;
+
+  HeaderTable headers_;
+  std::vector<WString> challenges_;
+  std::string buffer_;
+  CUrlParts url_;
+  WString method_;
+  int32_t status_ = -1;
+  int64_t body_length_ = 0;
+  size_t header_length_ = 0;
+  size_t header_start_ = 0;
+  const NavigateSettings* settings_ = nullptr;
+  ZEvtSyncSocket::Clock::time_point deadline_{};
+  bool has_deadline_ = false;
+};
+
+using CAtlHttpClient = CAtlHttpClientT<ZEvtSyncSocket>;
+
+extern template class CAtlHttpClientT<ZEvtSyncSocket>;
+
+}  // namespace hv
+
+#endif  // HV_HTTP_HTTP_CLIENT_H_

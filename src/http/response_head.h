@@ -1,0 +1,65 @@
+// The head of an HTTP response: status line and header fields, parsed from
+// bytes that the caller has already received (no I/O here).
+//
+// Pure functions and a plain table; a HeaderTable is used by one thread.
+#ifndef HV_HTTP_RESPONSE_HEAD_H_
+#define HV_HTTP_RESPONSE_HEAD_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/ascii.h"
+#include "platform/wide.h"
+
+namespace hv {
+
+// Header fields by name, names compared case-insensitively. A repeated
+// field joins its values with "," (no blank).
+class HeaderTable {
+ public:
+  void Add(const WString& name, const WString& value);
+  // Null when the field is absent.
+  const WString* Find(const WString& name) const;
+  void Clear() { fields_.clear(); }
+  size_t size() const { return fields_.size(); }
+
+ private:
+  std::map<WString, WString, LessIgnoreCase> fields_;
+};
+
+// A name or value of this many bytes or more drops its header line.
+constexpr size_t kMaxHeaderPart = 1024;
+
+// Reads the status code from the status line at [begin, end): the text up
+// to the first white space is skipped, then white space, then a decimal
+// number. False when no digit follows or the number leaves the 32-bit
+// range; `*status` then holds -1 or the clamped number.
+bool ParseStatusLine(const char* begin, const char* end, int32_t* status);
+
+// What happens to each header line, beyond entering it into the table.
+struct HeaderSink {
+  HeaderTable* table = nullptr;
+  std::vector<WString>* challenges = nullptr;            // www-/proxy-authenticate
+  std::function<void(const WString&)> on_cookie;         // set-cookie
+};
+
+// Parses one header line (without its final CR LF) into the sink. A line
+// without ":" or with an over-long name or value is ignored.
+void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink);
+
+// Parses the lines after the status line of a header block [begin, end)
+// that ends with its blank line. A CR LF followed by a blank or tab
+// continues the line; the value keeps the break as it stands.
+void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink);
+
+// Signed decimal as strtol reads it (leading white space, sign, digits up
+// to the first other character); no digits read as 0; clamped to 64 bits.
+int64_t ParseDecimal(const WString& text);
+
+}  // namespace hv
+
+#endif  // HV_HTTP_RESPONSE_HEAD_H_

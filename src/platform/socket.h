@@ -1,0 +1,120 @@
+// TCP sockets with a bounded wait for every operation.
+//
+// Errors are reported as Windows socket error numbers on every platform
+// (10061 connection refused, 10060 timed out, 11001 host not found, ...),
+// so that callers and the log read the same codes everywhere. Each platform
+// file translates its native codes in exactly one function.
+//
+// Ownership: TcpSocket and AddressList own their system handles and release
+// them on destruction (RAII); both can be moved, not copied.
+// Thread-safety: one object is used by one thread at a time; StartSockets()
+// may be called from any number of threads at once.
+#ifndef HV_PLATFORM_SOCKET_H_
+#define HV_PLATFORM_SOCKET_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace hv::platform {
+
+// Error numbers the portable code needs by name.
+constexpr uint32_t kSocketNotConnected = 10057;  // WSAENOTCONN
+constexpr uint32_t kSocketBadName = 0xFFFFFFFF;  // host text not convertible
+
+// Starts the platform socket library once per process. Returns 0 or the
+// platform error; after a failure a later call tries again.
+uint32_t StartSockets();
+
+// The result of one lookup; only the first address is ever used.
+class AddressList {
+ public:
+  AddressList();
+  ~AddressList();
+  AddressList(AddressList&&) noexcept;
+  AddressList& operator=(AddressList&&) noexcept;
+
+  // Looks `host` (no brackets around IPv6 literals) and the decimal `port`
+  // up: any family, stream sockets. Returns 0 or the resolver's error.
+  uint32_t Resolve(const std::string& host, const std::string& port);
+  bool empty() const;
+
+  struct Impl;
+  const Impl* impl() const { return impl_.get(); }
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+enum class IoStatus {
+  kOk,        // done; the byte count is valid
+  kFailed,    // failed with the error number given
+  kTimedOut,  // the wait ran out; no error number
+};
+
+class TcpSocket {
+ public:
+  TcpSocket();
+  ~TcpSocket();
+  TcpSocket(TcpSocket&&) noexcept;
+  TcpSocket& operator=(TcpSocket&&) noexcept;
+
+  bool exists() const;
+
+  // Creates a non-blocking socket for the first address of `addresses`.
+  // Returns 0 or the platform error.
+  uint32_t Create(const AddressList& addresses);
+
+  // Connects to the first address, waiting at most `timeout_ms`.
+  IoStatus Connect(const AddressList& addresses, uint32_t timeout_ms, uint32_t* error);
+
+  // Sends all `size` bytes, waiting at most `timeout_ms` in all; `*sent`
+  // receives the bytes the system took.
+  IoStatus Send(const char* data, size_t size, uint32_t timeout_ms, size_t* sent,
+                uint32_t* error);
+
+  // Receives at most `size` bytes, waiting at most `timeout_ms`; 0 bytes
+  // means the peer closed its side. When the call returns, no operation is
+  // left running that could still write into `buffer`.
+  IoStatus Receive(char* buffer, size_t size, uint32_t timeout_ms, size_t* received,
+                   uint32_t* error);
+
+  // Closes the socket; nothing happens without one.
+  void Close();
+
+  struct Impl;
+
+ private:
+  friend class TcpListener;
+  friend void ResetAndClose(TcpSocket* socket);
+  std::unique_ptr<Impl> impl_;
+};
+
+// A listening socket on the loopback interface, for the reference servers
+// and test servers of the project. Same ownership and error rules as above.
+class TcpListener {
+ public:
+  TcpListener();
+  ~TcpListener();
+
+  // Listens on 127.0.0.1:`port` (0 picks a free port). Returns 0 or error.
+  uint32_t Listen(uint16_t port);
+  uint16_t port() const;
+
+  // Waits at most `timeout_ms` for a connection. kOk fills `*connection`.
+  IoStatus Accept(uint32_t timeout_ms, TcpSocket* connection, uint32_t* error);
+
+  void Close();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Ends the connection with a reset instead of an orderly close.
+void ResetAndClose(TcpSocket* socket);
+
+}  // namespace hv::platform
+
+#endif  // HV_PLATFORM_SOCKET_H_
