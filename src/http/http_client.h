@@ -56,8 +56,8 @@ class CAtlHttpClientT : public TSocket {
 
   int32_t GetStatus() const { return status_; }
   // The body, followed by a NUL; meaningful after Navigate returned true.
-  const char* GetBody() const { return buffer_.c_str() + header_start_ + header_length_; }
-  size_t GetBodyLength() const { return buffer_.size() - header_start_ - header_length_; }
+  const char* GetBody() const { return buffer_.c_str() + BodyOffset(); }
+  size_t GetBodyLength() const { return buffer_.size() - BodyOffset(); }
   // Body bytes received (for a chunked body the sum of the chunk sizes).
   int64_t GetBodyBytes() const { return body_length_; }
   const HeaderTable& Headers() const { return headers_; }
@@ -90,6 +90,11 @@ class CAtlHttpClientT : public TSocket {
   const WString* Header(const WChar* name) const { return headers_.Find(name); }
   bool HeaderIs(const WChar* name, const WChar* value) const;
   bool DeadlinePassed() const;
+  // Where the body starts; never past the buffer, even after a failure.
+  size_t BodyOffset() const {
+    size_t at = header_start_ + header_length_;
+    return at < buffer_.size() ? at : buffer_.size();
+  }
 
   HeaderTable headers_;
   std::vector<WString> challenges_;

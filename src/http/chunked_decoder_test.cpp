@@ -1,0 +1,86 @@
+// The chunked decoder fed byte by byte and in one piece.
+#include "http/chunked_decoder.h"
+
+#include <gtest/gtest.h>
+
+namespace hv {
+namespace {
+
+struct Outcome {
+  ChunkedDecoder::State state;
+  std::string body;
+  std::vector<std::string> trailers;
+};
+
+Outcome Decode(const std::string& wire, bool trailer = false, bool bytewise = false,
+               uint64_t max_body = 1 << 20) {
+  ChunkedDecoder d(trailer, max_body, 1024);
+  Outcome o{ChunkedDecoder::State::kSizeLine, "", {}};
+  if (bytewise) {
+    for (char c : wire) d.Feed(&c, 1, &o.body, &o.trailers);
+  } else {
+    d.Feed(wire.data(), wire.size(), &o.body, &o.trailers);
+  }
+  o.state = d.state();
+  return o;
+}
+
+using State = ChunkedDecoder::State;
+
+TEST(ChunkedDecoder, DecodesWhetherFedWholeOrByteByByte) {
+  const std::string wire = "5\r\nhello\r\n0x6\r\n world\r\n0\r\n";
+  for (bool bytewise : {false, true}) {
+    Outcome o = Decode(wire, false, bytewise);
+    EXPECT_EQ(o.state, State::kDone);
+    EXPECT_EQ(o.body, "hello world");
+  }
+}
+
+TEST(ChunkedDecoder, ReadsTrailersOnlyWhenAnnounced) {
+  Outcome with = Decode("1\r\na\r\n0\r\nX-Sum: 1\r\n\r\n", true);
+  EXPECT_EQ(with.state, State::kDone);
+  ASSERT_EQ(with.trailers.size(), 1u);
+  EXPECT_EQ(with.trailers[0], "X-Sum: 1");
+  Outcome without = Decode("1\r\na\r\n0\r\n", false);
+  EXPECT_EQ(without.state, State::kDone);
+}
+
+TEST(ChunkedDecoder, MalformedFramingFails) {
+  const char* bad[] = {
+      "5;ext=1\r\nhello\r\n0\r\n",  // chunk extension
+      "-5\r\nhello\r\n0\r\n",        // negative size
+      "80000000\r\n",                // beyond the signed 32-bit range
+      "5\r\nhelloXX0\r\n",           // no CR LF after the data
+      "5\rxhello",                   // no LF after the size
+      " \r\n",                       // white space only
+      "zz\r\n",
+  };
+  for (const char* wire : bad) EXPECT_EQ(Decode(wire).state, State::kError) << wire;
+}
+
+TEST(ChunkedDecoder, EmptySizeLineIsTheLastChunk) {
+  EXPECT_EQ(Decode("\r\n").state, State::kDone);
+}
+
+TEST(ChunkedDecoder, BodyOverTheLimitFailsBeforeItsDataArrives) {
+  ChunkedDecoder d(false, 10, 1024);
+  std::string body;
+  std::vector<std::string> trailers;
+  d.Feed("8\r\n12345678\r\n8\r\n", 16, &body, &trailers);
+  EXPECT_TRUE(d.failed());
+  EXPECT_EQ(d.error(), ChunkedDecoder::Error::kTooLarge);
+  EXPECT_EQ(body.size(), 8u);
+}
+
+TEST(ChunkedDecoder, TerminalStatesAreSticky) {
+  ChunkedDecoder d(false, 100, 1024);
+  std::string body;
+  std::vector<std::string> trailers;
+  EXPECT_EQ(d.Feed("0\r\n1\r\na", 7, &body, &trailers), 3u);
+  EXPECT_TRUE(d.done());
+  EXPECT_EQ(d.Feed("1\r\na", 4, &body, &trailers), 0u);
+  EXPECT_TRUE(body.empty());
+}
+
+}  // namespace
+}  // namespace hv

@@ -1,0 +1,101 @@
+// The socket's bounded operations and the error numbers they report.
+#include "http/evt_sync_socket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "base/utf.h"
+#include "tests/support/script_server.h"
+
+namespace hv {
+namespace {
+
+using testing::ScriptServer;
+using testing::Step;
+
+TEST(EvtSyncSocket, ConnectedObjectReturnsAtOnceWhateverTheHost) {
+  ScriptServer server({{Step::Hold()}});
+  ZEvtSyncSocket socket;
+  ASSERT_TRUE(socket.OpenConnection(HV_W("127.0.0.1"), server.port()));
+  EXPECT_EQ(socket.GetLastError(), 0u);
+  EXPECT_TRUE(socket.OpenConnection(HV_W("host.that.is.never.asked"), 1));
+}
+
+TEST(EvtSyncSocket, UnresolvableNameReportsTheResolverCode) {
+  ZEvtSyncSocket socket;
+  // A label this long is refused by the resolver without asking any server.
+  WString name = Utf8ToWide(std::string(300, 'a'));
+  EXPECT_FALSE(socket.OpenConnection(name, 80));
+  EXPECT_GE(socket.GetLastError(), 11001u);
+  EXPECT_LE(socket.GetLastError(), 11004u);
+  EXPECT_FALSE(socket.connected());
+}
+
+TEST(EvtSyncSocket, RefusedConnectionReportsTenThousandSixtyOne) {
+  uint16_t port;
+  {
+    ScriptServer gone({});
+    port = gone.port();
+  }
+  ZEvtSyncSocket socket;
+  socket.SocketTimeout = 2000;
+  EXPECT_FALSE(socket.OpenConnection(HV_W("127.0.0.1"), port));
+  EXPECT_EQ(socket.GetLastError(), 10061u);
+}
+
+TEST(EvtSyncSocket, SilentPeerTimesOutWithLastErrorUnchanged) {
+  ScriptServer server({{Step::Hold()}});
+  ZEvtSyncSocket socket;
+  socket.SocketTimeout = 300;
+  ASSERT_TRUE(socket.OpenConnection(HV_W("127.0.0.1"), server.port()));
+  socket.LastError = 4242;
+  char buffer[16];
+  size_t size = sizeof buffer;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(socket.ReceiveInto(buffer, &size));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(280));
+  EXPECT_EQ(socket.GetLastError(), 4242u);
+}
+
+TEST(EvtSyncSocket, PeerCloseIsAnEmptySuccessfulReceive) {
+  ScriptServer server({{Step::Close()}});
+  ZEvtSyncSocket socket;
+  socket.SocketTimeout = 2000;
+  ASSERT_TRUE(socket.OpenConnection(HV_W("127.0.0.1"), server.port()));
+  char buffer[16];
+  size_t size = sizeof buffer;
+  EXPECT_TRUE(socket.ReceiveInto(buffer, &size));
+  EXPECT_EQ(size, 0u);
+}
+
+TEST(EvtSyncSocket, SendAndReceiveWithoutConnectionReportNotConnected) {
+  ZEvtSyncSocket socket;
+  ZEvtSyncSocket::SendBuffer buffer{1, "x"};
+  size_t sent = 7;
+  EXPECT_FALSE(socket.SendBuffers(&buffer, 1, &sent));
+  EXPECT_EQ(sent, 0u);
+  EXPECT_EQ(socket.GetLastError(), 10057u);
+  char data[4];
+  size_t size = sizeof data;
+  socket.LastError = 0;
+  EXPECT_FALSE(socket.ReceiveInto(data, &size));
+  EXPECT_EQ(socket.GetLastError(), 10057u);
+}
+
+TEST(EvtSyncSocket, DeadlineCutsTheWaitBelowTheTimeout) {
+  ScriptServer server({{Step::Hold()}});
+  ZEvtSyncSocket socket;
+  socket.SocketTimeout = 5000;
+  ASSERT_TRUE(socket.OpenConnection(HV_W("127.0.0.1"), server.port()));
+  socket.SetDeadline(ZEvtSyncSocket::Clock::now() + std::chrono::milliseconds(200));
+  char buffer[16];
+  size_t size = sizeof buffer;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(socket.ReceiveInto(buffer, &size));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+}
+
+}  // namespace
+}  // namespace hv
