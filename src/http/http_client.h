@@ -108,6 +108,7 @@ class CAtlHttpClientT : public TSocket {
   const NavigateSettings* settings_ = nullptr;
   ZEvtSyncSocket::Clock::time_point deadline_{};
   bool has_deadline_ = false;
+  bool http10_ = false;  // the response's status line says HTTP/1.0
 };
 
 using CAtlHttpClient = CAtlHttpClientT<ZEvtSyncSocket>;

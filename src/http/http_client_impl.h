@@ -148,6 +148,7 @@ bool CAtlHttpClientT<TSocket>::ReceiveHead() {
     }
     HeaderSink sink{&headers_, &challenges_, [this](const WString& v) { OnSetCookie(v); }};
     ParseHeaderLines(head, head + header_length_, sink);
+    http10_ = header_length_ >= 8 && std::memcmp(head, "HTTP/1.0", 8) == 0;
     return true;
   }
 }
@@ -218,7 +219,11 @@ bool CAtlHttpClientT<TSocket>::ReceiveResponse() {
     const WString* length = Header(HV_W("Content-Length"));
     ok = ReceiveBody(length == nullptr ? -1 : ParseDecimal(*length));
   }
-  if (ok && HeaderIs(HV_W("Connection"), HV_W("close"))) this->CloseConnection();
+  // An HTTP/1.0 peer closes after its response unless it said keep-alive;
+  // reusing that connection for a redirect would only find it gone.
+  bool peer_closes = HeaderIs(HV_W("Connection"), HV_W("close")) ||
+                     (http10_ && !HeaderIs(HV_W("Connection"), HV_W("keep-alive")));
+  if (ok && peer_closes) this->CloseConnection();
   return ok;
 }
 

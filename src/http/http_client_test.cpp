@@ -181,6 +181,17 @@ TEST(HttpRedirect, RootedLocationOnTheSameHostReusesTheConnection) {
   EXPECT_THAT(server.Requests().at(0), ::testing::HasSubstr("GET /next?c=1 HTTP/1.1\r\n"));
 }
 
+TEST(HttpRedirect, Http10PeerWithoutKeepAliveGetsANewConnection) {
+  ScriptServer server({{Step::Read(),
+                        Step::Send("HTTP/1.0 301 Moved\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n"),
+                        Step::Close()},
+                       {Step::Read(), Step::Send(HttpResponse(200, "b")), Step::Hold()}});
+  Exchange e = Get(server.Url("/a"));
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "b");
+  EXPECT_EQ(server.connections(), 2);
+}
+
 TEST(HttpRedirect, RelativeAndAbsoluteLocations) {
   ScriptServer target = Answering(HttpResponse(200, "there"));
   ScriptServer server({{Step::Read(), Step::Send(HttpResponse(302, "", "Location: c.php\r\n")),
