@@ -4,7 +4,6 @@
 #include <memory>
 #include <new>
 
-#include "log/logger.h"
 #include "verify/base64.h"
 #include "verify/des.h"
 
@@ -64,40 +63,6 @@ bool Decrypt(const char* in, size_t n, uint8_t* out, size_t* out_length) {
   if (fill == d) return false;
   std::memmove(out, out + fill, d - fill);
   *out_length = d - fill;
-  return true;
-}
-
-bool Encipher(const std::string& plain, std::string* out) {
-  size_t m = RoundUpToBlock(plain.size());
-  auto text = NewArray<char>(2 * m + 1);
-  if (!text) {
-    g_verifyLog << HV_W("Encipher : new char array failed!") << LogEndLine;
-    return false;
-  }
-  size_t length = 0;
-  if (!Encrypt(reinterpret_cast<const uint8_t*>(plain.data()), plain.size(),
-               text.get(), 2 * m, &length)) {
-    g_verifyLog << HV_W("Encipher : Encrypt function call failed!") << LogEndLine;
-    return false;
-  }
-  *out = UrlEscape(std::string(text.get(), length));
-  return true;
-}
-
-bool Decipher(const std::string& text, std::string* out) {
-  auto bytes = NewArray<uint8_t>(text.size() + 1);
-  if (!bytes) {
-    g_verifyLog << HV_W("Decipher : new char array failed!") << LogEndLine;
-    return false;
-  }
-  size_t length = 0;
-  if (!Decrypt(text.data(), text.size(), bytes.get(), &length)) {
-    g_verifyLog << HV_W("Decipher : Decrypt function call failed!") << LogEndLine;
-    return false;
-  }
-  const char* start = reinterpret_cast<const char*>(bytes.get());
-  const void* nul = std::memchr(start, 0, length);
-  out->assign(start, nul ? static_cast<const char*>(nul) - start : length);
   return true;
 }
 

@@ -1,0 +1,58 @@
+// The host configuration lookup: values from section "SPCfg" of
+// "vexcomm.dat", beside the host executable first and beside this module
+// second, read once while the module loads.
+//
+// Results follow the host's conventions: 0 for success, 0x80004005 for a
+// value that no file holds. Thread-safety: the lookups may run on any
+// thread; HostConfig() is computed once at load and only read afterwards.
+#ifndef HV_HOST_CONFIG_H_
+#define HV_HOST_CONFIG_H_
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "platform/module.h"
+#include "platform/wide.h"
+
+namespace hv {
+
+constexpr int32_t kConfigNotFound = static_cast<int32_t>(0x80004005);
+
+// Gets a module's file name the way GetModuleFileNameW is asked: buffers of
+// 256, 512, ... up to 32768 characters, until the name fits. `query` is the
+// system call (characters copied, or the capacity when cut, 0 on failure).
+int32_t GrowingModuleFileName(
+    const std::function<uint32_t(WChar* buffer, uint32_t capacity)>& query, WString* path);
+
+// Full path of `module`'s file (null: the host executable).
+int32_t ModuleFileName(platform::ModuleHandle module, WString* path);
+
+// "vexcomm.dat" in the directory of `module_file` (a separator is added
+// even when the directory already ends in one; an empty name gives the
+// separator and the file name alone).
+WString ConfigPathBeside(const WString& module_file);
+
+// Looks `key` up in section "SPCfg" of each file in turn; the first file
+// with a non-empty value wins. A null key fails.
+int32_t ConfiguredValueIn(const std::vector<WString>& files, const WChar* key, WString* value);
+
+// The same over the host executable's and this module's files.
+int32_t ConfiguredValue(const WChar* key, WString* value);
+// The configured value, or the key itself when there is none.
+WString NamedValue(const WChar* key);
+
+// What the module takes from the configuration, computed once.
+struct HostSettings {
+  WString interface_name;  // key "IHvVerify"; default "IHvVerify"
+  WString verify_host;     // key "VerifyHost"; default "127.0.0.1"
+};
+
+HostSettings LoadHostSettings();
+
+// The settings read at module load.
+const HostSettings& HostConfig();
+
+}  // namespace hv
+
+#endif  // HV_HOST_CONFIG_H_

@@ -1,0 +1,99 @@
+// The configuration lookup over files written in temporary folders.
+#include "host/config.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "base/utf.h"
+#include "platform/system.h"
+#include "tests/support/temp_dir.h"
+
+namespace hv {
+namespace {
+
+using testing::TempDir;
+using testing::ToWide;
+using testing::WriteFileBytes;
+
+struct Folders {
+  TempDir host, module;
+  std::vector<WString> Files() const {
+    return {ToWide(host.File("vexcomm.dat")), ToWide(module.File("vexcomm.dat"))};
+  }
+};
+
+std::string Ini(const std::string& value) { return "[SPCfg]\r\nIHvVerify=" + value + "\r\n"; }
+
+TEST(ConfiguredValue, HostFileFirstModuleFileSecondDefaultLast) {
+  struct Case { const char* host; const char* module; const char* name; } cases[] = {
+      {nullptr, nullptr, "IHvVerify"},
+      {"HostName", "ModuleName", "HostName"},
+      {"", "ModuleName", "ModuleName"},
+      {nullptr, "ModuleName", "ModuleName"},
+      {"", "", "IHvVerify"},
+  };
+  for (const auto& c : cases) {
+    Folders f;
+    if (c.host) WriteFileBytes(f.host.File("vexcomm.dat"), Ini(c.host));
+    if (c.module) WriteFileBytes(f.module.File("vexcomm.dat"), Ini(c.module));
+    WString value;
+    bool found = ConfiguredValueIn(f.Files(), HV_W("IHvVerify"), &value) == 0;
+    EXPECT_EQ(found ? WideToUtf8(value) : "IHvVerify", c.name);
+  }
+}
+
+TEST(ConfiguredValue, LongValuesAreCutTo255AndNullKeyFails) {
+  Folders f;
+  WriteFileBytes(f.host.File("vexcomm.dat"), Ini(std::string(300, 'n')));
+  WString value;
+  ASSERT_EQ(ConfiguredValueIn(f.Files(), HV_W("IHvVerify"), &value), 0);
+  EXPECT_EQ(value.size(), 255u);
+  EXPECT_EQ(ConfiguredValueIn(f.Files(), nullptr, &value), kConfigNotFound);
+}
+
+TEST(ModuleFileName, GrowsTheBufferUntilTheNameFits) {
+  const WString name = Utf8ToWide(std::string(300, 'p'));
+  std::vector<uint32_t> tried;
+  auto query = [&](WChar* buffer, uint32_t capacity) {
+    tried.push_back(capacity + 1);
+    size_t n = name.size() < capacity ? name.size() : capacity;
+    name.copy(buffer, n);
+    return static_cast<uint32_t>(n);
+  };
+  WString path;
+  ASSERT_EQ(GrowingModuleFileName(query, &path), 0);
+  EXPECT_EQ(path, name);
+  EXPECT_EQ(tried, (std::vector<uint32_t>{256, 512}));
+  auto always_cut = [](WChar*, uint32_t capacity) { return capacity; };
+  EXPECT_EQ(GrowingModuleFileName(always_cut, &path), kConfigNotFound);
+  auto failing = [](WChar*, uint32_t) { return 0u; };
+  EXPECT_EQ(GrowingModuleFileName(failing, &path), kConfigNotFound);
+}
+
+TEST(ModuleFileName, HostExecutableIsTheProcessImage) {
+  WString by_module, image;
+  ASSERT_EQ(ModuleFileName(nullptr, &by_module), 0);
+  ASSERT_TRUE(platform::ProcessImagePath(&image));
+  EXPECT_EQ(by_module, image);
+}
+
+TEST(ConfigPath, FileInTheRootGetsTwoSeparators) {
+  const WChar sep = platform::PathSeparator();
+  WString root = sep == '/' ? WString(HV_W("/vexhost")) : WString(HV_W("C:\\vexhost.exe"));
+  WString expected = sep == '/' ? WString(HV_W("//vexcomm.dat")) : WString(HV_W("C:\\\\vexcomm.dat"));
+  EXPECT_EQ(ConfigPathBeside(root), expected);
+  WString nested = sep == '/' ? WString(HV_W("/opt/host/vexhost")) : WString(HV_W("C:\\host\\vexhost.exe"));
+  WString beside = sep == '/' ? WString(HV_W("/opt/host/vexcomm.dat")) : WString(HV_W("C:\\host\\vexcomm.dat"));
+  EXPECT_EQ(ConfigPathBeside(nested), beside);
+  EXPECT_EQ(ConfigPathBeside(WString()), WString(1, sep) + HV_W("vexcomm.dat"));
+}
+
+TEST(HostSettings, DefaultsWithoutAnyFile) {
+  // No test writes "vexcomm.dat" beside this executable.
+  EXPECT_EQ(HostConfig().interface_name, HV_W("IHvVerify"));
+  EXPECT_EQ(HostConfig().verify_host, HV_W("127.0.0.1"));
+}
+
+}  // namespace
+}  // namespace hv

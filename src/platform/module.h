@@ -1,0 +1,36 @@
+// Loaded modules and their files, and the platform's profile (INI) reading.
+//
+// Thread-safety: all functions may be called from any thread.
+#ifndef HV_PLATFORM_MODULE_H_
+#define HV_PLATFORM_MODULE_H_
+
+#include <cstdint>
+
+#include "platform/wide.h"
+
+namespace hv::platform {
+
+// A loaded module: null stands for the host process's executable.
+using ModuleHandle = const void*;
+
+// The module that holds this code (the plug-in, or the executable it is
+// linked into).
+ModuleHandle ThisModule();
+
+// Copies the full path of `module`'s file into `buffer`, which holds
+// `capacity` characters, as GetModuleFileNameW does: returns the characters
+// copied, `capacity` when the path was cut, 0 on failure.
+uint32_t QueryModuleFileName(ModuleHandle module, WChar* buffer, uint32_t capacity);
+
+// Removes the last path component and the separator before it; the
+// directory of a file in the root keeps the root's separator.
+WString RemoveFileSpec(const WString& path);
+
+// Reads `key` from `section` of the INI file `file` into `value`, cut to
+// 255 characters. True when the value has at least one character.
+bool ReadProfileString(const WString& file, const WString& section, const WString& key,
+                       WString* value);
+
+}  // namespace hv::platform
+
+#endif  // HV_PLATFORM_MODULE_H_

@@ -1,0 +1,41 @@
+// The records exchanged through IHvVerify.
+#ifndef HV_VERIFY_RECORDS_H_
+#define HV_VERIFY_RECORDS_H_
+
+#include <cstdint>
+
+#include "platform/wide.h"
+
+namespace hv {
+
+enum VerifyOptMode : uint32_t { VERIFY_OPT_TIMEOUT = 1 };
+
+enum VerifyResultType : uint32_t {
+  VERIFY_RESULT_OK = 1,              // answer received and deciphered
+  VERIFY_RESULT_ENCRYPT_FAILED = 2,  // empty user or password, or the cipher failed
+  VERIFY_RESULT_SEND_FAILED = 3,     // exchange failed or status outside 200..299
+  VERIFY_RESULT_DECRYPT_FAILED = 4,  // the body did not decipher
+};
+
+struct VerifyOption {
+  uint32_t OptMode = 0;
+  WString Value;  // decimal text
+};
+
+struct VerifyRequest {
+  WString User;
+  WString Password;
+};
+
+struct VerifyResult {
+  uint32_t ResultType = 0;
+  WString ResultValue;
+};
+
+struct NullResult {
+  int32_t NullValue = 0;
+};
+
+}  // namespace hv
+
+#endif  // HV_VERIFY_RECORDS_H_

@@ -1,0 +1,123 @@
+#include "verify/verify_service.h"
+
+#include <limits>
+
+#include "base/ascii.h"
+#include "base/utf.h"
+#include "host/config.h"
+#include "http/http_client.h"
+#include "log/logger.h"
+#include "verify/cipher.h"
+
+namespace hv {
+namespace {
+
+const WChar kVerifyPath[] = HV_W("/interface/newauth/index.php?c=");
+
+}  // namespace
+
+int32_t ParseOptionValue(const WString& text) {
+  size_t i = 0;
+  while (i < text.size() && IsSpaceAscii(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t value = 0;
+  for (; i < text.size() && IsDigitAscii(text[i]); ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > int64_t{std::numeric_limits<int32_t>::max()} + 1) {
+      value = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    }
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(value);
+}
+
+HvVerifyImpl::HvVerifyImpl() : HvVerifyImpl(HostConfig().verify_host) {}
+
+HvVerifyImpl::HvVerifyImpl(WString endpoint_host) : endpoint_host_(std::move(endpoint_host)) {}
+
+int32_t HvVerifyImpl::SetVerifyOpt(const VerifyOption& option, NullResult& result) {
+  (void)result;
+  if (option.OptMode != VERIFY_OPT_TIMEOUT || option.Value.empty()) return 0;
+  int32_t seconds = ParseOptionValue(option.Value);
+  if (seconds > 0) TimeoutSetting.store(static_cast<uint32_t>(seconds), std::memory_order_relaxed);
+  return 0;
+}
+
+int32_t HvVerifyImpl::StartVerify(const VerifyRequest& request, VerifyResult& result) {
+  g_verifyLog << HV_W("StartVerify : start...") << LogEndLine;
+  result.ResultType = VERIFY_RESULT_ENCRYPT_FAILED;
+  WString url;
+  std::string body;
+  if (EncryptVerifyUrl(request.User, request.Password, &url)) {
+    g_verifyLog << HV_W("StartVerify : EncryptVerifyUrl finish!") << LogEndLine;
+    result.ResultType = VERIFY_RESULT_SEND_FAILED;
+    if (SendVerifyUrl(url, &body)) {
+      g_verifyLog << HV_W("StartVerify : SendVerifyUrl finish!") << LogEndLine;
+      if (DecryptVerifyResult(body, result)) {
+        g_verifyLog << HV_W("StartVerify : DecryptVerifyResult finish!") << LogEndLine;
+      }
+    }
+  }
+  g_verifyLog << HV_W("StartVerify : end!") << LogEndLine;
+  return 0;
+}
+
+bool HvVerifyImpl::EncryptVerifyUrl(const WString& user, const WString& password, WString* url) {
+  if (user.empty()) {
+    g_verifyLog << HV_W("EncryptVerifyUrl : user name is empty!") << LogEndLine;
+    return false;
+  }
+  if (password.empty()) {
+    g_verifyLog << HV_W("EncryptVerifyUrl : password is empty!") << LogEndLine;
+    return false;
+  }
+  // Inserted as they stand: the cipher text carries any "&" or "=" safely.
+  WString query = HV_W("UserName=") + user + HV_W("&PassWord=") + password;
+  std::string cipher_text;
+  if (!Encipher(WideToUtf8(UpToNul(query)), &cipher_text)) return false;
+  *url = HV_W("http://") + endpoint_host_ + kVerifyPath +
+         WString(cipher_text.begin(), cipher_text.end());
+  return true;
+}
+
+bool HvVerifyImpl::SendVerifyUrl(const WString& url, std::string* body) {
+  if (url.empty()) {
+    g_verifyLog << HV_W("SendVerifyUrl : url is empty!") << LogEndLine;
+    return false;
+  }
+  uint32_t seconds = timeout_setting();
+  NavigateSettings settings;
+  settings.timeout_ms = wait_limit_ms_;
+  settings.deadline_ms = seconds > std::numeric_limits<uint32_t>::max() / 1000
+                             ? std::numeric_limits<uint32_t>::max()
+                             : seconds * 1000;
+  CAtlHttpClient client;
+  client.SocketTimeout = seconds;  // replaced by Navigate; kept for callers that read it
+  if (!client.Navigate(url, settings)) {
+    g_verifyLog << HV_W("SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ")
+                << LogContinue << static_cast<unsigned long>(client.GetLastError()) << LogEndLine;
+    return false;
+  }
+  int32_t status = client.GetStatus();
+  g_verifyLog << HV_W("SendVerifyUrl : Navigate status is ") << LogContinue
+              << static_cast<long>(status) << LogEndLine;
+  if (status < 200 || status > 299) return false;
+  *body = client.GetBody();  // up to the first NUL
+  return true;
+}
+
+bool HvVerifyImpl::DecryptVerifyResult(const std::string& body, VerifyResult& result) {
+  std::string plain;
+  if (!Decipher(body, &plain)) {
+    result.ResultType = VERIFY_RESULT_DECRYPT_FAILED;
+    return false;
+  }
+  result.ResultType = VERIFY_RESULT_OK;
+  result.ResultValue = Utf8ToWide(UpToNul(plain));
+  return true;
+}
+
+}  // namespace hv

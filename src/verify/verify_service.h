@@ -1,0 +1,69 @@
+// IHvVerify and HvVerifyImpl: the account verification service.
+//
+// StartVerify enciphers "UserName=" user "&PassWord=" password, sends it in
+// one HTTP GET to the verification endpoint, and deciphers the answer into
+// the result record; ResultType names the stage that failed, if any. Both
+// operations always return 0: the outcome is in the record, the detail in
+// the log (never the user name or password).
+//
+// Threads: the operations may run on several threads at once. Each call
+// keeps its state to itself; the only shared field is TimeoutSetting, the
+// deadline in seconds of one verification's whole HTTP exchange.
+#ifndef HV_VERIFY_VERIFY_SERVICE_H_
+#define HV_VERIFY_VERIFY_SERVICE_H_
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/wide.h"
+#include "verify/records.h"
+
+namespace hv {
+
+class IHvVerify {
+ public:
+  virtual int32_t SetVerifyOpt(const VerifyOption& option, NullResult& result) = 0;
+  virtual int32_t StartVerify(const VerifyRequest& request, VerifyResult& result) = 0;
+
+ protected:
+  ~IHvVerify() = default;
+};
+
+class HvVerifyImpl : public IHvVerify {
+ public:
+  // Verifies against the configured endpoint host.
+  HvVerifyImpl();
+  // Verifies against `endpoint_host` (a host name or address, optionally
+  // followed by ":" and a port).
+  explicit HvVerifyImpl(WString endpoint_host);
+  virtual ~HvVerifyImpl() = default;
+
+  int32_t SetVerifyOpt(const VerifyOption& option, NullResult& result) override;
+  int32_t StartVerify(const VerifyRequest& request, VerifyResult& result) override;
+
+  bool EncryptVerifyUrl(const WString& user, const WString& password, WString* url);
+  bool SendVerifyUrl(const WString& url, std::string* body);
+  bool DecryptVerifyResult(const std::string& body, VerifyResult& result);
+
+  uint32_t timeout_setting() const { return TimeoutSetting.load(std::memory_order_relaxed); }
+
+  // Per-wait limit of the HTTP client; the default of 10000 ms serves the
+  // module, tests shorten it.
+  void set_wait_limit_ms(uint32_t ms) { wait_limit_ms_ = ms; }
+
+ private:
+  // Seconds; one aligned word, written by SetVerifyOpt and read by
+  // SendVerifyUrl on any thread.
+  std::atomic<uint32_t> TimeoutSetting{30};
+  WString endpoint_host_;
+  uint32_t wait_limit_ms_ = 10000;
+};
+
+// Decimal text as wcstol reads it with base 10, saturating at the 32-bit
+// limits; 0 when no digits follow the white space and sign.
+int32_t ParseOptionValue(const WString& text);
+
+}  // namespace hv
+
+#endif  // HV_VERIFY_VERIFY_SERVICE_H_

@@ -1,0 +1,191 @@
+// StartVerify and SetVerifyOpt against the scripted endpoint: results,
+// the exact log sequences, and what reaches the endpoint.
+#include "verify/verify_service.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "base/utf.h"
+#include "tests/support/endpoint_answer.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/script_server.h"
+
+namespace hv {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::EncipheredAnswer;
+using testing::HttpResponse;
+using testing::LogCapture;
+using testing::ScriptServer;
+using testing::Step;
+
+ScriptServer Endpoint(const std::string& response) {
+  return ScriptServer({{Step::Read(), Step::Send(response), Step::Close()}});
+}
+
+std::unique_ptr<HvVerifyImpl> ServiceFor(const ScriptServer& server) {
+  auto service = std::make_unique<HvVerifyImpl>(
+      Utf8ToWide("127.0.0.1:" + std::to_string(server.port())));
+  service->set_wait_limit_ms(1000);
+  return service;
+}
+
+VerifyResult Verify(HvVerifyImpl& service, const WString& user, const WString& password) {
+  VerifyResult result;
+  EXPECT_EQ(service.StartVerify({user, password}, result), 0);
+  return result;
+}
+
+TEST(StartVerifyLog, SuccessfulVerification) {
+  ScriptServer server = Endpoint(HttpResponse(200, EncipheredAnswer("@@@@@@ok")));
+  auto service = ServiceFor(server);
+  LogCapture log;
+  VerifyResult r = Verify(*service, HV_W("alice"), HV_W("secret"));
+  EXPECT_EQ(r.ResultType, VERIFY_RESULT_OK);
+  EXPECT_EQ(r.ResultValue, HV_W("ok"));
+  EXPECT_THAT(log.Messages(),
+              ElementsAre("StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
+                          "SendVerifyUrl : Navigate status is 200",
+                          "StartVerify : SendVerifyUrl finish!",
+                          "StartVerify : DecryptVerifyResult finish!", "StartVerify : end!"));
+  EXPECT_EQ(testing::QueryOfRequest(server.Requests().at(0)), "UserName=alice&PassWord=secret");
+}
+
+TEST(StartVerifyLog, EmptyUserOrPasswordSendsNothing) {
+  ScriptServer server({});
+  auto service = ServiceFor(server);
+  {
+    LogCapture log;
+    EXPECT_EQ(Verify(*service, HV_W(""), HV_W("")).ResultType, VERIFY_RESULT_ENCRYPT_FAILED);
+    EXPECT_THAT(log.Messages(), ElementsAre("StartVerify : start...",
+                                            "EncryptVerifyUrl : user name is empty!",
+                                            "StartVerify : end!"));
+  }
+  {
+    LogCapture log;
+    EXPECT_EQ(Verify(*service, HV_W("bob"), HV_W("")).ResultType, VERIFY_RESULT_ENCRYPT_FAILED);
+    EXPECT_THAT(log.Messages(), ElementsAre("StartVerify : start...",
+                                            "EncryptVerifyUrl : password is empty!",
+                                            "StartVerify : end!"));
+  }
+  EXPECT_EQ(server.connections(), 0);
+}
+
+TEST(StartVerifyLog, NotFoundIsANavigationFailureWithErrorZero) {
+  ScriptServer server = Endpoint(HttpResponse(404, "no"));
+  auto service = ServiceFor(server);
+  LogCapture log;
+  EXPECT_EQ(Verify(*service, HV_W("u"), HV_W("p")).ResultType, VERIFY_RESULT_SEND_FAILED);
+  EXPECT_THAT(log.Messages(),
+              ElementsAre("StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
+                          "SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate "
+                          "GetLastError is 0",
+                          "StartVerify : end!"));
+}
+
+TEST(StartVerifyLog, NotModifiedIsLoggedThenFails) {
+  ScriptServer server = Endpoint(HttpResponse(304, ""));
+  auto service = ServiceFor(server);
+  LogCapture log;
+  EXPECT_EQ(Verify(*service, HV_W("u"), HV_W("p")).ResultType, VERIFY_RESULT_SEND_FAILED);
+  EXPECT_THAT(log.Messages(),
+              ElementsAre("StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
+                          "SendVerifyUrl : Navigate status is 304", "StartVerify : end!"));
+}
+
+TEST(StartVerifyLog, UndecipherableAnswerLeavesTheValueEmpty) {
+  for (const std::string& body : {std::string("not base64 at all"), std::string(""),
+                                  EncipheredAnswer("@@@@@@@@")}) {
+    ScriptServer server = Endpoint(HttpResponse(200, body));
+    auto service = ServiceFor(server);
+    LogCapture log;
+    VerifyResult r = Verify(*service, HV_W("u"), HV_W("p"));
+    EXPECT_EQ(r.ResultType, VERIFY_RESULT_DECRYPT_FAILED);
+    EXPECT_EQ(r.ResultValue, HV_W(""));
+    EXPECT_THAT(log.Messages(),
+                ElementsAre("StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
+                            "SendVerifyUrl : Navigate status is 200",
+                            "StartVerify : SendVerifyUrl finish!",
+                            "Decipher : Decrypt function call failed!", "StartVerify : end!"));
+  }
+}
+
+TEST(StartVerifyQuery, SpecialCharactersNulAndNonAsciiTravelAsUtf8) {
+  struct Case { WString user, password; std::string query; } cases[] = {
+      {HV_W("a&b=c"), HV_W("p=&"), "UserName=a&b=c&PassWord=p=&"},
+      {WString(HV_W("cut\0rest"), 8), HV_W("pw"), "UserName=cut"},
+      {HV_W("J\u00fcrgen \u4e2d"), HV_W("\U0001F600"),
+       "UserName=J\xC3\xBCrgen \xE4\xB8\xAD&PassWord=\xF0\x9F\x98\x80"},
+  };
+  for (const auto& c : cases) {
+    ScriptServer server = Endpoint(HttpResponse(200, EncipheredAnswer("r\xC3\xA9sultat")));
+    auto service = ServiceFor(server);
+    VerifyResult r = Verify(*service, c.user, c.password);
+    EXPECT_EQ(r.ResultType, VERIFY_RESULT_OK);
+    EXPECT_EQ(r.ResultValue, HV_W("r\u00e9sultat"));
+    EXPECT_EQ(testing::QueryOfRequest(server.Requests().at(0)), c.query);
+  }
+}
+
+TEST(StartVerifyDeadline, SilentEndpointEndsWithinTheTimeoutOption) {
+  ScriptServer server({{Step::Hold()}});
+  HvVerifyImpl service(Utf8ToWide("127.0.0.1:" + std::to_string(server.port())));
+  NullResult none;
+  service.SetVerifyOpt({VERIFY_OPT_TIMEOUT, HV_W("1")}, none);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Verify(service, HV_W("u"), HV_W("p")).ResultType, VERIFY_RESULT_SEND_FAILED);
+  auto spent = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(spent, std::chrono::milliseconds(900));
+  EXPECT_LT(spent, std::chrono::milliseconds(2500));
+}
+
+TEST(SetVerifyOpt, ParsesLikeWcstolAndIgnoresTheRest) {
+  struct Case { uint32_t mode; const WChar* value; uint32_t expected; } cases[] = {
+      {1, HV_W("45 seconds"), 45}, {1, HV_W("  +60"), 60}, {1, HV_W("0"), 30},
+      {1, HV_W("-3"), 30},         {1, HV_W("abc"), 30},   {1, HV_W(""), 30},
+      {2, HV_W("45"), 30},         {1, HV_W("99999999999"), 2147483647},
+  };
+  for (const auto& c : cases) {
+    HvVerifyImpl service(HV_W("127.0.0.1"));
+    NullResult none;
+    EXPECT_EQ(service.SetVerifyOpt({c.mode, c.value}, none), 0);
+    EXPECT_EQ(service.timeout_setting(), c.expected) << WideToUtf8(c.value);
+    EXPECT_EQ(none.NullValue, 0);
+  }
+}
+
+TEST(StartVerifyConcurrency, EightThreadsGetTheirOwnAnswersAndWholeLines) {
+  ScriptServer server({{Step::Read(), Step::Send(HttpResponse(200, EncipheredAnswer("@@@@@@ok"))),
+                        Step::Close()}});
+  auto service = ServiceFor(server);
+  LogCapture log;
+  std::atomic<int> ok{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 5; ++i) {
+        VerifyResult r;
+        service->StartVerify({HV_W("user"), HV_W("pw")}, r);
+        if (r.ResultType == VERIFY_RESULT_OK && r.ResultValue == HV_W("ok")) ++ok;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(ok.load(), 40);
+  std::set<std::string> known = {"StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
+                                 "SendVerifyUrl : Navigate status is 200",
+                                 "StartVerify : SendVerifyUrl finish!",
+                                 "StartVerify : DecryptVerifyResult finish!", "StartVerify : end!"};
+  auto messages = log.Messages();
+  EXPECT_EQ(messages.size(), 240u);
+  for (const std::string& m : messages) EXPECT_EQ(known.count(m), 1u) << m;
+}
+
+}  // namespace
+}  // namespace hv
