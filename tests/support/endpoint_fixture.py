@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""Starts and stops the reference verification endpoint for tests.
+
+  endpoint_fixture.py start DIR ENDPOINT   write test accounts to DIR/accounts,
+                                           serve them in the background; DIR/port
+                                           holds the port, DIR/endpoint.log its log
+  endpoint_fixture.py stop DIR
+"""
+import os
+import signal
+import subprocess
+import sys
+
+# The accounts the tests verify; passwords only ever go to standard input.
+ACCOUNTS = [
+    ("alice", "right-pw"),
+    ("a&b=c", "p=&q"),
+    ("J\u00fcrgen \u4e2d", "p\u00e4ssw\u00f6rd"),
+]
+
+
+def start(base, endpoint):
+    accounts = os.path.join(base, "accounts")
+    if os.path.exists(accounts):
+        os.remove(accounts)
+    for user, password in ACCOUNTS:
+        subprocess.run([endpoint, "add-account", "--accounts", accounts, "--user", user,
+                        "--iterations", "1000"], input=(password + "\n").encode(), check=True)
+    log = open(os.path.join(base, "endpoint.log"), "w")
+    server = subprocess.Popen([endpoint, "serve", "--accounts", accounts, "--port", "0"],
+                              stdout=subprocess.PIPE, stderr=log, stdin=subprocess.DEVNULL,
+                              start_new_session=True)
+    first = server.stdout.readline().decode().strip()
+    server.stdout.close()
+    if not first.startswith("listening on "):
+        server.kill()
+        sys.exit("endpoint did not start: " + first)
+    with open(os.path.join(base, "port"), "w") as f:
+        f.write(first.rsplit(":", 1)[1])
+    with open(os.path.join(base, "pid"), "w") as f:
+        f.write(str(server.pid))
+
+
+def stop(base):
+    try:
+        with open(os.path.join(base, "pid")) as f:
+            os.kill(int(f.read()), signal.SIGTERM)
+    except (OSError, ValueError):
+        pass
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 3 or sys.argv[1] not in ("start", "stop"):
+        sys.exit(__doc__)
+    os.makedirs(sys.argv[2], exist_ok=True)
+    if sys.argv[1] == "start":
+        start(sys.argv[2], sys.argv[3])
+    else:
+        stop(sys.argv[2])

@@ -1,0 +1,196 @@
+// verify-endpoint: a reference verification endpoint for the module.
+//
+//   verify-endpoint serve --accounts FILE [--host ADDR] [--port N]
+//   verify-endpoint add-account --accounts FILE --user NAME [--iterations N]
+//
+// "serve" answers GET /interface/newauth/index.php?c=CIPHER: it deciphers
+// the query with the module's own cipher, checks "UserName=...&PassWord=..."
+// against the accounts file, and answers 200 with the enciphered text
+// "result=accepted" or "result=rejected" (Base64, no URL escaping). A
+// missing or undecipherable "c" gets 400, other paths 404, other methods
+// 405. Its first line of output is "listening on HOST:PORT" (port 0 picks a
+// free one). One line per request goes to standard error, never a user name
+// or password. SIGINT and SIGTERM stop it.
+//
+// "add-account" reads the password from the first line of standard input.
+#include <httplib.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "accounts.h"
+#include "verify/cipher.h"
+
+namespace {
+
+const char kPath[] = "/interface/newauth/index.php";
+const char kUsage[] =
+    "usage: verify-endpoint serve --accounts FILE [--host ADDR] [--port N]\n"
+    "       verify-endpoint add-account --accounts FILE --user NAME [--iterations N]\n"
+    "       (the password is read from standard input)\n";
+
+std::map<std::string, std::string> ParseOptions(int argc, char** argv, int first, bool* ok) {
+  std::map<std::string, std::string> options;
+  *ok = true;
+  for (int i = first; i < argc; ++i) {
+    std::string name = argv[i];
+    if (name.rfind("--", 0) != 0 || i + 1 >= argc) {
+      *ok = false;
+      break;
+    }
+    options[name.substr(2)] = argv[++i];
+  }
+  return options;
+}
+
+// "UserName=" user "&PassWord=" password, the user ending at the first
+// "&PassWord=".
+bool SplitQuery(const std::string& query, std::string* user, std::string* password) {
+  const std::string user_key = "UserName=", password_key = "&PassWord=";
+  if (query.compare(0, user_key.size(), user_key) != 0) return false;
+  size_t at = query.find(password_key, user_key.size());
+  if (at == std::string::npos) return false;
+  *user = query.substr(user_key.size(), at - user_key.size());
+  *password = query.substr(at + password_key.size());
+  return true;
+}
+
+bool Decipher(const std::string& text, std::string* plain) {
+  std::vector<uint8_t> out(text.size() + 1);
+  size_t n = 0;
+  if (!hv::Decrypt(text.data(), text.size(), out.data(), &n)) return false;
+  plain->assign(reinterpret_cast<const char*>(out.data()), strnlen(reinterpret_cast<const char*>(out.data()), n));
+  return true;
+}
+
+std::string Encipher(const std::string& text) {
+  size_t m = (text.size() + 7) / 8 * 8;
+  std::vector<char> out(2 * m + 1);
+  size_t n = 0;
+  hv::Encrypt(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out.data(), 2 * m, &n);
+  return std::string(out.data(), n);
+}
+
+void Answer(const hv::endpoint::Accounts& accounts, const httplib::Request& req,
+            httplib::Response& res) {
+  std::string plain, user, password;
+  if (!req.has_param("c") || !Decipher(req.get_param_value("c"), &plain) ||
+      !SplitQuery(plain, &user, &password)) {
+    res.status = 400;
+    res.set_content("bad request\n", "text/plain");
+    return;
+  }
+  bool accepted = accounts.Check(user, password);
+  res.status = 200;
+  res.set_content(Encipher(accepted ? "result=accepted" : "result=rejected"), "text/plain");
+}
+
+int Serve(const std::map<std::string, std::string>& options) {
+  auto accounts_file = options.find("accounts");
+  if (accounts_file == options.end()) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  hv::endpoint::Accounts accounts;
+  std::string error;
+  if (!accounts.Load(accounts_file->second, &error)) {
+    std::cerr << "verify-endpoint: " << error << "\n";
+    return 1;
+  }
+  std::string host = options.count("host") ? options.at("host") : "127.0.0.1";
+  int port = options.count("port") ? std::atoi(options.at("port").c_str()) : 0;
+
+  // Signals are taken by a thread of their own, which stops the server.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  httplib::Server server;
+  server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (req.path == kPath && req.method != "GET" && req.method != "HEAD") {
+      res.status = 405;
+      res.set_header("Allow", "GET");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  server.Get(kPath, [&accounts](const httplib::Request& req, httplib::Response& res) {
+    Answer(accounts, req, res);
+  });
+  server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+    std::fprintf(stderr, "%s %s %d\n", req.method.c_str(), req.path.c_str(), res.status);
+  });
+  int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+  if (bound <= 0) {
+    std::cerr << "verify-endpoint: cannot listen on " << host << ":" << port << "\n";
+    return 1;
+  }
+  std::cout << "listening on " << host << ":" << bound << std::endl;
+  std::thread stopper([&server, stop_signals] {
+    int signal_number = 0;
+    sigwait(&stop_signals, &signal_number);
+    server.stop();
+  });
+  server.listen_after_bind();
+  pthread_kill(stopper.native_handle(), SIGTERM);
+  stopper.join();
+  return 0;
+}
+
+int AddAccount(const std::map<std::string, std::string>& options) {
+  if (!options.count("accounts") || !options.count("user")) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  const std::string& user = options.at("user");
+  if (user.empty() || user.find_first_of("\t\r\n") != std::string::npos) {
+    std::cerr << "verify-endpoint: a user name must be non-empty, without tabs or line breaks\n";
+    return 2;
+  }
+  int iterations = options.count("iterations") ? std::atoi(options.at("iterations").c_str()) : 100000;
+  if (iterations <= 0) {
+    std::cerr << "verify-endpoint: --iterations must be a positive number\n";
+    return 2;
+  }
+  std::string password;
+  std::getline(std::cin, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (password.empty()) {
+    std::cerr << "verify-endpoint: no password on standard input\n";
+    return 2;
+  }
+  std::string record = hv::endpoint::HashPassword(password, iterations), error;
+  if (record.empty() || !hv::endpoint::StoreAccount(options.at("accounts"), user, record, &error)) {
+    std::cerr << "verify-endpoint: " << (error.empty() ? "hashing failed" : error) << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::cout << kUsage;
+    return argc < 2 ? 2 : 0;
+  }
+  bool ok = false;
+  auto options = ParseOptions(argc, argv, 2, &ok);
+  if (!ok) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  std::string command = argv[1];
+  if (command == "serve") return Serve(options);
+  if (command == "add-account") return AddAccount(options);
+  std::cerr << kUsage;
+  return 2;
+}
