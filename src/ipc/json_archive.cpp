@@ -1,0 +1,195 @@
+#include "ipc/json_archive.h"
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include <cstring>
+#include <locale>
+#include <new>
+#include <sstream>
+
+#include "base/utf.h"
+
+namespace hv {
+namespace {
+
+// Conversions as the standard stream extraction and insertion do them, in
+// the classic locale (no grouping, whatever the host's locale says).
+template <typename T>
+bool ParseNumber(const std::string& text, T* value) {
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());
+  T parsed{};
+  in >> parsed;
+  if (in.fail()) return false;
+  *value = parsed;
+  return true;
+}
+
+template <typename T>
+bool FormatNumber(T value, std::string* text) {
+  std::ostringstream out;
+  out.imbue(std::locale::classic());
+  out << value;
+  if (out.fail()) return false;
+  *text = out.str();
+  return true;
+}
+
+}  // namespace
+
+// Json::Reader and Json::StyledWriter are marked deprecated by jsoncpp;
+// they stay, because the documents' layout is theirs.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+int32_t JsonArchive::OpenForRead(const char* text) {
+  stack_.clear();
+  root_ = Json::Value();
+  if (text == nullptr) return VEX_E_ARCHIVE_PARSE;
+  try {
+    Json::Reader reader;
+    if (!reader.parse(text, text + std::strlen(text), root_, false)) {
+      root_ = Json::Value();
+      return VEX_E_ARCHIVE_PARSE;
+    }
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception&) {
+    // jsoncpp throws past its nesting limit, among other things.
+    root_ = Json::Value();
+    return VEX_E_ARCHIVE_PARSE;
+  }
+  return EnterBase();
+}
+
+std::string JsonArchive::Render() const {
+  Json::StyledWriter writer;
+  return writer.write(root_);
+}
+
+#pragma GCC diagnostic pop
+
+int32_t JsonArchive::OpenForWrite() {
+  stack_.clear();
+  root_ = Json::Value(Json::objectValue);
+  root_["root"] = Json::Value();
+  return EnterBase();
+}
+
+int32_t JsonArchive::EnterBase() {
+  if (!root_.isObject() || root_.empty()) return VEX_E_ARCHIVE_NO_ROOT;
+  auto first = root_.begin();  // members are kept in ascending byte order
+  std::string name = first.name();
+  stack_.push_back({&*first, name});
+  return 0;
+}
+
+void JsonArchive::EnterMember(const std::string& name, ArchiveMode mode) {
+  Json::Value* parent = stack_.empty() ? nullptr : stack_.back().node;
+  Json::Value* node = nullptr;
+  if (parent != nullptr && (parent->isObject() || parent->isNull())) {
+    if (mode == kArchiveWrite) {
+      node = &(*parent)[name];
+    } else if (parent->isObject() && parent->isMember(name)) {
+      node = &(*parent)[name];
+    }
+  }
+  stack_.push_back({node, name});
+}
+
+void JsonArchive::LeaveMember() {
+  if (!stack_.empty()) stack_.pop_back();
+}
+
+int32_t JsonArchive::CurrentNode() const {
+  if (stack_.empty()) return VEX_E_ARCHIVE_NO_FRAME;
+  if (stack_.back().node == nullptr) return VEX_E_ARCHIVE_NO_NODE;
+  return 0;
+}
+
+int32_t JsonArchive::StringNode(const Json::Value** node) const {
+  int32_t rc = CurrentNode();
+  if (rc != 0) return rc;
+  if (!stack_.back().node->isString()) return VEX_E_ARCHIVE_NOT_STRING;
+  *node = stack_.back().node;
+  return 0;
+}
+
+int32_t JsonArchive::Store(Json::Value value) {
+  int32_t rc = CurrentNode();
+  if (rc != 0) return rc;
+  *stack_.back().node = std::move(value);
+  return 0;
+}
+
+int32_t JsonArchive::ReadInt32(int32_t* value) {
+  const Json::Value* node = nullptr;
+  int32_t rc = StringNode(&node);
+  if (rc != 0) return rc;
+  return ParseNumber(node->asString(), value) ? 0 : VEX_E_ARCHIVE_CONVERT;
+}
+
+int32_t JsonArchive::ReadUInt32(uint32_t* value) {
+  const Json::Value* node = nullptr;
+  int32_t rc = StringNode(&node);
+  if (rc != 0) return rc;
+  return ParseNumber(node->asString(), value) ? 0 : VEX_E_ARCHIVE_CONVERT;
+}
+
+int32_t JsonArchive::WriteInt32(int32_t value) {
+  int32_t rc = CurrentNode();
+  std::string text;
+  if (rc != 0) return rc;
+  return FormatNumber(value, &text) ? Store(Json::Value(text)) : VEX_E_ARCHIVE_CONVERT;
+}
+
+int32_t JsonArchive::WriteUInt32(uint32_t value) {
+  int32_t rc = CurrentNode();
+  std::string text;
+  if (rc != 0) return rc;
+  return FormatNumber(value, &text) ? Store(Json::Value(text)) : VEX_E_ARCHIVE_CONVERT;
+}
+
+int32_t JsonArchive::ReadWide(WString* value) {
+  const Json::Value* node = nullptr;
+  int32_t rc = StringNode(&node);
+  if (rc != 0) return rc;
+  *value = Utf8ToWide(UpToNul(node->asString()));
+  return 0;
+}
+
+int32_t JsonArchive::WriteWide(const WString& value) {
+  return Store(Json::Value(WideToUtf8(UpToNul(value))));
+}
+
+int32_t JsonArchive::ReadNarrow(std::string* value) {
+  const Json::Value* node = nullptr;
+  int32_t rc = StringNode(&node);
+  if (rc != 0) return rc;
+  *value = UpToNul(node->asString());
+  return 0;
+}
+
+int32_t JsonArchive::WriteNarrow(const std::string& value) {
+  return Store(Json::Value(UpToNul(value)));
+}
+
+ArchivePathScope::ArchivePathScope(JsonArchive& archive, const std::string& path,
+                                   ArchiveMode mode)
+    : archive_(archive) {
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    archive_.EnterMember(path.substr(start, slash - start), mode);
+    ++entered_;
+    start = slash + 1;
+  }
+}
+
+ArchivePathScope::~ArchivePathScope() {
+  for (size_t i = 0; i < entered_; ++i) archive_.LeaveMember();
+}
+
+}  // namespace hv

@@ -1,0 +1,90 @@
+// JsonArchive: the data binding between the IPC records and JSON text.
+//
+// An archive holds one document and a stack of entered members; each value
+// step reads or writes the current member (the last one entered). Every
+// value travels as a JSON string: numbers as decimal text, wide strings as
+// UTF-8. Steps return 0 or one of the VEX_E_ARCHIVE_ codes; on failure the
+// destination keeps its value.
+//
+// Ownership and threads: an archive owns its document and is used by one
+// thread; frames point into the document and live as long as it does.
+// Only exhausted memory raises an exception.
+#ifndef HV_IPC_JSON_ARCHIVE_H_
+#define HV_IPC_JSON_ARCHIVE_H_
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/wide.h"
+
+namespace hv {
+
+constexpr int32_t VEX_E_ARCHIVE_PARSE = static_cast<int32_t>(0xE0070021);
+constexpr int32_t VEX_E_ARCHIVE_NO_NODE = static_cast<int32_t>(0xE0070025);
+constexpr int32_t VEX_E_ARCHIVE_NO_ROOT = static_cast<int32_t>(0xE0070026);
+constexpr int32_t VEX_E_ARCHIVE_NOT_STRING = static_cast<int32_t>(0xE0070027);
+constexpr int32_t VEX_E_ARCHIVE_CONVERT = static_cast<int32_t>(0xE0070028);
+constexpr int32_t VEX_E_ARCHIVE_ROOT_NAME = static_cast<int32_t>(0xE007002A);
+constexpr int32_t VEX_E_ARCHIVE_NO_FRAME = static_cast<int32_t>(0xE007002E);
+
+enum ArchiveMode { kArchiveRead = 0, kArchiveWrite = 1 };
+
+struct ArchiveFrame {
+  Json::Value* node;  // null when the member is absent
+  std::string name;
+};
+
+class JsonArchive {
+ public:
+  // Parses NUL-terminated UTF-8 text (comments allowed) and enters the
+  // top-level member whose name sorts first.
+  int32_t OpenForRead(const char* text);
+  // Starts the document {"root": null} and enters "root". Returns 0.
+  int32_t OpenForWrite();
+
+  // Never fails by itself: an absent member shows at the next value step.
+  void EnterMember(const std::string& name, ArchiveMode mode);
+  void LeaveMember();
+  int32_t CurrentNode() const;
+
+  int32_t ReadInt32(int32_t* value);
+  int32_t WriteInt32(int32_t value);
+  int32_t ReadUInt32(uint32_t* value);
+  int32_t WriteUInt32(uint32_t value);
+  int32_t ReadWide(WString* value);
+  int32_t WriteWide(const WString& value);
+  int32_t ReadNarrow(std::string* value);
+  int32_t WriteNarrow(const std::string& value);
+
+  // The document as Json::StyledWriter lays it out.
+  std::string Render() const;
+
+ private:
+  int32_t EnterBase();
+  // The current node when it holds a JSON string, else the failure code.
+  int32_t StringNode(const Json::Value** node) const;
+  int32_t Store(Json::Value value);
+
+  Json::Value root_;
+  std::vector<ArchiveFrame> stack_;
+};
+
+// Enters each "/"-separated component of a path for its lifetime.
+class ArchivePathScope {
+ public:
+  ArchivePathScope(JsonArchive& archive, const std::string& path, ArchiveMode mode);
+  ~ArchivePathScope();
+  ArchivePathScope(const ArchivePathScope&) = delete;
+  ArchivePathScope& operator=(const ArchivePathScope&) = delete;
+
+ private:
+  JsonArchive& archive_;
+  size_t entered_ = 0;
+};
+
+}  // namespace hv
+
+#endif  // HV_IPC_JSON_ARCHIVE_H_
