@@ -1,6 +1,7 @@
 #include "verify/verify_service.h"
 
 #include <limits>
+#include <new>
 
 #include "base/ascii.h"
 #include "base/utf.h"
@@ -32,6 +33,34 @@ int32_t ParseOptionValue(const WString& text) {
   if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
   if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
   return static_cast<int32_t>(value);
+}
+
+template <>
+const WString& IpcInterfaceName<IHvVerify>() {
+  return HostConfig().interface_name;
+}
+
+HvResult HvVerifyImpl::Create(const HvGuid& iid, void** out) {
+  HvVerifyImpl* object = nullptr;
+  try {
+    object = new HvVerifyImpl();
+  } catch (const std::bad_alloc&) {
+    *out = nullptr;
+    return HV_E_OUTOFMEMORY;
+  }
+  HvResult rc = object->QueryInterface(iid, out);
+  if (rc != 0) delete object;  // never referenced: the live count is unchanged
+  return rc;
+}
+
+HvResult HvVerifyImpl::QueryInterface(const HvGuid& iid, void** out) {
+  if (SameGuid(iid, IID_HvUnknown) || SameGuid(iid, IID_IVexServiceProvider)) {
+    *out = static_cast<IVexServiceProvider*>(this);
+    AddRef();
+    return 0;
+  }
+  *out = nullptr;
+  return HV_E_NOINTERFACE;
 }
 
 HvVerifyImpl::HvVerifyImpl() : HvVerifyImpl(HostConfig().verify_host) {}

@@ -16,6 +16,9 @@
 #include <cstdint>
 #include <string>
 
+#include "hv/vex_host.h"
+#include "ipc/ipc_server.h"
+#include "module/com_root.h"
 #include "platform/wide.h"
 #include "verify/records.h"
 
@@ -30,14 +33,40 @@ class IHvVerify {
   ~IHvVerify() = default;
 };
 
-class HvVerifyImpl : public IHvVerify {
+// The name IHvVerify is served under: the configured interface name.
+template <>
+const WString& IpcInterfaceName<IHvVerify>();
+
+class HvVerifyImpl : public IVexServiceProvider,
+                     public VexIPCServerT<Loki::Typelist<IHvVerify, Loki::NullType>>,
+                     public HvComRoot<HvVerifyImpl, HvRefCnt> {
  public:
+  // The class factory's creation: a new object queried for `iid`. On
+  // failure null is stored and the object is gone again.
+  static HvResult Create(const HvGuid& iid, void** out);
+  // The object behind the dispatcher that the host calls.
+  static HvVerifyImpl* FromDispatch(IVexRequestDispatch* dispatch) {
+    return static_cast<HvVerifyImpl*>(static_cast<VexIPCServer*>(dispatch));
+  }
+
   // Verifies against the configured endpoint host.
   HvVerifyImpl();
   // Verifies against `endpoint_host` (a host name or address, optionally
   // followed by ":" and a port).
   explicit HvVerifyImpl(WString endpoint_host);
   virtual ~HvVerifyImpl() = default;
+
+  // IUnknown, through both the primary interface and HvComRoot.
+  HvResult HV_CALL QueryInterface(const HvGuid& iid, void** out) override;
+  HvRefCount HV_CALL AddRef() override { return InternalAddRef(); }
+  HvRefCount HV_CALL Release() override { return InternalRelease(); }
+
+  // IVexServiceProvider: Start registers the interface name with the host,
+  // Stop withdraws it.
+  HvResult HV_CALL Initialize() override { return 0; }
+  HvResult HV_CALL Uninitialize() override { return 0; }
+  HvResult HV_CALL Start() override { return RegisterNames(); }
+  HvResult HV_CALL Stop() override { return WithdrawNames(); }
 
   int32_t SetVerifyOpt(const VerifyOption& option, NullResult& result) override;
   int32_t StartVerify(const VerifyRequest& request, VerifyResult& result) override;

@@ -1,0 +1,141 @@
+/* The host contract of the HvVerifySp module: what a service host calls,
+ * what it hands the module, and the base-library entry points the module
+ * calls back. The module, the reference host and base library, and the
+ * tests all include this one header.
+ *
+ * Calling convention: on 32-bit Windows every export, every interface
+ * operation and both entry points use the COM convention (__stdcall);
+ * elsewhere the platform default. Results are 32-bit, 0 for success.
+ *
+ * Ownership: IVexServiceProvider is reference counted (COM rules).
+ * IVexRequestDispatch and IVexResponse are not: a dispatcher is valid from
+ * its registration until its withdrawal, and a reply sink and the texts of a
+ * Dispatch call for the duration of that call. The text passed to
+ * SetResponse belongs to the caller and is valid until SetResponse returns.
+ *
+ * Threads: Dispatch may be entered from several host threads at once.
+ */
+#ifndef HV_VEX_HOST_H_
+#define HV_VEX_HOST_H_
+
+#include <stdint.h>
+
+#ifdef _WIN32
+#include <unknwn.h>
+#define HV_CALL __stdcall
+#define HV_EXPORT
+typedef wchar_t HvUtf16;
+typedef HRESULT HvResult;
+typedef ULONG HvRefCount;
+typedef GUID HvGuid;
+#else
+#define HV_CALL
+#define HV_EXPORT __attribute__((visibility("default")))
+typedef char16_t HvUtf16;
+typedef int32_t HvResult;
+typedef uint32_t HvRefCount;
+/* The 16-byte Windows layout. */
+struct HvGuid {
+  uint32_t Data1;
+  uint16_t Data2;
+  uint16_t Data3;
+  uint8_t Data4[8];
+};
+struct IUnknown {
+  virtual HvResult QueryInterface(const HvGuid& iid, void** out) = 0;
+  virtual HvRefCount AddRef() = 0;
+  virtual HvRefCount Release() = 0;
+
+ protected:
+  ~IUnknown() = default;
+};
+#endif
+
+/* Result codes. */
+#define HV_S_OK ((HvResult)0)
+#define HV_S_FALSE ((HvResult)1)
+#define HV_E_FAIL ((HvResult)0x80004005)
+#define HV_E_NOINTERFACE ((HvResult)0x80004002)
+#define HV_E_NOTIMPL ((HvResult)0x80004001)
+#define HV_E_POINTER ((HvResult)0x80004003)
+#define HV_E_OUTOFMEMORY ((HvResult)0x8007000E)
+#define HV_CLASS_E_CLASSNOTAVAILABLE ((HvResult)0x80090011)
+#define VEX_E_BASE_ENTRY_MISSING ((HvResult)0xE0000010)
+#define VEX_E_IPC_NO_METHOD ((HvResult)0xE0050008)
+
+/* {87041C5E-FA03-49F6-B118-402A2A5AA8A1} */
+static const HvGuid CLSID_HvVerifyImpl = {
+    0x87041C5E, 0xFA03, 0x49F6, {0xB1, 0x18, 0x40, 0x2A, 0x2A, 0x5A, 0xA8, 0xA1}};
+/* {23031722-F263-4074-80FB-5F766AEC49C1} */
+static const HvGuid IID_IVexServiceProvider = {
+    0x23031722, 0xF263, 0x4074, {0x80, 0xFB, 0x5F, 0x76, 0x6A, 0xEC, 0x49, 0xC1}};
+/* {00000000-0000-0000-C000-000000000046} */
+static const HvGuid IID_HvUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+/* The host's reply sink: its first virtual operation takes the reply. */
+struct IVexResponse {
+  virtual HvResult HV_CALL SetResponse(const char* text, uint32_t length) = 0;
+
+ protected:
+  ~IVexResponse() = default;
+};
+
+/* Entered by the host for each request addressed to a registered name. */
+struct IVexRequestDispatch {
+  virtual HvResult HV_CALL Dispatch(const char* method, const char* request,
+                                    IVexResponse* reply, void* context) = 0;
+
+ protected:
+  ~IVexRequestDispatch() = default;
+};
+
+/* The service object's primary interface. */
+struct IVexServiceProvider : public IUnknown {
+  virtual HvResult HV_CALL Initialize() = 0;
+  virtual HvResult HV_CALL Uninitialize() = 0;
+  virtual HvResult HV_CALL Start() = 0;
+  virtual HvResult HV_CALL Stop() = 0;
+
+ protected:
+  ~IVexServiceProvider() = default;
+};
+
+/* One class of the module, as HvDllGetClassInfo fills it. */
+struct HvClassInfo {
+  HvGuid clsid;
+  const char* className;
+  uint32_t reserved;
+};
+
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(HvClassInfo) == 24, "HvClassInfo is 24 bytes in the 32-bit host");
+#endif
+
+/* The module's exports (ordinals 1 to 4 on Windows). */
+extern "C" {
+HV_EXPORT HvResult HV_CALL HvDllCanUnloadNow(void);
+HV_EXPORT HvResult HV_CALL HvDllGetClassObject(const HvGuid* clsid, const HvGuid* iid, void** out);
+HV_EXPORT HvResult HV_CALL HvDllGetClassCount(int32_t* count);
+HV_EXPORT HvResult HV_CALL HvDllGetClassInfo(HvClassInfo* infos, int32_t max);
+}
+
+typedef HvResult(HV_CALL* HvDllCanUnloadNowFn)(void);
+typedef HvResult(HV_CALL* HvDllGetClassObjectFn)(const HvGuid*, const HvGuid*, void**);
+typedef HvResult(HV_CALL* HvDllGetClassCountFn)(int32_t*);
+typedef HvResult(HV_CALL* HvDllGetClassInfoFn)(HvClassInfo*, int32_t);
+
+/* The two base-library entry points the module calls. */
+typedef HvResult(HV_CALL* VexBaseRegisterSpDispatchFn)(const HvUtf16* name,
+                                                       IVexRequestDispatch* dispatch);
+typedef HvResult(HV_CALL* VexBaseUnregisterSpDispatchFn)(const HvUtf16* name,
+                                                         IVexRequestDispatch* dispatch);
+
+/* The base library's file name as the module looks it up. */
+#ifdef _WIN32
+#define VEX_BASE_LIBRARY_NAME L"vexbase.dll"
+#else
+#define VEX_BASE_LIBRARY_NAME u"libvexbase.so"
+#endif
+
+#endif /* HV_VEX_HOST_H_ */

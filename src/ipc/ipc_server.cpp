@@ -1,0 +1,67 @@
+#include "ipc/ipc_server.h"
+
+#include <cstring>
+#include <new>
+
+#include "base/module_singleton.h"
+#include "base/utf.h"
+#include "host/base_binding.h"
+
+namespace hv {
+namespace {
+
+thread_local void* t_call_context = nullptr;
+
+// Clears the thread's call context however the handler ends.
+struct CallContextScope {
+  explicit CallContextScope(void* context) { IpcMethodRegistry::SetCallContext(context); }
+  ~CallContextScope() { IpcMethodRegistry::SetCallContext(nullptr); }
+};
+
+}  // namespace
+
+IpcMethodRegistry& IpcMethodRegistry::Instance() {
+  return ModuleSingleton<IpcMethodRegistry>::Instance();
+}
+
+IpcMethodHandler IpcMethodRegistry::Find(const WString& path) const {
+  auto it = methods_.find(path);
+  return it == methods_.end() ? nullptr : it->second;
+}
+
+void* IpcMethodRegistry::CallContext() { return t_call_context; }
+void IpcMethodRegistry::SetCallContext(void* context) { t_call_context = context; }
+
+IpcMethodRegistrar::IpcMethodRegistrar(const WString& interface_name, const WChar* method,
+                                       IpcMethodHandler handler) {
+  IpcMethodRegistry::Instance().Register(HV_W("/") + interface_name + HV_W("/") + method, handler);
+}
+
+HvResult HV_CALL VexIPCServer::Dispatch(const char* method, const char* request,
+                                        IVexResponse* reply, void* context) {
+  if (method == nullptr || request == nullptr || reply == nullptr) return HV_E_POINTER;
+  IpcMethodRegistry& registry = IpcMethodRegistry::Instance();
+  CallContextScope scope(context);
+  IpcMethodHandler handler = registry.Find(Utf8ToWide(std::string(method)));
+  if (handler == nullptr) return VEX_E_IPC_NO_METHOD;
+  return handler(this, request, reply);
+}
+
+HvResult RegisterInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch) {
+  const VexBaseBinding& binding = VexBaseBinding::Instance();
+  for (size_t i = 0; i < names.size(); ++i) {
+    HvResult rc = binding.RegisterDispatch(names[i], dispatch);
+    if (rc != 0) {
+      for (size_t k = i; k-- > 0;) binding.UnregisterDispatch(names[k], dispatch);
+      return rc;
+    }
+  }
+  return 0;
+}
+
+void WithdrawInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch) {
+  const VexBaseBinding& binding = VexBaseBinding::Instance();
+  for (const WString& name : names) binding.UnregisterDispatch(name, dispatch);
+}
+
+}  // namespace hv

@@ -1,0 +1,108 @@
+// The module's side of the host's request dispatch.
+//
+// IpcMethodRegistry maps method paths ("/" interface "/" method) to
+// handlers; it is filled while the module loads and read without a lock
+// afterwards. VexIPCServer answers the host's Dispatch by looking the path
+// up; VexIPCServerWrapper<Typelist> collects the names of the interfaces a
+// server serves; VexIPCServerT registers and withdraws those names with the
+// host's base library.
+//
+// Results: Dispatch returns VEX_E_IPC_NO_METHOD for an unknown path (no
+// reply), HV_E_POINTER for a null argument, else the handler's result (0:
+// decoding failures travel inside the reply). No exception but exhausted
+// memory leaves Dispatch. Threads: Dispatch may run on many threads at once.
+#ifndef HV_IPC_IPC_SERVER_H_
+#define HV_IPC_IPC_SERVER_H_
+
+#include <loki/Typelist.h>
+
+#include <map>
+#include <vector>
+
+#include "hv/vex_host.h"
+#include "platform/wide.h"
+
+namespace hv {
+
+using IpcMethodHandler = HvResult (*)(IVexRequestDispatch* server, const char* request,
+                                      IVexResponse* reply);
+
+class IpcMethodRegistry {
+ public:
+  // The module-wide registry (created at first use).
+  static IpcMethodRegistry& Instance();
+
+  // A second registration of a path replaces the handler.
+  void Register(const WString& path, IpcMethodHandler handler) { methods_[path] = handler; }
+  IpcMethodHandler Find(const WString& path) const;
+
+  // The host's per-call context of the Dispatch running on this thread.
+  static void* CallContext();
+  static void SetCallContext(void* context);
+
+ private:
+  std::map<WString, IpcMethodHandler> methods_;
+};
+
+// Registers "/" + interface + "/" + method while the module loads.
+struct IpcMethodRegistrar {
+  IpcMethodRegistrar(const WString& interface_name, const WChar* method, IpcMethodHandler handler);
+};
+
+// The name under which interface I is served.
+template <class I>
+const WString& IpcInterfaceName();
+
+class VexIPCServer : public IVexRequestDispatch {
+ public:
+  HvResult HV_CALL Dispatch(const char* method, const char* request, IVexResponse* reply,
+                            void* context) override;
+  const std::vector<WString>& interface_names() const { return interfaceNames; }
+
+ protected:
+  VexIPCServer() = default;
+  virtual ~VexIPCServer() { interfaceNames.clear(); }
+  std::vector<WString> interfaceNames;
+};
+
+template <class TList>
+class VexIPCServerWrapper;
+
+template <>
+class VexIPCServerWrapper<Loki::NullType> : public VexIPCServer {};
+
+template <class Head, class Tail>
+class VexIPCServerWrapper<Loki::Typelist<Head, Tail>> : public Head,
+                                                        public VexIPCServerWrapper<Tail> {
+ protected:
+  VexIPCServerWrapper() { this->interfaceNames.push_back(IpcInterfaceName<Head>()); }
+};
+
+template <class TList>
+class VexIPCServerT : public VexIPCServerWrapper<TList> {
+ protected:
+  // Registers every interface name in order; on the first refusal the names
+  // registered before it are withdrawn, latest first, and the refusal is
+  // returned.
+  HvResult RegisterNames();
+  // Withdraws every name; results are ignored.
+  HvResult WithdrawNames();
+};
+
+HvResult RegisterInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch);
+void WithdrawInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch);
+
+template <class TList>
+HvResult VexIPCServerT<TList>::RegisterNames() {
+  return RegisterInterfaceNames(this->interfaceNames, static_cast<IVexRequestDispatch*>(this));
+}
+
+template <class TList>
+HvResult VexIPCServerT<TList>::WithdrawNames() {
+  WithdrawInterfaceNames(this->interfaceNames, static_cast<IVexRequestDispatch*>(this));
+  return 0;
+}
+
+}  // namespace hv
+
+#endif  // HV_IPC_IPC_SERVER_H_
