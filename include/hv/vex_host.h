@@ -24,6 +24,7 @@
 #include <unknwn.h>
 #define HV_CALL __stdcall
 #define HV_EXPORT
+#define VEX_BASE_EXPORT __declspec(dllexport)
 typedef wchar_t HvUtf16;
 typedef HRESULT HvResult;
 typedef ULONG HvRefCount;
@@ -31,6 +32,7 @@ typedef GUID HvGuid;
 #else
 #define HV_CALL
 #define HV_EXPORT __attribute__((visibility("default")))
+#define VEX_BASE_EXPORT __attribute__((visibility("default")))
 typedef char16_t HvUtf16;
 typedef int32_t HvResult;
 typedef uint32_t HvRefCount;
@@ -130,6 +132,12 @@ typedef HvResult(HV_CALL* VexBaseRegisterSpDispatchFn)(const HvUtf16* name,
                                                        IVexRequestDispatch* dispatch);
 typedef HvResult(HV_CALL* VexBaseUnregisterSpDispatchFn)(const HvUtf16* name,
                                                          IVexRequestDispatch* dispatch);
+
+/* Offered by the reference base library to its host: routes a method path
+ * to the dispatcher registered under the path's first segment. Returns
+ * VEX_E_IPC_NO_METHOD when none is registered under that name. */
+typedef HvResult(HV_CALL* VexBaseRouteRequestFn)(const char* method, const char* request,
+                                                 IVexResponse* reply, void* context);
 
 /* The base library's file name as the module looks it up. */
 #ifdef _WIN32

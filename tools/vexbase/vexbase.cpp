@@ -1,0 +1,132 @@
+// vexbase: the reference base library of the service host.
+//
+// It exports the 52 entry points a module may bind. The five required ones
+// succeed and do nothing; the two dispatcher ones keep a thread-safe table
+// from interface name to dispatcher; the other 45 return HV_E_NOTIMPL.
+// vex_base_route_request lets the host reach a registered dispatcher.
+//
+// Variants for tests are built from this file: VEXBASE_WITHOUT_FINI leaves
+// "vex_base_fini" out, VEXBASE_MINIMAL exports only the seven names a module
+// uses, VEXBASE_REFUSE_REGISTER makes registration fail with HV_E_FAIL.
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+#include "hv/vex_host.h"
+
+namespace {
+
+using Name = std::basic_string<HvUtf16>;
+
+std::shared_mutex& TableLock() {
+  static std::shared_mutex lock;
+  return lock;
+}
+
+std::map<Name, IVexRequestDispatch*>& Table() {
+  static std::map<Name, IVexRequestDispatch*> table;
+  return table;
+}
+
+}  // namespace
+
+#define VEX_BASE_OK(name) \
+  extern "C" VEX_BASE_EXPORT HvResult HV_CALL name(void) { return HV_S_OK; }
+#define VEX_BASE_NOT_IMPLEMENTED(name) \
+  extern "C" VEX_BASE_EXPORT HvResult HV_CALL name(void) { return HV_E_NOTIMPL; }
+
+VEX_BASE_OK(vex_base_init)
+VEX_BASE_OK(vex_base_init_client)
+VEX_BASE_OK(vex_base_start)
+VEX_BASE_OK(vex_base_stop)
+#ifndef VEXBASE_WITHOUT_FINI
+VEX_BASE_OK(vex_base_fini)
+#endif
+
+extern "C" VEX_BASE_EXPORT HvResult HV_CALL
+vex_base_register_sp_dispatch(const HvUtf16* name, IVexRequestDispatch* dispatch) {
+#ifdef VEXBASE_REFUSE_REGISTER
+  (void)name;
+  (void)dispatch;
+  return HV_E_FAIL;
+#else
+  if (name == nullptr || dispatch == nullptr) return HV_E_POINTER;
+  std::unique_lock<std::shared_mutex> hold(TableLock());
+  Table()[Name(name)] = dispatch;
+  return HV_S_OK;
+#endif
+}
+
+// Returns once no request is running in the withdrawn dispatcher.
+extern "C" VEX_BASE_EXPORT HvResult HV_CALL
+vex_base_unregister_sp_dispatch(const HvUtf16* name, IVexRequestDispatch* dispatch) {
+  if (name == nullptr) return HV_E_POINTER;
+  std::unique_lock<std::shared_mutex> hold(TableLock());
+  auto it = Table().find(Name(name));
+  if (it == Table().end() || it->second != dispatch) return HV_E_FAIL;
+  Table().erase(it);
+  return HV_S_OK;
+}
+
+extern "C" VEX_BASE_EXPORT HvResult HV_CALL vex_base_route_request(const char* method,
+                                                                  const char* request,
+                                                                  IVexResponse* reply,
+                                                                  void* context) {
+  if (method == nullptr || method[0] != '/') return VEX_E_IPC_NO_METHOD;
+  std::string path(method + 1);
+  std::string first = path.substr(0, path.find('/'));
+  Name name(first.begin(), first.end());  // interface names are ASCII
+  std::shared_lock<std::shared_mutex> hold(TableLock());
+  auto it = Table().find(name);
+  if (it == Table().end()) return VEX_E_IPC_NO_METHOD;
+  return it->second->Dispatch(method, request, reply, context);
+}
+
+#ifndef VEXBASE_MINIMAL
+VEX_BASE_NOT_IMPLEMENTED(vex_base_get_system_method)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_register_unhandled_exception_filter)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_unregister_unhandled_exception_filter)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_set_crash_post_option)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_notify_activity)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_create_config_key)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_open_config_key)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_close_config_key)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_get_config)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_set_config)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_delete_config_key)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_enum_config_key)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_post_event)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_register_event_notify)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_unregister_event_notify)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_register_uri_dispatch)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_unregister_uri_dispatch)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_stop_http)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_resume_http)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_register_web_path)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_unregister_web_path)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_stop_ipc)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_resume_ipc)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_create_job)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_create_job_as_thread_token)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_set_and_run_control_cpu_job)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_set_and_run_user_away_job)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_run_job)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_stop_job)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_pause_job)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_resume_job)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_wait_job)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_wait_multi_job)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_get_job_exit_code)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_get_job_status)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_close_job)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_create_debug_log)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_debug_log)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_close_debug_log)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_load_plugin_path)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_unload_plugin_path)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_system_query_active_user_token)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_uncompress_file)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_load_plugin)
+VEX_BASE_NOT_IMPLEMENTED(vex_base_unload_plugin)
+#endif
