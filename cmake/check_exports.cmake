@@ -1,0 +1,20 @@
+# Fails unless the module exports exactly its four entry points (on Windows
+# with the ordinals 1 to 4). Run as: cmake -DMODULE=... -DWINDOWS=ON|OFF -P
+if(WINDOWS)
+  execute_process(COMMAND i686-w64-mingw32-objdump -p "${MODULE}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)+" table "${dump}")
+  string(REGEX MATCHALL "\\[ *[0-9]+\\] [A-Za-z_@0-9]+" rows "${table}")
+  set(expected "[   0] HvDllCanUnloadNow;[   2] HvDllGetClassCount;[   3] HvDllGetClassInfo;[   1] HvDllGetClassObject")
+  # objdump numbers the rows from the ordinal base (1), so row k is ordinal k+1.
+else()
+  execute_process(COMMAND nm -D --defined-only "${MODULE}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  string(REGEX MATCHALL " [A-Za-z] [A-Za-z_0-9]+" rows "${dump}")
+  set(expected " T HvDllCanUnloadNow; T HvDllGetClassCount; T HvDllGetClassInfo; T HvDllGetClassObject")
+endif()
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot read the exports of ${MODULE}")
+endif()
+if(NOT "${rows}" STREQUAL "${expected}")
+  message(FATAL_ERROR "unexpected exports of ${MODULE}:\n${rows}\nexpected:\n${expected}")
+endif()
+message(STATUS "${MODULE} exports exactly the four entry points")
