@@ -1,0 +1,55 @@
+// One run of a service host: the base library and the module loaded, the
+// service object created and started, and the reverse on destruction
+// (Stop, Uninitialize, Release, the unload check, unload).
+#ifndef HV_TOOLS_VEXHOST_HOST_SESSION_H_
+#define HV_TOOLS_VEXHOST_HOST_SESSION_H_
+
+#include <string>
+#include <vector>
+
+#include "hv/vex_host.h"
+#include "platform/library.h"
+#include "platform/wide.h"
+
+namespace hv::host {
+
+// Exit codes of vexhost, one per kind of failure.
+enum ExitCode {
+  kExitOk = 0,
+  kExitFailed = 1,       // the request or verification did not succeed
+  kExitUsage = 2,
+  kExitNoModule = 3,     // module or base library missing or not loadable
+  kExitNoExports = 4,    // the module lacks an export
+  kExitNotStarted = 5,   // creation, Initialize or Start refused
+};
+
+class HostSession {
+ public:
+  ~HostSession();
+
+  // Loads the base library beside this program and the module at
+  // `module_path`. On failure returns the exit code and sets `*error`.
+  int Load(const WString& module_path, std::string* error);
+  // Lists the module's classes.
+  std::vector<HvClassInfo> Classes() const;
+  // Creates the service object, initialises and starts it.
+  int Start(std::string* error);
+  // Routes one request through the base library, as the host does.
+  HvResult Request(const std::string& method, const std::string& document, std::string* reply);
+  // Stops and releases the service; true when the module may unload.
+  bool Finish();
+
+ private:
+  platform::LoadedLibrary base_, module_;
+  HvDllGetClassCountFn get_count_ = nullptr;
+  HvDllGetClassInfoFn get_info_ = nullptr;
+  HvDllGetClassObjectFn get_object_ = nullptr;
+  HvDllCanUnloadNowFn can_unload_ = nullptr;
+  VexBaseRouteRequestFn route_ = nullptr;
+  IVexServiceProvider* service_ = nullptr;
+  bool started_ = false;
+};
+
+}  // namespace hv::host
+
+#endif  // HV_TOOLS_VEXHOST_HOST_SESSION_H_

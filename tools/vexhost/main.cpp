@@ -1,0 +1,141 @@
+// vexhost: a command-line service host for the HvVerifySp module.
+//
+// It loads the base library beside it and the module, lists the classes,
+// creates and starts the service, sends requests through the base library's
+// routing as the real host does, then stops, releases and unloads.
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "base/utf.h"
+#include "host_session.h"
+#include "platform/console.h"
+#include "platform/system.h"
+
+namespace {
+
+using hv::host::HostSession;
+
+const char kUsage[] =
+    "usage: vexhost [--module PATH] COMMAND\n"
+    "  classes                       list the module's classes\n"
+    "  request METHOD [DOCUMENT]     send one JSON request to a method path such as\n"
+    "                                /IHvVerify/SetVerifyOpt (the document from standard\n"
+    "                                input when not given); prints the reply and the result\n"
+    "  verify USER [--timeout SECONDS]\n"
+    "                                verify one account; the password is read from the\n"
+    "                                terminal without echo, or from standard input\n"
+    "exit codes: 0 done, 1 request failed (verify: no deciphered answer), 2 bad arguments, 3 module or base library\n"
+    "missing, 4 module without the exports, 5 service refused to start\n";
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string RequestDocument(const std::string& param_1) {
+  return "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":" + param_1 + "}}}";
+}
+
+hv::WString DefaultModule() {
+  hv::WString image;
+  hv::platform::ProcessImagePath(&image);
+  hv::WString dir = image.substr(0, image.find_last_of(hv::platform::PathSeparator()) + 1);
+  return dir + (hv::platform::PathSeparator() == '/' ? hv::WString(HV_W("libHvVerifySp.so"))
+                                                     : hv::WString(HV_W("HvVerifySp.dll")));
+}
+
+int Send(HostSession& session, const std::string& method, const std::string& document,
+         std::string* reply_out = nullptr) {
+  std::string reply;
+  HvResult rc = session.Request(method, document, &reply);
+  std::cout << reply << "Dispatch result: " << rc << "\n";
+  if (reply_out != nullptr) *reply_out = reply;
+  return rc == 0 ? hv::host::kExitOk : hv::host::kExitFailed;
+}
+
+int Verify(HostSession& session, const std::string& user, const std::string& timeout) {
+  if (!timeout.empty()) {
+    std::string option = "{\"OptMode\":\"1\",\"Value\":" + JsonString(timeout) + "}";
+    if (Send(session, "/IHvVerify/SetVerifyOpt", RequestDocument(option)) != 0) {
+      return hv::host::kExitFailed;
+    }
+  }
+  if (hv::platform::StdinIsTerminal()) std::cerr << "Password for " << user << ": ";
+  std::string password;
+  if (!hv::platform::ReadSecretLine(&password)) {
+    std::cerr << "vexhost: no password given\n";
+    return hv::host::kExitUsage;
+  }
+  std::string param = "{\"User\":" + JsonString(user) + ",\"Password\":" + JsonString(password) + "}";
+  std::string reply;
+  int rc = Send(session, "/IHvVerify/StartVerify", RequestDocument(param), &reply);
+  // Only an answer that arrived and deciphered (ResultType 1) is success.
+  bool answered = reply.find("\"ResultType\" : \"1\"") != std::string::npos;
+  return rc == 0 && answered ? hv::host::kExitOk : hv::host::kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  hv::WString module = DefaultModule();
+  if (args.size() >= 2 && args[0] == "--module") {
+    module = hv::Utf8ToWide(args[1]);
+    args.erase(args.begin(), args.begin() + 2);
+  }
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    std::cout << kUsage;
+    return args.empty() ? hv::host::kExitUsage : hv::host::kExitOk;
+  }
+  const std::string command = args[0];
+  bool valid = (command == "classes" && args.size() == 1) ||
+               (command == "request" && (args.size() == 2 || args.size() == 3)) ||
+               (command == "verify" && (args.size() == 2 || (args.size() == 4 && args[2] == "--timeout")));
+  if (!valid) {
+    std::cerr << kUsage;
+    return hv::host::kExitUsage;
+  }
+
+  HostSession session;
+  std::string error;
+  int rc = session.Load(module, &error);
+  if (rc == hv::host::kExitOk && command == "classes") {
+    for (const HvClassInfo& info : session.Classes()) {
+      std::printf("%08X-%04X-%04X-... %s reserved=%u\n", static_cast<unsigned>(info.clsid.Data1),
+                  info.clsid.Data2, info.clsid.Data3, info.className,
+                  static_cast<unsigned>(info.reserved));
+    }
+    return session.Finish() ? hv::host::kExitOk : hv::host::kExitFailed;
+  }
+  if (rc == hv::host::kExitOk) rc = session.Start(&error);
+  if (rc != hv::host::kExitOk) {
+    std::cerr << "vexhost: " << error << "\n";
+    return rc;
+  }
+  if (command == "request") {
+    std::string document = args.size() == 3 ? args[2]
+        : std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    rc = Send(session, args[1], document);
+  } else {
+    rc = Verify(session, args[1], args.size() == 4 ? args[3] : "");
+  }
+  if (!session.Finish()) {
+    std::cerr << "vexhost: the module still has live objects and was not unloaded\n";
+  }
+  return rc;
+}
