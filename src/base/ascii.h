@@ -39,6 +39,22 @@ String TrimAscii(const String& text) {
   return text.substr(begin, end - begin);
 }
 
+// Signed decimal as strtol reads it: leading white space, an optional sign,
+// digits up to the first other character; no digits read as 0. The
+// magnitude saturates far beyond 32 bits, so callers clamp to their range.
+template <typename String>
+long long ParseLeadingDecimal(const String& text) {
+  size_t i = 0;
+  while (i < text.size() && IsSpaceAscii(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && IsDigitAscii(text[i]); ++i) {
+    if (value < (1LL << 40)) value = value * 10 + (text[i] - '0');
+  }
+  return negative ? -value : value;
+}
+
 // Case-insensitive ordering, for maps keyed by protocol names.
 struct LessIgnoreCase {
   template <typename String>

@@ -33,12 +33,14 @@ class ModuleSingleton {
     return *instance;
   }
 
- private:
+  // Run by the module's exit processing; public so that tests can unload.
   static void Destroy() {
     std::lock_guard<std::mutex> hold(lock_);
     delete instance_.exchange(nullptr);
     destroyed_ = true;
   }
+
+ private:
 
   static inline std::atomic<T*> instance_{nullptr};
   static inline std::mutex lock_;

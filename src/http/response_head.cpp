@@ -84,17 +84,6 @@ void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink
   }
 }
 
-int64_t ParseDecimal(const WString& text) {
-  size_t i = 0;
-  while (i < text.size() && IsSpaceAscii(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int64_t value = 0;
-  const int64_t limit = std::numeric_limits<int64_t>::max() / 10 - 1;
-  for (; i < text.size() && IsDigitAscii(text[i]); ++i) {
-    if (value < limit) value = value * 10 + (text[i] - '0');
-  }
-  return negative ? -value : value;
-}
+int64_t ParseDecimal(const WString& text) { return ParseLeadingDecimal(text); }
 
 }  // namespace hv

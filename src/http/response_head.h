@@ -57,7 +57,7 @@ void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink)
 void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink);
 
 // Signed decimal as strtol reads it (leading white space, sign, digits up
-// to the first other character); no digits read as 0; clamped to 64 bits.
+// to the first other character); no digits read as 0.
 int64_t ParseDecimal(const WString& text);
 
 }  // namespace hv

@@ -77,18 +77,12 @@ bool IsSchemeName(const WString& name) {
   return true;
 }
 
-// Signed decimal conversion as strtol does it, kept in 16 bits.
+// Signed decimal conversion as strtol does it (32-bit), kept in 16 bits.
 uint16_t PortFromText(const WString& text) {
-  size_t i = 0;
-  while (i < text.size() && IsSpaceAscii(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && IsDigitAscii(text[i]); ++i) {
-    if (value < 0x7FFFFFFF) value = value * 10 + (text[i] - '0');
-  }
+  long long value = ParseLeadingDecimal(text);
   if (value > 0x7FFFFFFF) value = 0x7FFFFFFF;
-  return static_cast<uint16_t>(negative ? -value : value);
+  if (value < -0x7FFFFFFFLL - 1) value = -0x7FFFFFFFLL - 1;
+  return static_cast<uint16_t>(value);
 }
 
 bool SplitHostPort(const WString& text, CUrlParts* parts, bool* port_given) {

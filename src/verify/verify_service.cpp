@@ -18,18 +18,7 @@ const WChar kVerifyPath[] = HV_W("/interface/newauth/index.php?c=");
 }  // namespace
 
 int32_t ParseOptionValue(const WString& text) {
-  size_t i = 0;
-  while (i < text.size() && IsSpaceAscii(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int64_t value = 0;
-  for (; i < text.size() && IsDigitAscii(text[i]); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > int64_t{std::numeric_limits<int32_t>::max()} + 1) {
-      value = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-    }
-  }
-  if (negative) value = -value;
+  long long value = ParseLeadingDecimal(text);
   if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
   if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
   return static_cast<int32_t>(value);
