@@ -49,7 +49,7 @@ template <class TSocket>
 class CAtlHttpClientT : public TSocket {
  public:
   CAtlHttpClientT();
-  ~CAtlHttpClientT() override;
+  virtual ~CAtlHttpClientT();
 
   bool Navigate(const WString& url);
   bool Navigate(const WString& url, const NavigateSettings& settings);

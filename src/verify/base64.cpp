@@ -5,7 +5,7 @@
 namespace hv {
 namespace {
 
-const char kAlphabet[] =
+constexpr char kAlphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 constexpr uint8_t kPadValue = 64;
