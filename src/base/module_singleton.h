@@ -10,7 +10,6 @@
 #define HV_BASE_MODULE_SINGLETON_H_
 
 #include <atomic>
-#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 
@@ -28,8 +27,9 @@ class ModuleSingleton {
     if (destroyed_) throw std::runtime_error("Dead Reference Detected");
     instance = new T();
     instance_.store(instance, std::memory_order_release);
-    // atexit in a library runs when that library unloads.
-    std::atexit(&Destroy);
+    // A static object's destructor is tied to the library that holds it, so
+    // it runs when this module unloads, in reverse order of creation.
+    static Reaper reaper;
     return *instance;
   }
 
@@ -41,6 +41,9 @@ class ModuleSingleton {
   }
 
  private:
+  struct Reaper {
+    ~Reaper() { Destroy(); }
+  };
 
   static inline std::atomic<T*> instance_{nullptr};
   static inline std::mutex lock_;

@@ -13,10 +13,10 @@ using platform::TcpSocket;
 
 constexpr uint32_t kPollMs = 20;
 
-void SendAll(TcpSocket* socket, const std::string& bytes) {
+bool SendAll(TcpSocket* socket, const std::string& bytes) {
   size_t sent = 0;
   uint32_t error = 0;
-  socket->Send(bytes.data(), bytes.size(), 5000, &sent, &error);
+  return socket->Send(bytes.data(), bytes.size(), 5000, &sent, &error) == IoStatus::kOk;
 }
 
 }  // namespace
@@ -94,8 +94,8 @@ void ScriptServer::Run() {
           break;
         case Step::kDrip:
           for (char c : step.bytes) {
-            if (stop_) break;
-            SendAll(&connection, std::string(1, c));
+            // A peer that gave up ends the drip.
+            if (stop_ || !SendAll(&connection, std::string(1, c))) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
           }
           break;

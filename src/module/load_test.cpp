@@ -1,0 +1,134 @@
+// Load: the real module driven through Dispatch from 16 host threads
+// against the reference endpoint, with SetVerifyOpt calls mixed in. Every
+// reply must be right for its account and every log line whole.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "hv/vex_host.h"
+#include "platform/library.h"
+#include "platform/system.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/reply_sink.h"
+#include "tests/support/temp_dir.h"
+
+namespace hv {
+namespace {
+
+WString BinDirectory() {
+  WString image;
+  platform::ProcessImagePath(&image);
+  return image.substr(0, image.find_last_of(platform::PathSeparator()) + 1);
+}
+
+std::filesystem::path AsPath(const WString& w) { return std::u16string(w.begin(), w.end()); }
+
+std::string EndpointPort() {
+  const char* dir = std::getenv("HV_VERIFY_ENDPOINT_DIR");
+  std::ifstream in(std::string(dir == nullptr ? "" : dir) + "/port");
+  std::string port;
+  in >> port;
+  return port;
+}
+
+int PerThread() {
+  const char* n = std::getenv("HV_LOAD_PER_THREAD");
+  return n != nullptr ? std::atoi(n) : 200;
+}
+
+const char kRight[] =
+    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"User\":\"alice\",\"Password\":\"right-pw\"}}}}";
+const char kWrong[] =
+    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"User\":\"alice\",\"Password\":\"nope\"}}}}";
+const char kOption[] =
+    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"OptMode\":\"1\",\"Value\":\"20\"}}}}";
+
+TEST(Load, SixteenHostThreadsAgainstTheReferenceEndpoint) {
+  std::string port = EndpointPort();
+  ASSERT_FALSE(port.empty()) << "the endpoint fixture did not start";
+  WChar sep = platform::PathSeparator();
+  WString dir = BinDirectory() + HV_W("load") + sep;
+  testing::WriteFileBytes(AsPath(dir + HV_W("vexcomm.dat")),
+                          "[SPCfg]\r\nVerifyHost=127.0.0.1:" + port + "\r\n");
+  platform::LoadedLibrary base, module;
+  std::string error;
+  ASSERT_TRUE(base.Load(BinDirectory() + VEX_BASE_LIBRARY_NAME, &error)) << error;
+  ASSERT_TRUE(module.Load(dir + (sep == '/' ? WString(HV_W("libHvVerifySp.so")) : WString(HV_W("HvVerifySp.dll"))),
+                          &error)) << error;
+  auto route = reinterpret_cast<VexBaseRouteRequestFn>(platform::FindSymbol(base.handle(), "vex_base_route_request"));
+  auto get_object = reinterpret_cast<HvDllGetClassObjectFn>(platform::FindSymbol(module.handle(), "HvDllGetClassObject"));
+  ASSERT_TRUE(route && get_object);
+  void* out = nullptr;
+  ASSERT_EQ(get_object(&CLSID_HvVerifyImpl, &IID_IVexServiceProvider, &out), 0);
+  auto* service = static_cast<IVexServiceProvider*>(out);
+  ASSERT_EQ(service->Start(), 0);
+
+  testing::LogCapture log(AsPath(BinDirectory() + HV_W("verifylog.txt")));
+  const int threads = 16, per_thread = PerThread();
+  std::atomic<int> right{0}, dispatch_ok{0};
+  std::mutex lock;
+  std::vector<double> latencies;
+  std::set<std::string> thread_ids;
+  auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> hosts;
+  for (int t = 0; t < threads; ++t) {
+    hosts.emplace_back([&, t] {
+      char id[16];
+      std::snprintf(id, sizeof id, "%08lu", static_cast<unsigned long>(platform::CurrentThreadId()));
+      std::vector<double> mine;
+      for (int i = 0; i < per_thread; ++i) {
+        if (i % 10 == 0) {
+          testing::RecordingReply r;
+          route("/IHvVerify/SetVerifyOpt", kOption, &r, nullptr);
+        }
+        bool good = (t + i) % 2 == 0;
+        testing::RecordingReply reply;
+        auto begin = std::chrono::steady_clock::now();
+        if (route("/IHvVerify/StartVerify", good ? kRight : kWrong, &reply, nullptr) == 0) ++dispatch_ok;
+        mine.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count());
+        auto texts = reply.replies();
+        const char* expected = good ? "\"result=accepted\"" : "\"result=rejected\"";
+        if (texts.size() == 1 && texts[0].find(expected) != std::string::npos) ++right;
+      }
+      std::lock_guard<std::mutex> hold(lock);
+      latencies.insert(latencies.end(), mine.begin(), mine.end());
+      thread_ids.insert(id);
+    });
+  }
+  for (auto& h : hosts) h.join();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  service->Stop();
+  service->Release();
+
+  const int total = threads * per_thread;
+  EXPECT_EQ(dispatch_ok.load(), total);
+  EXPECT_EQ(right.load(), total);
+  std::set<std::string> known = {"StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
+                                 "SendVerifyUrl : Navigate status is 200", "StartVerify : SendVerifyUrl finish!",
+                                 "StartVerify : DecryptVerifyResult finish!", "StartVerify : end!"};
+  int ours = 0;
+  for (const std::string& line : log.Lines()) {
+    if (line.size() < 30 || thread_ids.count(line.substr(20, 8)) == 0) continue;  // another process
+    ++ours;
+    EXPECT_TRUE(testing::HasLogPrefix(line)) << line;
+    EXPECT_EQ(known.count(line.substr(30)), 1u) << line;
+  }
+  EXPECT_EQ(ours, total * 6);
+  std::sort(latencies.begin(), latencies.end());
+  std::printf("load: %d verifications from %d threads in %.2f s: %.0f per second, "
+              "p50 %.2f ms, p99 %.2f ms\n", total, threads, seconds, total / seconds,
+              latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100]);
+}
+
+}  // namespace
+}  // namespace hv

@@ -1,0 +1,110 @@
+// Hostile endpoints: whatever the peer does, StartVerify returns 0 within
+// the time-out option's deadline with the failing stage's result and log
+// lines, and the next verification on the same object works.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+
+#include "base/utf.h"
+#include "tests/support/endpoint_answer.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/script_server.h"
+#include "verify/verify_service.h"
+
+namespace hv {
+namespace {
+
+using ::testing::Contains;
+using testing::HttpResponse;
+using testing::Script;
+using testing::Step;
+
+const char kSendFailed[] = "SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ";
+
+Script Good() {
+  return {Step::Read(), Step::Send(HttpResponse(200, testing::EncipheredAnswer("result=accepted"))),
+          Step::Close()};
+}
+
+struct Fault {
+  const char* name;
+  std::vector<Script> hostile;  // the connections of the failing verification
+  uint32_t result_type;
+};
+
+std::string RandomBase64(size_t bytes) {
+  std::mt19937 rng(5);
+  std::string raw;
+  for (size_t i = 0; i < bytes; ++i) raw.push_back(static_cast<char>(rng()));
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (unsigned char c : raw) text.push_back(kAlphabet[c % 64]);
+  return text.substr(0, text.size() / 4 * 4);
+}
+
+std::vector<Fault> Faults(uint16_t dead_port) {
+  Script endless_header = {Step::Read(), Step::Send("HTTP/1.1 200 OK\r\n")};
+  for (int i = 0; i < 40; ++i) endless_header.push_back(Step::Send("X: " + std::string(256 * 1024, 'h') + "\r\n"));
+  Script endless_chunks = {Step::Read(), Step::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")};
+  for (int i = 0; i < 20; ++i) endless_chunks.push_back(Step::Send("100000\r\n" + std::string(0x100000, 'c') + "\r\n"));
+  Script self_redirect = {Step::Read(), Step::Send(HttpResponse(302, "", "Location: /again\r\nConnection: close\r\n")),
+                          Step::Close()};
+  return {
+      {"never answers", {{Step::Hold()}}, 3},
+      {"closes at once", {{Step::Close()}}, 3},
+      {"resets during the header", {{Step::Read(), Step::Send("HTTP/1.1 200 OK\r\nX: y"), Step::Reset()}}, 3},
+      {"garbage status line", {{Step::Read(), Step::Send("garbage garbage\r\n\r\n"), Step::Close()}}, 3},
+      {"10 MiB header", {endless_header}, 3},
+      {"1 GiB announced", {{Step::Read(), Step::Send("HTTP/1.1 200 OK\r\nContent-Length: 1073741824\r\n\r\nab"), Step::Hold()}}, 3},
+      {"endless chunked body", {endless_chunks}, 3},
+      {"drips a byte every 200 ms", {{Step::Read(), Step::Drip(HttpResponse(200, std::string(64, 'd')), 200)}}, 3},
+      {"redirects to itself", std::vector<Script>(11, self_redirect), 3},
+      {"redirects to a dead port", {{Step::Read(), Step::Send(HttpResponse(302, "", "Location: http://127.0.0.1:" +
+                                                         std::to_string(dead_port) + "/\r\n")), Step::Close()}}, 3},
+      {"random Base64 answer", {{Step::Read(), Step::Send(HttpResponse(200, RandomBase64(20))), Step::Close()}}, 4},
+  };
+}
+
+TEST(HostileEndpoint, EveryFaultEndsInItsStageWithinTheDeadline) {
+  uint16_t dead_port;
+  {
+    testing::ScriptServer gone({});
+    dead_port = gone.port();
+  }
+  for (Fault& fault : Faults(dead_port)) {
+    SCOPED_TRACE(fault.name);
+    std::vector<Script> scripts = fault.hostile;
+    scripts.push_back(Good());
+    testing::ScriptServer server(scripts);
+    HvVerifyImpl service(Utf8ToWide("127.0.0.1:" + std::to_string(server.port())));
+    NullResult none;
+    service.SetVerifyOpt({VERIFY_OPT_TIMEOUT, HV_W("2")}, none);
+
+    testing::LogCapture log;
+    VerifyResult result;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(service.StartVerify({HV_W("alice"), HV_W("pw")}, result), 0);
+    auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.ResultType, fault.result_type);
+    EXPECT_LT(spent, std::chrono::milliseconds(3000));
+    auto messages = log.Messages();
+    if (fault.result_type == 3) {
+      bool stage_line = false;
+      for (const auto& m : messages) stage_line |= m.rfind(kSendFailed, 0) == 0 || m.rfind("SendVerifyUrl : Navigate status is", 0) == 0;
+      EXPECT_TRUE(stage_line);
+    } else {
+      EXPECT_THAT(messages, Contains("Decipher : Decrypt function call failed!"));
+    }
+    EXPECT_THAT(messages, Contains("StartVerify : end!"));
+
+    VerifyResult next;
+    service.StartVerify({HV_W("alice"), HV_W("pw")}, next);
+    EXPECT_EQ(next.ResultType, VERIFY_RESULT_OK);
+    EXPECT_EQ(next.ResultValue, HV_W("result=accepted"));
+  }
+}
+
+}  // namespace
+}  // namespace hv
