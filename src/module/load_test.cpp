@@ -57,7 +57,7 @@ TEST(Load, SixteenHostThreadsAgainstTheReferenceEndpoint) {
   std::string port = EndpointPort();
   ASSERT_FALSE(port.empty()) << "the endpoint fixture did not start";
   WChar sep = platform::PathSeparator();
-  WString dir = BinDirectory() + HV_W("load") + sep;
+  WString dir = BinDirectory();  // bin/load: this program, the module, the base library
   testing::WriteFileBytes(AsPath(dir + HV_W("vexcomm.dat")),
                           "[SPCfg]\r\nVerifyHost=127.0.0.1:" + port + "\r\n");
   platform::LoadedLibrary base, module;
