@@ -2,71 +2,13 @@
 
 #include <cstring>
 
+#include "verify/des_fast.h"
+#include "verify/des_tables.h"
+
 namespace hv {
 namespace {
 
-// Tables of FIPS 46-3; positions count from 1.
-const uint8_t kIp[64] = {
-    58, 50, 42, 34, 26, 18, 10, 2, 60, 52, 44, 36, 28, 20, 12, 4,
-    62, 54, 46, 38, 30, 22, 14, 6, 64, 56, 48, 40, 32, 24, 16, 8,
-    57, 49, 41, 33, 25, 17, 9,  1, 59, 51, 43, 35, 27, 19, 11, 3,
-    61, 53, 45, 37, 29, 21, 13, 5, 63, 55, 47, 39, 31, 23, 15, 7};
-const uint8_t kIpInverse[64] = {
-    40, 8, 48, 16, 56, 24, 64, 32, 39, 7, 47, 15, 55, 23, 63, 31,
-    38, 6, 46, 14, 54, 22, 62, 30, 37, 5, 45, 13, 53, 21, 61, 29,
-    36, 4, 44, 12, 52, 20, 60, 28, 35, 3, 43, 11, 51, 19, 59, 27,
-    34, 2, 42, 10, 50, 18, 58, 26, 33, 1, 41, 9,  49, 17, 57, 25};
-const uint8_t kExpansion[48] = {
-    32, 1,  2,  3,  4,  5,  4,  5,  6,  7,  8,  9,  8,  9,  10, 11,
-    12, 13, 12, 13, 14, 15, 16, 17, 16, 17, 18, 19, 20, 21, 20, 21,
-    22, 23, 24, 25, 24, 25, 26, 27, 28, 29, 28, 29, 30, 31, 32, 1};
-const uint8_t kPermutation[32] = {
-    16, 7, 20, 21, 29, 12, 28, 17, 1,  15, 23, 26, 5,  18, 31, 10,
-    2,  8, 24, 14, 32, 27, 3,  9,  19, 13, 30, 6,  22, 11, 4,  25};
-const uint8_t kPc1[56] = {
-    57, 49, 41, 33, 25, 17, 9,  1,  58, 50, 42, 34, 26, 18,
-    10, 2,  59, 51, 43, 35, 27, 19, 11, 3,  60, 52, 44, 36,
-    63, 55, 47, 39, 31, 23, 15, 7,  62, 54, 46, 38, 30, 22,
-    14, 6,  61, 53, 45, 37, 29, 21, 13, 5,  28, 20, 12, 4};
-const uint8_t kPc2[48] = {
-    14, 17, 11, 24, 1,  5,  3,  28, 15, 6,  21, 10,
-    23, 19, 12, 4,  26, 8,  16, 7,  27, 20, 13, 2,
-    41, 52, 31, 37, 47, 55, 30, 40, 51, 45, 33, 48,
-    44, 49, 39, 56, 34, 53, 46, 42, 50, 36, 29, 32};
-const uint8_t kShifts[16] = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 1};
-const uint8_t kSBoxes[8][4][16] = {
-    {{14, 4, 13, 1, 2, 15, 11, 8, 3, 10, 6, 12, 5, 9, 0, 7},
-     {0, 15, 7, 4, 14, 2, 13, 1, 10, 6, 12, 11, 9, 5, 3, 8},
-     {4, 1, 14, 8, 13, 6, 2, 11, 15, 12, 9, 7, 3, 10, 5, 0},
-     {15, 12, 8, 2, 4, 9, 1, 7, 5, 11, 3, 14, 10, 0, 6, 13}},
-    {{15, 1, 8, 14, 6, 11, 3, 4, 9, 7, 2, 13, 12, 0, 5, 10},
-     {3, 13, 4, 7, 15, 2, 8, 14, 12, 0, 1, 10, 6, 9, 11, 5},
-     {0, 14, 7, 11, 10, 4, 13, 1, 5, 8, 12, 6, 9, 3, 2, 15},
-     {13, 8, 10, 1, 3, 15, 4, 2, 11, 6, 7, 12, 0, 5, 14, 9}},
-    {{10, 0, 9, 14, 6, 3, 15, 5, 1, 13, 12, 7, 11, 4, 2, 8},
-     {13, 7, 0, 9, 3, 4, 6, 10, 2, 8, 5, 14, 12, 11, 15, 1},
-     {13, 6, 4, 9, 8, 15, 3, 0, 11, 1, 2, 12, 5, 10, 14, 7},
-     {1, 10, 13, 0, 6, 9, 8, 7, 4, 15, 14, 3, 11, 5, 2, 12}},
-    {{7, 13, 14, 3, 0, 6, 9, 10, 1, 2, 8, 5, 11, 12, 4, 15},
-     {13, 8, 11, 5, 6, 15, 0, 3, 4, 7, 2, 12, 1, 10, 14, 9},
-     {10, 6, 9, 0, 12, 11, 7, 13, 15, 1, 3, 14, 5, 2, 8, 4},
-     {3, 15, 0, 6, 10, 1, 13, 8, 9, 4, 5, 11, 12, 7, 2, 14}},
-    {{2, 12, 4, 1, 7, 10, 11, 6, 8, 5, 3, 15, 13, 0, 14, 9},
-     {14, 11, 2, 12, 4, 7, 13, 1, 5, 0, 15, 10, 3, 9, 8, 6},
-     {4, 2, 1, 11, 10, 13, 7, 8, 15, 9, 12, 5, 6, 3, 0, 14},
-     {11, 8, 12, 7, 1, 14, 2, 13, 6, 15, 0, 9, 10, 4, 5, 3}},
-    {{12, 1, 10, 15, 9, 2, 6, 8, 0, 13, 3, 4, 14, 7, 5, 11},
-     {10, 15, 4, 2, 7, 12, 9, 5, 6, 1, 13, 14, 0, 11, 3, 8},
-     {9, 14, 15, 5, 2, 8, 12, 3, 7, 0, 4, 10, 1, 13, 11, 6},
-     {4, 3, 2, 12, 9, 5, 15, 10, 11, 14, 1, 7, 6, 0, 8, 13}},
-    {{4, 11, 2, 14, 15, 0, 8, 13, 3, 12, 9, 7, 5, 10, 6, 1},
-     {13, 0, 11, 7, 4, 9, 1, 10, 14, 3, 5, 12, 2, 15, 8, 6},
-     {1, 4, 11, 13, 12, 3, 7, 14, 10, 15, 6, 8, 0, 5, 9, 2},
-     {6, 11, 13, 8, 1, 4, 10, 7, 9, 5, 0, 15, 14, 2, 3, 12}},
-    {{13, 2, 8, 4, 6, 15, 11, 1, 10, 9, 3, 14, 5, 0, 12, 7},
-     {1, 15, 13, 8, 10, 3, 7, 4, 12, 5, 6, 11, 0, 14, 9, 2},
-     {7, 11, 4, 1, 9, 12, 14, 2, 0, 6, 10, 13, 15, 3, 5, 8},
-     {2, 1, 14, 7, 4, 10, 8, 13, 15, 12, 9, 0, 3, 5, 6, 11}}};
+using namespace des_tables;
 
 void BytesToBits(const uint8_t* bytes, size_t count, uint8_t* bits) {
   for (size_t i = 0; i < count * 8; ++i) {
@@ -147,6 +89,28 @@ void DesBlock(const DesSchedule& schedule, const uint8_t in[8], uint8_t out[8],
   BitsToBytes(bits, 8, out);
 }
 
+namespace {
+
+// The schedules of the last key this thread used: the module always uses
+// the same key, so its schedules are built once per thread.
+struct ScheduleCache {
+  uint8_t key[24] = {};
+  size_t keys = 0;
+  FastDesSchedule schedules[3];
+};
+
+const FastDesSchedule* CachedSchedules(const uint8_t* key, size_t keys) {
+  thread_local ScheduleCache cache;
+  if (cache.keys != keys || std::memcmp(cache.key, key, 8 * keys) != 0) {
+    for (size_t j = 0; j < keys; ++j) cache.schedules[j] = FastDesKeySchedule(key + 8 * j);
+    std::memcpy(cache.key, key, 8 * keys);
+    cache.keys = keys;
+  }
+  return cache.schedules;
+}
+
+}  // namespace
+
 bool TripleDesBuffer(const uint8_t* in, size_t count, DesDirection direction,
                      const uint8_t* key, size_t key_length, uint8_t* out,
                      size_t capacity) {
@@ -154,29 +118,33 @@ bool TripleDesBuffer(const uint8_t* in, size_t count, DesDirection direction,
   if (count % 8 != 0 || key_length % 8 != 0 || capacity < count) return false;
   size_t keys = key_length / 8 > 3 ? 3 : key_length / 8;
   if (keys == 0) return false;
-  DesSchedule schedules[3];
-  for (size_t j = 0; j < keys; ++j) DesKeySchedule(key + 8 * j, &schedules[j]);
+  const FastDesSchedule* s = CachedSchedules(key, keys);
 
   DesDirection reverse = direction == kDesEncipher ? kDesDecipher : kDesEncipher;
+  const FastDesSchedule* order[3];
+  DesDirection directions[3];
+  int stages;
+  if (keys == 1) {
+    order[0] = &s[0];
+    directions[0] = direction;
+    stages = 1;
+  } else if (keys == 2) {
+    order[0] = &s[0], order[1] = &s[1], order[2] = &s[0];
+    directions[0] = direction, directions[1] = reverse, directions[2] = direction;
+    stages = 3;
+  } else if (direction == kDesEncipher) {
+    order[0] = &s[0], order[1] = &s[1], order[2] = &s[2];
+    directions[0] = kDesEncipher, directions[1] = kDesDecipher, directions[2] = kDesEncipher;
+    stages = 3;
+  } else {
+    order[0] = &s[2], order[1] = &s[1], order[2] = &s[0];
+    directions[0] = kDesDecipher, directions[1] = kDesEncipher, directions[2] = kDesDecipher;
+    stages = 3;
+  }
   for (size_t at = 0; at < count; at += 8) {
     uint8_t block[8];
-    std::memcpy(block, in + at, 8);
-    if (keys == 1) {
-      DesBlock(schedules[0], block, block, direction);
-    } else if (keys == 2) {
-      DesBlock(schedules[0], block, block, direction);
-      DesBlock(schedules[1], block, block, reverse);
-      DesBlock(schedules[0], block, block, direction);
-    } else if (direction == kDesEncipher) {
-      DesBlock(schedules[0], block, block, kDesEncipher);
-      DesBlock(schedules[1], block, block, kDesDecipher);
-      DesBlock(schedules[2], block, block, kDesEncipher);
-    } else {
-      DesBlock(schedules[2], block, block, kDesDecipher);
-      DesBlock(schedules[1], block, block, kDesEncipher);
-      DesBlock(schedules[0], block, block, kDesDecipher);
-    }
-    std::memcpy(out + at, block, 8);
+    std::memcpy(block, in + at, 8);  // read before the output is written
+    FastDesStages(order, directions, stages, block, out + at);
   }
   return true;
 }
