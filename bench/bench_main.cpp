@@ -1,0 +1,175 @@
+// Benchmarks of the module against what a user would write instead, side
+// by side in one run: the cipher against OpenSSL, one verification over
+// loopback against libcurl + OpenSSL and against a plain socket, Dispatch
+// against jsoncpp alone, and the log.
+#include <benchmark/benchmark.h>
+#include <json/json.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/utf.h"
+#include "ipc/ipc_server.h"
+#include "log/logger.h"
+#include "peers.h"
+#include "platform/socket.h"
+#include "tests/support/endpoint_answer.h"
+#include "tests/support/reply_sink.h"
+#include "verify/cipher.h"
+#include "verify/verify_service.h"
+
+namespace hv::bench {
+namespace {
+
+const std::string kQuery = "UserName=benchmark-user&PassWord=benchmark-pass1";  // 48 bytes
+
+// One fast loopback endpoint for all three peers: a fixed enciphered
+// answer with "Connection: close", no password hashing.
+class FastEndpoint {
+ public:
+  FastEndpoint() {
+    listener_.Listen(0);
+    std::string body = testing::EncipheredAnswer("result=accepted");
+    response_ = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                "\r\nConnection: close\r\n\r\n" + body;
+    for (int i = 0; i < 2; ++i) threads_.emplace_back([this] { Serve(); });
+  }
+  ~FastEndpoint() {
+    stop_ = true;
+    for (auto& t : threads_) t.join();
+  }
+  uint16_t port() const { return listener_.port(); }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      platform::TcpSocket connection;
+      uint32_t error = 0;
+      if (listener_.Accept(50, &connection, &error) != platform::IoStatus::kOk) continue;
+      std::string request;
+      char buffer[4096];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        size_t got = 0;
+        if (connection.Receive(buffer, sizeof buffer, 2000, &got, &error) != platform::IoStatus::kOk ||
+            got == 0) {
+          break;
+        }
+        request.append(buffer, got);
+      }
+      size_t sent = 0;
+      connection.Send(response_.data(), response_.size(), 2000, &sent, &error);
+    }
+  }
+
+  platform::TcpListener listener_;
+  std::string response_;
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+};
+
+FastEndpoint& Endpoint() {
+  static FastEndpoint endpoint;
+  return endpoint;
+}
+
+void BM_Encipher_Module(benchmark::State& state) {
+  std::string out;
+  for (auto _ : state) benchmark::DoNotOptimize(Encipher(kQuery, &out));
+}
+void BM_Encipher_OpenSSL(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(OpenSslEncipher(kQuery));
+}
+
+const std::string& Answer24() {
+  static const std::string answer = testing::EncipheredAnswer("result=accepted@@@@@@@@@");
+  return answer;
+}
+void BM_Decipher_Module(benchmark::State& state) {
+  std::string out;
+  for (auto _ : state) benchmark::DoNotOptimize(Decipher(Answer24(), &out));
+}
+void BM_Decipher_OpenSSL(benchmark::State& state) {
+  std::string out;
+  for (auto _ : state) benchmark::DoNotOptimize(OpenSslDecipher(Answer24(), &out));
+}
+
+void BM_Verify_Module(benchmark::State& state) {
+  HvVerifyImpl service(Utf8ToWide("127.0.0.1:" + std::to_string(Endpoint().port())));
+  for (auto _ : state) {
+    VerifyResult result;
+    service.StartVerify({HV_W("benchmark-user"), HV_W("benchmark-pass1")}, result);
+    if (result.ResultType != VERIFY_RESULT_OK) state.SkipWithError("verification failed");
+  }
+}
+void BM_Verify_Curl(benchmark::State& state) {
+  std::string answer;
+  for (auto _ : state) {
+    if (!CurlVerify(Endpoint().port(), "benchmark-user", "benchmark-pass1", &answer)) {
+      state.SkipWithError("verification failed");
+    }
+  }
+}
+void BM_Verify_Floor(benchmark::State& state) {
+  std::string request = "GET /interface/newauth/index.php?c=" + OpenSslEncipher(kQuery) +
+                        " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Endpoint().port()) +
+                        "\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n";
+  for (auto _ : state) {
+    std::string response;
+    if (!PlainSocketExchange(Endpoint().port(), request, &response)) state.SkipWithError("exchange failed");
+  }
+}
+
+const char kSetOption[] =
+    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"OptMode\":\"1\",\"Value\":\"60\"}}}}";
+
+void BM_Dispatch_Module(benchmark::State& state) {
+  HvVerifyImpl service(HV_W("127.0.0.1"));
+  IVexRequestDispatch* dispatch = &service;
+  testing::RecordingReply sink;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(dispatch->Dispatch("/IHvVerify/SetVerifyOpt", kSetOption, &sink, nullptr));
+  }
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+void BM_Dispatch_Jsoncpp(benchmark::State& state) {
+  for (auto _ : state) {
+    Json::Value request;
+    Json::Reader reader;
+    reader.parse(kSetOption, kSetOption + sizeof kSetOption - 1, request, false);
+    Json::Value reply;
+    reply["root"]["error"]["error_code"] = "0";
+    reply["root"]["error"]["error_msg"] = "";
+    reply["root"]["result"]["NullValue"] = "0";
+    Json::StyledWriter writer;
+    benchmark::DoNotOptimize(writer.write(reply));
+  }
+}
+#pragma GCC diagnostic pop
+
+void BM_Log(benchmark::State& state) {
+  for (auto _ : state) {
+    g_verifyLog << HV_W("SendVerifyUrl : Navigate status is ") << LogContinue << 200 << LogEndLine;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_Encipher_Module);
+BENCHMARK(BM_Encipher_OpenSSL);
+BENCHMARK(BM_Decipher_Module);
+BENCHMARK(BM_Decipher_OpenSSL);
+BENCHMARK(BM_Verify_Module)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_Verify_Curl)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_Verify_Floor)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_Dispatch_Module);
+BENCHMARK(BM_Dispatch_Jsoncpp);
+BENCHMARK(BM_Log)->Threads(1)->Threads(4)->UseRealTime();
+
+}  // namespace
+}  // namespace hv::bench
+
+BENCHMARK_MAIN();

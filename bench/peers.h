@@ -1,0 +1,27 @@
+// What a user who did not take the module would write, for comparison:
+// the same cipher with OpenSSL, and the same exchange with libcurl or with
+// a plain blocking socket.
+#ifndef HV_BENCH_PEERS_H_
+#define HV_BENCH_PEERS_H_
+
+#include <cstdint>
+#include <string>
+
+namespace hv::bench {
+
+// '@' fill, des-ede3-ecb, EVP_EncodeBlock, then the same escaping.
+std::string OpenSslEncipher(const std::string& plain);
+// EVP_DecodeBlock (blanks and line breaks removed), des-ede3-ecb, '@' strip.
+bool OpenSslDecipher(const std::string& text, std::string* plain);
+
+// One verification with a new libcurl easy handle: GET, body into memory,
+// the answer deciphered with OpenSSL.
+bool CurlVerify(uint16_t port, const std::string& user, const std::string& password,
+                std::string* answer);
+
+// The floor: connect, write `request`, read until the peer closes, close.
+bool PlainSocketExchange(uint16_t port, const std::string& request, std::string* response);
+
+}  // namespace hv::bench
+
+#endif  // HV_BENCH_PEERS_H_
