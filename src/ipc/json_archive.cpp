@@ -3,36 +3,52 @@
 #include <json/reader.h>
 #include <json/writer.h>
 
+#include <charconv>
 #include <cstring>
-#include <locale>
 #include <new>
-#include <sstream>
+#include <type_traits>
 
+#include "base/ascii.h"
 #include "base/utf.h"
 
 namespace hv {
 namespace {
 
-// Conversions as the standard stream extraction and insertion do them, in
-// the classic locale (no grouping, whatever the host's locale says).
+// Conversions with the rules of the standard stream extraction and
+// insertion in the classic locale, without building a stream per value:
+// leading white space is skipped, a sign is taken ("-" negates an unsigned
+// value modulo 2^32, as extraction does), digits run to the first other
+// character, no digits or a value out of range fail.
 template <typename T>
 bool ParseNumber(const std::string& text, T* value) {
-  std::istringstream in(text);
-  in.imbue(std::locale::classic());
-  T parsed{};
-  in >> parsed;
-  if (in.fail()) return false;
-  *value = parsed;
+  size_t i = 0;
+  while (i < text.size() && IsSpaceAscii(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  size_t digits = i;
+  uint64_t magnitude = 0;
+  for (; i < text.size() && IsDigitAscii(text[i]); ++i) {
+    magnitude = magnitude * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (magnitude > (uint64_t{1} << 33)) magnitude = uint64_t{1} << 33;  // out of range anyway
+  }
+  if (i == digits) return false;
+  if (std::is_signed<T>::value) {
+    uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
+    if (magnitude > limit) return false;
+    *value = static_cast<T>(negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude));
+  } else {
+    if (magnitude > 0xFFFFFFFFu) return false;
+    *value = static_cast<T>(negative ? (0 - magnitude) & 0xFFFFFFFFu : magnitude);
+  }
   return true;
 }
 
 template <typename T>
 bool FormatNumber(T value, std::string* text) {
-  std::ostringstream out;
-  out.imbue(std::locale::classic());
-  out << value;
-  if (out.fail()) return false;
-  *text = out.str();
+  char digits[16];
+  auto result = std::to_chars(digits, digits + sizeof digits, value);
+  if (result.ec != std::errc()) return false;
+  text->assign(digits, result.ptr);
   return true;
 }
 
