@@ -26,3 +26,14 @@ function(hv_add_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT 600
     ENVIRONMENT "WINEDEBUG=-all")
 endfunction()
+
+# A background peer as a ctest fixture: `script start DIR ARGS...` before
+# the tests that require `fixture`, `script stop DIR` after them.
+function(hv_add_fixture fixture script dir)
+  add_test(NAME ${fixture}_start COMMAND ${Python3_EXECUTABLE}
+           ${PROJECT_SOURCE_DIR}/tests/support/${script} start ${dir} ${ARGN})
+  add_test(NAME ${fixture}_stop COMMAND ${Python3_EXECUTABLE}
+           ${PROJECT_SOURCE_DIR}/tests/support/${script} stop ${dir})
+  set_tests_properties(${fixture}_start PROPERTIES FIXTURES_SETUP ${fixture})
+  set_tests_properties(${fixture}_stop PROPERTIES FIXTURES_CLEANUP ${fixture})
+endfunction()
