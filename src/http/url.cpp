@@ -179,9 +179,11 @@ uint16_t DefaultPort(int32_t scheme) {
 
 bool NormalizeUrl(const WString& text, WString* out) {
   static const char kHex[] = "0123456789abcdef";
+  std::string utf8 = NormalizerUtf8(text);
   std::string bytes;
+  bytes.reserve(utf8.size() + 16);
   bool in_extra = false;
-  for (unsigned char c : NormalizerUtf8(text)) {
+  for (unsigned char c : utf8) {
     if (!in_extra && (c == '?' || c == '#')) in_extra = true;
     if (in_extra || IsSafeUrlByte(c)) {
       if (bytes.size() + 1 > kMaxNormalizedUrl) return false;

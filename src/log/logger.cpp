@@ -21,6 +21,33 @@ void EnterExecutableDirectory() {
   platform::SetCurrentDir(image.substr(0, cut));
 }
 
+// Appends `value` with at least `width` digits, zero-filled.
+void AppendPadded(unsigned long long value, int width, std::string* out) {
+  char digits[24];
+  auto r = std::to_chars(digits, digits + sizeof digits, value);
+  for (int n = static_cast<int>(r.ptr - digits); n < width; ++n) out->push_back('0');
+  out->append(digits, r.ptr);
+}
+
+// "yyyy-mm-dd hh:mm:ss|tttttttt| ", written by hand: a formatted print per
+// line cost more than the rest of the line together.
+void AppendPrefix(const platform::LocalTime& t, uint32_t thread, std::string* out) {
+  AppendPadded(static_cast<unsigned>(t.year), 1, out);
+  out->push_back('-');
+  AppendPadded(static_cast<unsigned>(t.month), 2, out);
+  out->push_back('-');
+  AppendPadded(static_cast<unsigned>(t.day), 2, out);
+  out->push_back(' ');
+  AppendPadded(static_cast<unsigned>(t.hour), 2, out);
+  out->push_back(':');
+  AppendPadded(static_cast<unsigned>(t.minute), 2, out);
+  out->push_back(':');
+  AppendPadded(static_cast<unsigned>(t.second), 2, out);
+  out->push_back('|');
+  AppendPadded(thread, 8, out);
+  out->append("| ");
+}
+
 }  // namespace
 
 HvLogger::HvLogger() {
@@ -80,11 +107,7 @@ bool HvLogger::LineStart() {
     if (!line_begun_) Unlock();
     return false;
   }
-  char prefix[64];
-  int n = std::snprintf(prefix, sizeof prefix, "%d-%02d-%02d %02d:%02d:%02d|%08lu| ",
-                        t.year, t.month, t.day, t.hour, t.minute, t.second,
-                        static_cast<unsigned long>(platform::CurrentThreadId()));
-  if (n > 0) line_.append(prefix, static_cast<size_t>(n));
+  AppendPrefix(t, platform::CurrentThreadId(), &line_);
   line_begun_ = true;
   return true;
 }

@@ -80,8 +80,9 @@ uint32_t LastError() { return ToSocketError(errno, false); }
 using Clock = std::chrono::steady_clock;
 
 // Waits for `events` on `fd` for at most the time left until `deadline`.
-// Returns 1 when ready, 0 on time-out, -1 on error (errno set).
-int WaitFor(int fd, short events, Clock::time_point deadline) {
+// Returns 1 when ready, 0 on time-out, -1 on error (errno set); `revents`,
+// when given, receives what poll reported.
+int WaitFor(int fd, short events, Clock::time_point deadline, short* revents = nullptr) {
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     int timeout = left.count() <= 0 ? 0 : static_cast<int>(left.count());
@@ -89,6 +90,7 @@ int WaitFor(int fd, short events, Clock::time_point deadline) {
     int n = poll(&p, 1, timeout);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return n;
+    if (revents != nullptr) *revents = p.revents;
     return 1;
   }
 }
@@ -128,6 +130,9 @@ bool AddressList::empty() const { return impl_->list == nullptr; }
 
 struct TcpSocket::Impl {
   int fd = -1;
+  // A request was just sent: its answer cannot be there yet, so the next
+  // receive waits first instead of trying a read that must fail.
+  bool awaiting_answer = false;
   ~Impl() { if (fd >= 0) close(fd); }
 };
 
@@ -147,6 +152,7 @@ uint32_t TcpSocket::Create(const AddressList& addresses) {
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   Close();
   impl_->fd = fd;
+  impl_->awaiting_answer = false;
   return 0;
 }
 
@@ -159,9 +165,13 @@ IoStatus TcpSocket::Connect(const AddressList& addresses, uint32_t timeout_ms, u
   } while (rc != 0 && errno == EINTR);
   if (rc == 0) return IoStatus::kOk;
   if (errno != EINPROGRESS) { *error = LastError(); return IoStatus::kFailed; }
-  int ready = WaitFor(impl_->fd, POLLOUT, DeadlineAfter(timeout_ms));
+  short revents = 0;
+  int ready = WaitFor(impl_->fd, POLLOUT, DeadlineAfter(timeout_ms), &revents);
   if (ready == 0) return IoStatus::kTimedOut;
   if (ready < 0) { *error = LastError(); return IoStatus::kFailed; }
+  // Writable without error or hang-up: the connection is up, and asking for
+  // its error would only say 0.
+  if (revents == POLLOUT) return IoStatus::kOk;
   int so_error = 0;
   socklen_t len = sizeof so_error;
   getsockopt(impl_->fd, SOL_SOCKET, SO_ERROR, &so_error, &len);
@@ -183,6 +193,7 @@ IoStatus TcpSocket::Send(const char* data, size_t size, uint32_t timeout_ms, siz
     if (ready == 0) return IoStatus::kTimedOut;
     if (ready < 0) { *error = LastError(); return IoStatus::kFailed; }
   }
+  impl_->awaiting_answer = true;
   return IoStatus::kOk;
 }
 
@@ -191,6 +202,12 @@ IoStatus TcpSocket::Receive(char* buffer, size_t size, uint32_t timeout_ms, size
   *received = 0;
   if (!exists()) { *error = kSocketNotConnected; return IoStatus::kFailed; }
   auto deadline = DeadlineAfter(timeout_ms);
+  if (impl_->awaiting_answer) {
+    impl_->awaiting_answer = false;
+    int ready = WaitFor(impl_->fd, POLLIN, deadline);
+    if (ready == 0) return IoStatus::kTimedOut;
+    if (ready < 0) { *error = LastError(); return IoStatus::kFailed; }
+  }
   for (;;) {
     ssize_t n = recv(impl_->fd, buffer, size, 0);
     if (n >= 0) { *received = static_cast<size_t>(n); return IoStatus::kOk; }

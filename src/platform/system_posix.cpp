@@ -1,6 +1,7 @@
 // POSIX implementation of platform/system.h.
 #include "platform/system.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -27,8 +28,23 @@ LocalTime Now() {
   return t;
 }
 
+namespace {
+
+// The calling thread's id, asked of the kernel once per thread: every log
+// append checks the line owner, and a system call each time showed in the
+// cost of a verification.
+thread_local uint32_t cached_thread_id = 0;
+
+// A forked child's one thread has a new id: forget the parent's.
+void ForgetThreadIdInChild() { cached_thread_id = 0; }
+
+}  // namespace
+
 uint32_t CurrentThreadId() {
-  return static_cast<uint32_t>(syscall(SYS_gettid));
+  static const bool registered = pthread_atfork(nullptr, nullptr, &ForgetThreadIdInChild) == 0;
+  (void)registered;
+  if (cached_thread_id == 0) cached_thread_id = static_cast<uint32_t>(syscall(SYS_gettid));
+  return cached_thread_id;
 }
 
 uint32_t LastSystemError() { return static_cast<uint32_t>(errno); }

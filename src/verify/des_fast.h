@@ -13,8 +13,10 @@
 
 namespace hv {
 
-// 16 round keys as eight 6-bit groups each.
-using FastDesSchedule = std::array<std::array<uint8_t, 8>, 16>;
+// 16 round keys, each as two words: the 6-bit groups 0, 2, 4, 6 in the
+// first and 1, 3, 5, 7 in the second, at bit offsets 26, 18, 10 and 2, where
+// a round finds them in two rotations of R.
+using FastDesSchedule = std::array<std::array<uint32_t, 2>, 16>;
 
 FastDesSchedule MakeFastSchedule(const DesSchedule& reference);
 FastDesSchedule FastDesKeySchedule(const uint8_t key[8]);
