@@ -95,6 +95,6 @@ std::string WideToUtf8(const WString& wide) {
 
 WString UpToNul(const WString& text) { return text.substr(0, text.find(WChar(0))); }
 
-std::string UpToNul(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
+std::string UpToNul(std::string_view bytes) { return std::string(bytes.substr(0, bytes.find('\0'))); }
 
 }  // namespace hv

@@ -8,6 +8,7 @@
 #define HV_BASE_UTF_H_
 
 #include <string>
+#include <string_view>
 
 #include "platform/wide.h"
 
@@ -18,7 +19,7 @@ std::string WideToUtf8(const WString& wide);
 
 // Text up to (not including) its first NUL character.
 WString UpToNul(const WString& text);
-std::string UpToNul(const std::string& bytes);
+std::string UpToNul(std::string_view bytes);
 
 }  // namespace hv
 

@@ -168,6 +168,18 @@ bool SplitInto(const WString& text, CUrlParts* parts) {
   return true;
 }
 
+// True when the normaliser would give `text` back unchanged: ASCII only,
+// and nothing before the query or fragment that needs escaping.
+bool NeedsNoEscaping(const WString& text) {
+  bool in_extra = false;
+  for (WChar c : text) {
+    if (c >= 0x80) return false;
+    if (!in_extra && (c == '?' || c == '#')) in_extra = true;
+    if (!in_extra && !IsSafeUrlByte(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 uint16_t DefaultPort(int32_t scheme) {
@@ -179,20 +191,25 @@ uint16_t DefaultPort(int32_t scheme) {
 
 bool NormalizeUrl(const WString& text, WString* out) {
   static const char kHex[] = "0123456789abcdef";
-  std::string utf8 = NormalizerUtf8(text);
   std::string bytes;
-  bytes.reserve(utf8.size() + 16);
-  bool in_extra = false;
-  for (unsigned char c : utf8) {
-    if (!in_extra && (c == '?' || c == '#')) in_extra = true;
-    if (in_extra || IsSafeUrlByte(c)) {
-      if (bytes.size() + 1 > kMaxNormalizedUrl) return false;
-      bytes.push_back(static_cast<char>(c));
-    } else {
-      if (bytes.size() + 3 > kMaxNormalizedUrl) return false;
-      bytes.push_back('%');
-      bytes.push_back(kHex[c >> 4]);
-      bytes.push_back(kHex[c & 15]);
+  if (text.size() <= kMaxNormalizedUrl && NeedsNoEscaping(text)) {
+    // The usual case, without the byte-by-byte pass.
+    bytes.assign(text.begin(), text.end());
+  } else {
+    std::string utf8 = NormalizerUtf8(text);
+    bytes.reserve(utf8.size() + 16);
+    bool in_extra = false;
+    for (unsigned char c : utf8) {
+      if (!in_extra && (c == '?' || c == '#')) in_extra = true;
+      if (in_extra || IsSafeUrlByte(c)) {
+        if (bytes.size() + 1 > kMaxNormalizedUrl) return false;
+        bytes.push_back(static_cast<char>(c));
+      } else {
+        if (bytes.size() + 3 > kMaxNormalizedUrl) return false;
+        bytes.push_back('%');
+        bytes.push_back(kHex[c >> 4]);
+        bytes.push_back(kHex[c & 15]);
+      }
     }
   }
   *out = platform::AnsiToWide(bytes);

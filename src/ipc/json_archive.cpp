@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <type_traits>
 
 #include "base/ascii.h"
@@ -19,8 +20,16 @@ namespace {
 // leading white space is skipped, a sign is taken ("-" negates an unsigned
 // value modulo 2^32, as extraction does), digits run to the first other
 // character, no digits or a value out of range fail.
+// The text of a string node, read in place rather than copied.
+std::string_view StringOf(const Json::Value& node) {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  if (!node.getString(&begin, &end)) return std::string_view();
+  return std::string_view(begin, static_cast<size_t>(end - begin));
+}
+
 template <typename T>
-bool ParseNumber(const std::string& text, T* value) {
+bool ParseNumber(std::string_view text, T* value) {
   size_t i = 0;
   while (i < text.size() && IsSpaceAscii(text[i])) ++i;
   bool negative = false;
@@ -61,6 +70,7 @@ bool FormatNumber(T value, std::string* text) {
 
 int32_t JsonArchive::OpenForRead(const char* text) {
   stack_.clear();
+  stack_.reserve(kTypicalDepth);
   root_ = Json::Value();
   if (text == nullptr) return VEX_E_ARCHIVE_PARSE;
   try {
@@ -88,6 +98,7 @@ std::string JsonArchive::Render() const {
 
 int32_t JsonArchive::OpenForWrite() {
   stack_.clear();
+  stack_.reserve(kTypicalDepth);
   root_ = Json::Value(Json::objectValue);
   root_["root"] = Json::Value();
   return EnterBase();
@@ -107,8 +118,9 @@ void JsonArchive::EnterMember(const std::string& name, ArchiveMode mode) {
   if (parent != nullptr && (parent->isObject() || parent->isNull())) {
     if (mode == kArchiveWrite) {
       node = &(*parent)[name];
-    } else if (parent->isObject() && parent->isMember(name)) {
-      node = &(*parent)[name];
+    } else if (parent->isObject()) {
+      // One lookup that never adds a member; a read frame is only read.
+      node = const_cast<Json::Value*>(parent->find(name.data(), name.data() + name.size()));
     }
   }
   stack_.push_back({node, name});
@@ -143,14 +155,14 @@ int32_t JsonArchive::ReadInt32(int32_t* value) {
   const Json::Value* node = nullptr;
   int32_t rc = StringNode(&node);
   if (rc != 0) return rc;
-  return ParseNumber(node->asString(), value) ? 0 : VEX_E_ARCHIVE_CONVERT;
+  return ParseNumber(StringOf(*node), value) ? 0 : VEX_E_ARCHIVE_CONVERT;
 }
 
 int32_t JsonArchive::ReadUInt32(uint32_t* value) {
   const Json::Value* node = nullptr;
   int32_t rc = StringNode(&node);
   if (rc != 0) return rc;
-  return ParseNumber(node->asString(), value) ? 0 : VEX_E_ARCHIVE_CONVERT;
+  return ParseNumber(StringOf(*node), value) ? 0 : VEX_E_ARCHIVE_CONVERT;
 }
 
 int32_t JsonArchive::WriteInt32(int32_t value) {
@@ -171,7 +183,7 @@ int32_t JsonArchive::ReadWide(WString* value) {
   const Json::Value* node = nullptr;
   int32_t rc = StringNode(&node);
   if (rc != 0) return rc;
-  *value = Utf8ToWide(UpToNul(node->asString()));
+  *value = Utf8ToWide(UpToNul(StringOf(*node)));
   return 0;
 }
 
@@ -183,7 +195,7 @@ int32_t JsonArchive::ReadNarrow(std::string* value) {
   const Json::Value* node = nullptr;
   int32_t rc = StringNode(&node);
   if (rc != 0) return rc;
-  *value = UpToNul(node->asString());
+  *value = UpToNul(StringOf(*node));
   return 0;
 }
 

@@ -68,6 +68,9 @@ class JsonArchive {
   int32_t StringNode(const Json::Value** node) const;
   int32_t Store(Json::Value value);
 
+  // Frames the records of this system need at most, kept without growing.
+  static constexpr size_t kTypicalDepth = 8;
+
   Json::Value root_;
   std::vector<ArchiveFrame> stack_;
 };

@@ -21,31 +21,36 @@ void EnterExecutableDirectory() {
   platform::SetCurrentDir(image.substr(0, cut));
 }
 
-// Appends `value` with at least `width` digits, zero-filled.
-void AppendPadded(unsigned long long value, int width, std::string* out) {
+// Writes `value` with at least `width` digits, zero-filled, at `at`, and
+// returns the end.
+char* WritePadded(unsigned long long value, int width, char* at) {
   char digits[24];
   auto r = std::to_chars(digits, digits + sizeof digits, value);
-  for (int n = static_cast<int>(r.ptr - digits); n < width; ++n) out->push_back('0');
-  out->append(digits, r.ptr);
+  for (int n = static_cast<int>(r.ptr - digits); n < width; ++n) *at++ = '0';
+  for (const char* d = digits; d < r.ptr; ++d) *at++ = *d;
+  return at;
 }
 
 // "yyyy-mm-dd hh:mm:ss|tttttttt| ", written by hand: a formatted print per
 // line cost more than the rest of the line together.
 void AppendPrefix(const platform::LocalTime& t, uint32_t thread, std::string* out) {
-  AppendPadded(static_cast<unsigned>(t.year), 1, out);
-  out->push_back('-');
-  AppendPadded(static_cast<unsigned>(t.month), 2, out);
-  out->push_back('-');
-  AppendPadded(static_cast<unsigned>(t.day), 2, out);
-  out->push_back(' ');
-  AppendPadded(static_cast<unsigned>(t.hour), 2, out);
-  out->push_back(':');
-  AppendPadded(static_cast<unsigned>(t.minute), 2, out);
-  out->push_back(':');
-  AppendPadded(static_cast<unsigned>(t.second), 2, out);
-  out->push_back('|');
-  AppendPadded(thread, 8, out);
-  out->append("| ");
+  char text[80];
+  char* at = WritePadded(static_cast<unsigned>(t.year), 1, text);
+  *at++ = '-';
+  at = WritePadded(static_cast<unsigned>(t.month), 2, at);
+  *at++ = '-';
+  at = WritePadded(static_cast<unsigned>(t.day), 2, at);
+  *at++ = ' ';
+  at = WritePadded(static_cast<unsigned>(t.hour), 2, at);
+  *at++ = ':';
+  at = WritePadded(static_cast<unsigned>(t.minute), 2, at);
+  *at++ = ':';
+  at = WritePadded(static_cast<unsigned>(t.second), 2, at);
+  *at++ = '|';
+  at = WritePadded(thread, 8, at);
+  *at++ = '|';
+  *at++ = ' ';
+  out->append(text, at);
 }
 
 }  // namespace
@@ -179,7 +184,7 @@ void HvLogger::AppendNumber(unsigned long long value) {
   continuation_.store(false, std::memory_order_release);
 }
 
-void HvLogger::AppendText(const WString& text) {
+void HvLogger::AppendText(WStringView text) {
   if (LineStart() && !platform::WideToAnsi(text, &line_)) state_ |= kBad;
   continuation_.store(false, std::memory_order_release);
 }
@@ -188,10 +193,10 @@ HvLogger& HvLogger::Append(long value) { AppendNumber(static_cast<long long>(val
 HvLogger& HvLogger::Append(unsigned long value) { AppendNumber(static_cast<unsigned long long>(value)); return *this; }
 HvLogger& HvLogger::Append(int value) { AppendNumber(static_cast<long long>(value)); return *this; }
 HvLogger& HvLogger::Append(unsigned int value) { AppendNumber(static_cast<unsigned long long>(value)); return *this; }
-HvLogger& HvLogger::Append(WChar c) { AppendText(WString(1, c)); return *this; }
+HvLogger& HvLogger::Append(WChar c) { AppendText(WStringView(&c, 1)); return *this; }
 HvLogger& HvLogger::Append(const WString& text) { AppendText(text); return *this; }
 HvLogger& HvLogger::Append(const WChar* text) {
-  AppendText(text != nullptr ? WString(text) : WString());
+  AppendText(text != nullptr ? WStringView(text) : WStringView());
   return *this;
 }
 

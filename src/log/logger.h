@@ -74,7 +74,7 @@ class HvLogger {
   void WriteLastError();
   void AppendNumber(long long value);
   void AppendNumber(unsigned long long value);
-  void AppendText(const WString& text);
+  void AppendText(WStringView text);
   bool HoldsLock() const;
   void Lock();
   void Unlock();

@@ -20,7 +20,7 @@ bool InitAnsi();
 // Appends to `out` the ANSI bytes of `text`. Stops at the first character
 // that the encoding cannot represent and returns false; the bytes of the
 // characters before it stay in `out`.
-bool WideToAnsi(const WString& text, std::string* out);
+bool WideToAnsi(WStringView text, std::string* out);
 
 // Converts ANSI bytes to wide text. Bytes that do not decode become U+FFFD.
 WString AnsiToWide(const std::string& bytes);

@@ -61,7 +61,7 @@ const AnsiLocale& Ansi() {
 
 // Decodes one code point from UTF-16 at `i`; lone surrogates stay as they
 // are, and the encoder then refuses them.
-char32_t NextCodePoint(const WString& text, size_t* i) {
+char32_t NextCodePoint(WStringView text, size_t* i) {
   char32_t c = text[(*i)++];
   if (c >= 0xD800 && c <= 0xDBFF && *i < text.size()) {
     char32_t low = text[*i];
@@ -77,7 +77,7 @@ char32_t NextCodePoint(const WString& text, size_t* i) {
 
 bool InitAnsi() { return Ansi().user_default; }
 
-bool WideToAnsi(const WString& text, std::string* out) {
+bool WideToAnsi(WStringView text, std::string* out) {
   if (text.empty()) return true;
   if (Ansi().ascii_identity &&
       std::all_of(text.begin(), text.end(), [](WChar c) { return c > 0 && c < 0x80; })) {

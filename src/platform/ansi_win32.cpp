@@ -26,7 +26,7 @@ bool ConvertRun(const wchar_t* text, int count, std::string* out) {
 
 bool InitAnsi() { return true; }
 
-bool WideToAnsi(const WString& text, std::string* out) {
+bool WideToAnsi(WStringView text, std::string* out) {
   if (text.empty()) return true;
   if (ConvertRun(text.data(), static_cast<int>(text.size()), out)) return true;
   // Something did not convert: go character by character to keep the bytes

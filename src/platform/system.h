@@ -1,7 +1,8 @@
 // Process-level facts and small system services.
 //
-// Thread-safety: every function may be called from any thread; none keeps
-// state of its own. The functions that touch the current directory change
+// Thread-safety: every function may be called from any thread. Now and
+// CurrentThreadId remember their last answer per thread (a local time for
+// the rest of its second, the id for the thread's life). The functions that touch the current directory change
 // it for the whole process (the host's), as the log writer requires.
 #ifndef HV_PLATFORM_SYSTEM_H_
 #define HV_PLATFORM_SYSTEM_H_

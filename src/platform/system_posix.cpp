@@ -15,16 +15,21 @@
 namespace hv::platform {
 
 LocalTime Now() {
+  // The broken-down time changes once a second; every log line asks for it.
+  thread_local time_t cached_second = static_cast<time_t>(-1);
+  thread_local LocalTime cached;
   time_t now = time(nullptr);
+  if (now == cached_second) return cached;
   struct tm parts {};
   localtime_r(&now, &parts);
-  LocalTime t;
+  LocalTime& t = cached;
   t.year = parts.tm_year + 1900;
   t.month = parts.tm_mon + 1;
   t.day = parts.tm_mday;
   t.hour = parts.tm_hour;
   t.minute = parts.tm_min;
   t.second = parts.tm_sec;
+  cached_second = now;
   return t;
 }
 

@@ -8,6 +8,7 @@
 #define HV_PLATFORM_WIDE_H_
 
 #include <string>
+#include <string_view>
 
 namespace hv {
 
@@ -20,6 +21,7 @@ using WChar = char16_t;
 #endif
 
 using WString = std::basic_string<WChar>;
+using WStringView = std::basic_string_view<WChar>;
 
 static_assert(sizeof(WChar) == 2, "wide text must be UTF-16");
 
