@@ -22,8 +22,9 @@ constexpr bool IsAlphaAscii(Char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a'
 template <typename Char>
 constexpr bool IsSpaceAscii(Char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 
-template <typename String>
-bool EqualsIgnoreCase(const String& a, const String& b) {
+// Any two strings of one character type (strings, views) compare.
+template <typename StringA, typename StringB>
+bool EqualsIgnoreCase(const StringA& a, const StringB& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
@@ -56,9 +57,12 @@ long long ParseLeadingDecimal(const String& text) {
 }
 
 // Case-insensitive ordering, for maps keyed by protocol names.
+// Transparent: a map keyed by strings is searched with a view, no copy.
 struct LessIgnoreCase {
-  template <typename String>
-  bool operator()(const String& a, const String& b) const {
+  using is_transparent = void;
+
+  template <typename StringA, typename StringB>
+  bool operator()(const StringA& a, const StringB& b) const {
     size_t n = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < n; ++i) {
       auto x = ToLowerAscii(a[i]), y = ToLowerAscii(b[i]);

@@ -42,7 +42,7 @@ void CAtlHttpClientT<TSocket>::OnSetCookie(const WString& value) {
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::HeaderIs(const WChar* name, const WChar* value) const {
   const WString* v = Header(name);
-  return v != nullptr && EqualsIgnoreCase(*v, WString(value));
+  return v != nullptr && EqualsIgnoreCase(*v, WStringView(value));
 }
 
 template <class TSocket>
@@ -76,7 +76,10 @@ bool CAtlHttpClientT<TSocket>::CheckUrl() {
 template <class TSocket>
 WString CAtlHttpClientT<TSocket>::ComposeRequest() const {
   std::string numbers;
-  WString text = method_ + HV_W(" ") + url_.path + url_.extra + HV_W(" HTTP/1.1\r\n");
+  WString text;
+  text.reserve(method_.size() + url_.path.size() + url_.extra.size() + url_.host_name.size() + 128);
+  text.append(method_).append(HV_W(" ")).append(url_.path).append(url_.extra);
+  text.append(HV_W(" HTTP/1.1\r\n"));
   if (settings_ != nullptr && !settings_->body.empty()) {
     numbers = "Content-Length: " + std::to_string(settings_->body.size()) + "\r\n";
     text.append(numbers.begin(), numbers.end());
@@ -85,7 +88,7 @@ WString CAtlHttpClientT<TSocket>::ComposeRequest() const {
     text += HV_W("Content-Type: ") + settings_->content_type + HV_W("\r\n");
   }
   if (settings_ != nullptr) text += settings_->extra_headers;
-  text += HV_W("Host: ") + url_.host_name;
+  text.append(HV_W("Host: ")).append(url_.host_name);
   if (url_.port != 80) {
     numbers = ":" + std::to_string(url_.port);
     text.append(numbers.begin(), numbers.end());

@@ -16,7 +16,7 @@ void HeaderTable::Add(const WString& name, const WString& value) {
   }
 }
 
-const WString* HeaderTable::Find(const WString& name) const {
+const WString* HeaderTable::Find(WStringView name) const {
   auto it = fields_.find(name);
   return it == fields_.end() ? nullptr : &it->second;
 }
@@ -52,12 +52,12 @@ void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink)
   WString name = platform::AnsiToWide(std::string(begin, colon));
   WString text = platform::AnsiToWide(std::string(value, end));
   if (sink.challenges != nullptr &&
-      (EqualsIgnoreCase(name, WString(HV_W("www-authenticate"))) ||
-       EqualsIgnoreCase(name, WString(HV_W("proxy-authenticate"))))) {
+      (EqualsIgnoreCase(name, WStringView(HV_W("www-authenticate"))) ||
+       EqualsIgnoreCase(name, WStringView(HV_W("proxy-authenticate"))))) {
     sink.challenges->push_back(text);
   }
   sink.table->Add(name, text);
-  if (sink.on_cookie && EqualsIgnoreCase(name, WString(HV_W("set-cookie")))) sink.on_cookie(text);
+  if (sink.on_cookie && EqualsIgnoreCase(name, WStringView(HV_W("set-cookie")))) sink.on_cookie(text);
 }
 
 void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink) {

@@ -23,7 +23,7 @@ class HeaderTable {
  public:
   void Add(const WString& name, const WString& value);
   // Null when the field is absent.
-  const WString* Find(const WString& name) const;
+  const WString* Find(WStringView name) const;
   void Clear() { fields_.clear(); }
   size_t size() const { return fields_.size(); }
 

@@ -132,7 +132,7 @@ bool SplitInto(const WString& text, CUrlParts* parts) {
     return false;
   }
   for (const SchemeRow& row : kSchemes) {
-    if (EqualsIgnoreCase(parts->scheme_name, WString(row.name))) parts->scheme = row.number;
+    if (EqualsIgnoreCase(parts->scheme_name, WStringView(row.name))) parts->scheme = row.number;
   }
   size_t pos = colon + 1;
   bool slashes = text.compare(pos, 2, HV_W("//")) == 0;
