@@ -5,16 +5,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendUtf16(char32_t c, WString* out) {
-  if (c >= 0x10000) {
-    c -= 0x10000;
-    out->push_back(static_cast<WChar>(0xD800 + (c >> 10)));
-    out->push_back(static_cast<WChar>(0xDC00 + (c & 0x3FF)));
-  } else {
-    out->push_back(static_cast<WChar>(c));
-  }
-}
-
 void AppendUtf8(char32_t c, std::string* out) {
   if (c < 0x80) {
     out->push_back(static_cast<char>(c));
@@ -67,6 +57,18 @@ char32_t DecodeUtf8(const unsigned char* s, size_t n, size_t* i) {
 }
 
 }  // namespace
+
+void AppendUtf16(char32_t c, WString* out) {
+  if (c > 0x10FFFF) {
+    out->push_back(static_cast<WChar>(kReplacement));
+  } else if (c >= 0x10000) {
+    c -= 0x10000;
+    out->push_back(static_cast<WChar>(0xD800 + (c >> 10)));
+    out->push_back(static_cast<WChar>(0xDC00 + (c & 0x3FF)));
+  } else {
+    out->push_back(static_cast<WChar>(c));
+  }
+}
 
 WString Utf8ToWide(const std::string& utf8) {
   WString out;

@@ -15,6 +15,8 @@
 namespace hv {
 
 WString Utf8ToWide(const std::string& utf8);
+// Appends one code point as UTF-16; one beyond U+10FFFF becomes U+FFFD.
+void AppendUtf16(char32_t c, WString* out);
 std::string WideToUtf8(const WString& wide);
 
 // Text up to (not including) its first NUL character.

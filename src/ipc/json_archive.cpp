@@ -15,11 +15,6 @@
 namespace hv {
 namespace {
 
-// Conversions with the rules of the standard stream extraction and
-// insertion in the classic locale, without building a stream per value:
-// leading white space is skipped, a sign is taken ("-" negates an unsigned
-// value modulo 2^32, as extraction does), digits run to the first other
-// character, no digits or a value out of range fail.
 // The text of a string node, read in place rather than copied.
 std::string_view StringOf(const Json::Value& node) {
   const char* begin = nullptr;
@@ -28,6 +23,11 @@ std::string_view StringOf(const Json::Value& node) {
   return std::string_view(begin, static_cast<size_t>(end - begin));
 }
 
+// Conversions with the rules of the standard stream extraction and
+// insertion in the classic locale, without building a stream per value:
+// leading white space is skipped, a sign is taken ("-" negates an unsigned
+// value modulo 2^32, as extraction does), digits run to the first other
+// character, no digits or a value out of range fail.
 template <typename T>
 bool ParseNumber(std::string_view text, T* value) {
   size_t i = 0;

@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <locale>
 
+#include "base/utf.h"
+
 namespace hv::platform {
 namespace {
 
@@ -90,7 +92,9 @@ bool WideToAnsi(WStringView text, std::string* out) {
   // a locale switch each, which dominated every log line.
   std::wstring points;
   points.reserve(text.size());
-  for (size_t i = 0; i < text.size();) points.push_back(static_cast<wchar_t>(NextCodePoint(text, &i)));
+  for (size_t i = 0; i < text.size();) {
+    points.push_back(static_cast<wchar_t>(NextCodePoint(text, &i)));
+  }
   const Codecvt& cvt = std::use_facet<Codecvt>(Ansi().locale);
   std::mbstate_t state{};
   size_t at = out->size();
@@ -106,22 +110,6 @@ bool WideToAnsi(WStringView text, std::string* out) {
   out->resize(at + static_cast<size_t>(to_next - to));
   return r == Codecvt::ok && from_next == points.data() + points.size();
 }
-
-namespace {
-
-void AppendCodePoint(char32_t c, WString* result) {
-  if (c >= 0x10000 && c <= 0x10FFFF) {
-    c -= 0x10000;
-    result->push_back(static_cast<WChar>(0xD800 + (c >> 10)));
-    result->push_back(static_cast<WChar>(0xDC00 + (c & 0x3FF)));
-  } else if (c > 0x10FFFF) {
-    result->push_back(0xFFFD);
-  } else {
-    result->push_back(static_cast<WChar>(c));
-  }
-}
-
-}  // namespace
 
 WString AnsiToWide(const std::string& bytes) {
   if (Ansi().ascii_identity && std::all_of(bytes.begin(), bytes.end(), [](char c) {
@@ -142,7 +130,9 @@ WString AnsiToWide(const std::string& bytes) {
     const char* from_next = p;
     wchar_t* to_next = &points[0];
     cvt.in(state, p, end, from_next, &points[0], &points[0] + points.size(), to_next);
-    for (const wchar_t* w = points.data(); w < to_next; ++w) AppendCodePoint(static_cast<char32_t>(*w), &result);
+    for (const wchar_t* w = points.data(); w < to_next; ++w) {
+      AppendUtf16(static_cast<char32_t>(*w), &result);
+    }
     p = from_next;
     if (p < end) {
       // A byte that does not decode, or an incomplete sequence at the end:
