@@ -1,12 +1,15 @@
 # Fails when a Windows binary of the build imports anything but Windows
 # system DLLs: a host loads our DLL into its own process, and it must not
-# drag the C++ runtime DLLs along. Run as: cmake -DDIR=... -P check_imports.cmake
-file(GLOB_RECURSE binaries "${DIR}/*.exe" "${DIR}/*.dll")
-list(FILTER binaries EXCLUDE REGEX "/CMakeFiles/")
+# drag the C++ runtime DLLs along.
+# Run as: cmake -DDIR=... -DOBJDUMP=... -P check_imports.cmake
+cmake_minimum_required(VERSION 3.25)  # GLOB_RECURSE follows no symbolic link
+# The build's binaries all land in bin/ (the Wine prefix beside it holds
+# Wine's own files and a link to the whole file system).
+file(GLOB_RECURSE binaries "${DIR}/bin/*.exe" "${DIR}/bin/*.dll")
 set(allowed "^(KERNEL32|msvcrt|ADVAPI32|WS2_32|USER32|SHLWAPI|ntdll|ucrtbase|bcrypt|api-ms-win-.*)\\.dll$")
 set(count 0)
 foreach(binary IN LISTS binaries)
-  execute_process(COMMAND i686-w64-mingw32-objdump -p "${binary}"
+  execute_process(COMMAND ${OBJDUMP} -p "${binary}"
                   OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "objdump failed on ${binary}")

@@ -12,6 +12,11 @@ if(WIN32)
   add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                           _WIN32_WINNT=0x0601)
   set(HV_PLATFORM win32)
+  # Tests run under Wine in a prefix of this build's own (never the user's
+  # ~/.wine), with the loader of the build's architecture.
+  set(HV_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${HV_WINE_PREFIX} WINEARCH=${HV_WINE_ARCH}
+      WINELOADER=${HV_WINE_LOADER} WINEDEBUG=-all ${HV_WINE_LOADER})
 else()
   set(HV_PLATFORM posix)
 endif()
@@ -23,8 +28,25 @@ function(hv_add_test name)
   hv_strict(${name})
   target_link_libraries(${name} PRIVATE hv_test_support GTest::gmock GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 600
-    ENVIRONMENT "WINEDEBUG=-all")
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  hv_needs_wine(${name})
+endfunction()
+
+# A test that runs Windows binaries: it waits for the build's Wine prefix,
+# which one fixture creates before the tests start Wine in parallel, and
+# carries the label "wine", so that a machine that cannot run the build's
+# loader can leave it out (ctest -LE wine). A no-op on Linux.
+function(hv_needs_wine test)
+  if(WIN32)
+    set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED wine_prefix)
+    set_property(TEST ${test} APPEND PROPERTY LABELS wine)
+  endif()
+endfunction()
+
+# A check of the built files that runs no Windows code (exports, imports):
+# it runs on every machine.
+function(hv_static_check test)
+  set_property(TEST ${test} APPEND PROPERTY LABELS static)
 endfunction()
 
 # A background peer as a ctest fixture: `script start DIR ARGS...` before

@@ -1,14 +1,7 @@
-# Cross build for 32-bit Windows with the posix thread model of mingw-w64,
-# so that std::thread and std::mutex exist.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit Windows, the product a 32-bit host loads. Tests
+# run under the 32-bit Wine loader, in a win32 prefix of the build's own.
+set(HV_MINGW_TRIPLET i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER   i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER  i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Test executables run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+set(HV_WINE_LOADER /usr/lib/wine/wine)
+set(HV_WINE_ARCH win32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)

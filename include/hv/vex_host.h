@@ -4,8 +4,15 @@
  * tests all include this one header.
  *
  * Calling convention: on 32-bit Windows every export, every interface
- * operation and both entry points use the COM convention (__stdcall);
- * elsewhere the platform default. Results are 32-bit, 0 for success.
+ * operation and both entry points use the COM convention (__stdcall); on
+ * 64-bit Windows the platform's one x64 convention (the __stdcall keyword
+ * is accepted and ignored there); on Linux the platform default. Results
+ * are 32-bit, 0 for success.
+ *
+ * Layout: HvClassInfo is 24 bytes in a 32-bit process (GUID 16, pointer 4,
+ * 32-bit word 4) and 32 bytes in a 64-bit one (GUID 16, pointer 8, 32-bit
+ * word 4, then 4 bytes of padding); HvDllGetClassInfo fills an array of
+ * them without gaps.
  *
  * Ownership: IVexServiceProvider is reference counted (COM rules).
  * IVexRequestDispatch and IVexResponse are not: a dispatcher is valid from
@@ -18,6 +25,7 @@
 #ifndef HV_VEX_HOST_H_
 #define HV_VEX_HOST_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef _WIN32
@@ -110,8 +118,14 @@ struct HvClassInfo {
   uint32_t reserved;
 };
 
-#if defined(_WIN32) && !defined(_WIN64)
-static_assert(sizeof(HvClassInfo) == 24, "HvClassInfo is 24 bytes in the 32-bit host");
+#if defined(_WIN64) || defined(__x86_64__)
+static_assert(sizeof(HvClassInfo) == 32, "HvClassInfo is 32 bytes in a 64-bit host");
+static_assert(offsetof(HvClassInfo, className) == 16 && offsetof(HvClassInfo, reserved) == 24,
+              "HvClassInfo: GUID, pointer, word, padding in a 64-bit host");
+#elif defined(_WIN32) || defined(__i386__)
+static_assert(sizeof(HvClassInfo) == 24, "HvClassInfo is 24 bytes in a 32-bit host");
+static_assert(offsetof(HvClassInfo, className) == 16 && offsetof(HvClassInfo, reserved) == 20,
+              "HvClassInfo: GUID, pointer, word in a 32-bit host");
 #endif
 
 /* The module's exports (ordinals 1 to 4 on Windows). */

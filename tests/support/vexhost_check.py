@@ -2,10 +2,11 @@
 """Drives the reference host with the real module against the reference
 endpoint, as an operator would.
 
-  vexhost_check.py BIN_DIR ENDPOINT_DIR [wine]
+  vexhost_check.py BIN_DIR ENDPOINT_DIR [RUNNER...]
 
 BIN_DIR holds vexhost, the module and the base library; ENDPOINT_DIR is the
-running endpoint fixture (its port file). The programs are copied into a
+running endpoint fixture (its port file); RUNNER, when given, is the command
+that runs a Windows program (the build's Wine loader with its prefix). The programs are copied into a
 folder of their own with a "vexcomm.dat" naming the endpoint.
 """
 import os
@@ -17,7 +18,8 @@ import tempfile
 
 def main():
     bin_dir, endpoint_dir = sys.argv[1], sys.argv[2]
-    windows = len(sys.argv) > 3 and sys.argv[3] == "wine"
+    runner = sys.argv[3:]
+    windows = bool(runner)
     with open(os.path.join(endpoint_dir, "port")) as f:
         port = f.read().strip()
     names = ["vexhost.exe", "HvVerifySp.dll", "vexbase.dll"] if windows else \
@@ -29,8 +31,7 @@ def main():
         with open(os.path.join(host_dir, "vexcomm.dat"), "w") as f:
             f.write("[SPCfg]\r\nVerifyHost=127.0.0.1:%s\r\n" % port)
         host = [os.path.join(host_dir, names[0])]
-        if windows:
-            host = ["wine"] + host
+        host = runner + host
         env = dict(os.environ, WINEDEBUG="-all")
 
         def run(args, stdin=""):
