@@ -69,6 +69,7 @@ struct IUnknown {
 #define HV_E_NOTIMPL ((HvResult)0x80004001)
 #define HV_E_POINTER ((HvResult)0x80004003)
 #define HV_E_OUTOFMEMORY ((HvResult)0x8007000E)
+#define HV_E_UNEXPECTED ((HvResult)0x8000FFFF)
 #define HV_CLASS_E_CLASSNOTAVAILABLE ((HvResult)0x80090011)
 #define VEX_E_BASE_ENTRY_MISSING ((HvResult)0xE0000010)
 #define VEX_E_IPC_NO_METHOD ((HvResult)0xE0050008)

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/barrier.h"
 #include "base/module_singleton.h"
 #include "base/utf.h"
 #include "host/base_binding.h"
@@ -34,17 +35,21 @@ void IpcMethodRegistry::SetCallContext(void* context) { t_call_context = context
 
 IpcMethodRegistrar::IpcMethodRegistrar(const WString& interface_name, const WChar* method,
                                        IpcMethodHandler handler) {
-  IpcMethodRegistry::Instance().Register(HV_W("/") + interface_name + HV_W("/") + method, handler);
+  RunAtLoad([&] {
+    IpcMethodRegistry::Instance().Register(HV_W("/") + interface_name + HV_W("/") + method, handler);
+  });
 }
 
 HvResult HV_CALL VexIPCServer::Dispatch(const char* method, const char* request,
                                         IVexResponse* reply, void* context) {
-  if (method == nullptr || request == nullptr || reply == nullptr) return HV_E_POINTER;
-  IpcMethodRegistry& registry = IpcMethodRegistry::Instance();
-  CallContextScope scope(context);
-  IpcMethodHandler handler = registry.Find(Utf8ToWide(std::string(method)));
-  if (handler == nullptr) return VEX_E_IPC_NO_METHOD;
-  return handler(this, request, reply);
+  return CallAtBoundary([&] {
+    if (method == nullptr || request == nullptr || reply == nullptr) return HV_E_POINTER;
+    IpcMethodRegistry& registry = IpcMethodRegistry::Instance();
+    CallContextScope scope(context);
+    IpcMethodHandler handler = registry.Find(Utf8ToWide(std::string(method)));
+    if (handler == nullptr) return VEX_E_IPC_NO_METHOD;
+    return handler(this, request, reply);
+  });
 }
 
 HvResult RegisterInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch) {

@@ -9,8 +9,13 @@
 //
 // Results: Dispatch returns VEX_E_IPC_NO_METHOD for an unknown path (no
 // reply), HV_E_POINTER for a null argument, else the handler's result (0:
-// decoding failures travel inside the reply). No exception but exhausted
-// memory leaves Dispatch. Threads: Dispatch may run on many threads at once.
+// decoding failures travel inside the reply). No exception leaves it: when
+// memory runs out while the path is converted, the request decoded or the
+// reply built, it returns HV_E_OUTOFMEMORY (0x8007000E) and hands no reply
+// over; a verification that runs out of memory inside a stage still
+// answers normally, with the stage's ResultType. Any other exception (a
+// module-wide object used after unload) gives HV_E_UNEXPECTED (0x8000FFFF).
+// Threads: Dispatch may run on many threads at once.
 #ifndef HV_IPC_IPC_SERVER_H_
 #define HV_IPC_IPC_SERVER_H_
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "base/barrier.h"
 #include "platform/ansi.h"
 #include "platform/system.h"
 
@@ -72,12 +73,20 @@ void AppendPrefix(const platform::LocalTime& t, uint32_t thread, std::string* ou
 
 }  // namespace
 
+// A writer that runs out of memory while it is set up fails every line
+// silently rather than failing the module's load.
 HvLogger::HvLogger() {
-  EnterExecutableDirectory();
-  Open(kLogFileName);
+  if (!SurvivesAllocation([this] {
+        EnterExecutableDirectory();
+        Open(kLogFileName);
+      })) {
+    state_ = kFail;
+  }
 }
 
-HvLogger::HvLogger(const WString& path) { Open(path); }
+HvLogger::HvLogger(const WString& path) {
+  if (!SurvivesAllocation([&] { Open(path); })) state_ = kFail;
+}
 
 void HvLogger::Open(const WString& path) {
   uint64_t size = 0;
@@ -129,24 +138,31 @@ bool HvLogger::LineStart() {
     if (!line_begun_) Unlock();
     return false;
   }
-  AppendPrefix(t, platform::CurrentThreadId(), &line_);
-  line_begun_ = true;
+  line_begun_ = true;  // the lock is held until LogEndLine, written or not
+  if (!SurvivesAllocation([&] { AppendPrefix(t, platform::CurrentThreadId(), &line_); })) {
+    line_lost_ = true;
+    state_ |= kBad;
+    return false;
+  }
   return true;
 }
 
 void HvLogger::EndLine() {
   continuation_.store(false, std::memory_order_release);
   if (!HoldsLock()) return;  // the line never began: nothing to write
-  if (line_begun_) {
+  if (line_begun_ && !line_lost_ &&
+      SurvivesAllocation([this] { line_.append(platform::TextLineEnd()); })) {
     // A line that lost its tail to an unrepresentable character still ends
-    // here, so that the next line starts on a line of its own.
-    line_.append(platform::TextLineEnd());
+    // here, so that the next line starts on a line of its own. A line that
+    // lost a piece for want of memory is not written at all: the file holds
+    // whole lines only.
     if (!file_.Write(line_.data(), line_.size()) || !file_.Flush()) {
       state_ |= kBad;
     }
   }
   line_.clear();
   line_begun_ = false;
+  line_lost_ = false;
   state_ = kGood;
   Unlock();
 }
@@ -159,7 +175,10 @@ void HvLogger::WriteLastError() {
     char text[16];
     int n = std::snprintf(text, sizeof text, "[%lu]", static_cast<unsigned long>(code));
     if (held && line_begun_) {
-      line_.append(text, static_cast<size_t>(n));
+      if (!SurvivesAllocation([&] { line_.append(text, static_cast<size_t>(n)); })) {
+        line_lost_ = true;
+        state_ |= kBad;
+      }
     } else if (!file_.Write(text, static_cast<size_t>(n))) {
       state_ |= kBad;
     }
@@ -183,27 +202,38 @@ void HvLogger::Control(int32_t code) {
   }
 }
 
+// Appends one piece to the open line. A piece that cannot be stored for
+// want of memory loses the whole line (and drops the rest of it, as an
+// error state does); the line lock is still released at its end.
+template <class Piece>
+void HvLogger::AppendPiece(Piece&& piece) {
+  if (LineStart() && !SurvivesAllocation(piece)) {
+    line_lost_ = true;
+    state_ |= kBad;
+  }
+  continuation_.store(false, std::memory_order_release);
+}
+
 void HvLogger::AppendNumber(long long value) {
-  if (LineStart()) {
+  AppendPiece([&] {
     char digits[24];
     auto r = std::to_chars(digits, digits + sizeof digits, value);
     line_.append(digits, r.ptr);
-  }
-  continuation_.store(false, std::memory_order_release);
+  });
 }
 
 void HvLogger::AppendNumber(unsigned long long value) {
-  if (LineStart()) {
+  AppendPiece([&] {
     char digits[24];
     auto r = std::to_chars(digits, digits + sizeof digits, value);
     line_.append(digits, r.ptr);
-  }
-  continuation_.store(false, std::memory_order_release);
+  });
 }
 
 void HvLogger::AppendText(WStringView text) {
-  if (LineStart() && !platform::WideToAnsi(text, &line_)) state_ |= kBad;
-  continuation_.store(false, std::memory_order_release);
+  AppendPiece([&] {
+    if (!platform::WideToAnsi(text, &line_)) state_ |= kBad;
+  });
 }
 
 HvLogger& HvLogger::Append(long value) { AppendNumber(static_cast<long long>(value)); return *this; }

@@ -12,8 +12,8 @@
 // line lock and LogEndLine releases it, so lines of different threads never
 // mix; all pieces of one line must come from the thread that began it.
 //
-// Errors: nothing here throws (except for exhausted memory) or reports an
-// error. A file that cannot be opened makes every line fail silently; a
+// Errors: nothing here throws or reports an error; a line that runs out of
+// memory is dropped whole. A file that cannot be opened makes every line fail silently; a
 // character that the ANSI encoding cannot represent drops the rest of its
 // line, and the next line is written normally.
 #ifndef HV_LOG_LOGGER_H_
@@ -75,6 +75,8 @@ class HvLogger {
   void AppendNumber(long long value);
   void AppendNumber(unsigned long long value);
   void AppendText(WStringView text);
+  template <class Piece>
+  void AppendPiece(Piece&& piece);
   bool HoldsLock() const;
   void Lock();
   void Unlock();
@@ -85,6 +87,7 @@ class HvLogger {
   std::atomic<uint32_t> owner_{0};  // thread holding the line, 0 when none
   unsigned state_ = kGood;          // guarded by the line lock
   bool line_begun_ = false;         // a prefix was written for the open line
+  bool line_lost_ = false;          // a piece of the open line found no memory
   std::string line_;                // bytes of the open line
 };
 

@@ -22,12 +22,12 @@ struct HvRefCnt {
 template <class T, class RefCnt>
 class HvComRoot : public IUnknown {
  protected:
-  HvRefCount InternalAddRef() {
+  HvRefCount InternalAddRef() noexcept {
     int32_t count = ++ref_count_.value;
     if (count == 1) ++HvClassRegistry::LiveObjects();
     return static_cast<HvRefCount>(count);
   }
-  HvRefCount InternalRelease() {
+  HvRefCount InternalRelease() noexcept {
     int32_t count = --ref_count_.value;
     if (count == 0) {
       delete static_cast<T*>(this);

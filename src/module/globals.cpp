@@ -6,6 +6,7 @@
 // table's row, the method table ("SetVerifyOpt" first), and the log writer
 // last (it changes the current directory). The base-library binding's lock
 // needs no set-up. Destruction runs in the reverse order at unload.
+#include "base/barrier.h"
 #include "host/config.h"
 #include "ipc/ipc_server.h"
 #include "ipc/method_stub.h"
@@ -16,10 +17,14 @@
 namespace hv {
 namespace {
 
-const HostSettings g_hostSettings = LoadHostSettings();
+// Each step runs behind the barrier (RunAtLoad): a step that runs out of
+// memory leaves the module loaded, and every export answers with its code.
+HostSettings g_hostSettings;
+const bool g_settingsRead = (RunAtLoad([] { g_hostSettings = LoadHostSettings(); }), true);
 
-const bool g_classRow = HvClassRegistry::Instance().Insert(
-    {CLSID_HvVerifyImpl, &HvVerifyImpl::Create, "HvVerifyImpl", 0});
+const bool g_classRow = (RunAtLoad([] {
+  HvClassRegistry::Instance().Insert({CLSID_HvVerifyImpl, &HvVerifyImpl::Create, "HvVerifyImpl", 0});
+}), true);
 
 const IpcMethodRegistrar g_setVerifyOpt(
     IpcInterfaceName<IHvVerify>(), HV_W("SetVerifyOpt"),
@@ -30,6 +35,8 @@ const IpcMethodRegistrar g_startVerify(
 
 }  // namespace
 
+// Its constructor never throws: a writer that could not be set up fails
+// every line silently.
 HvLogger g_verifyLog;
 
 const HostSettings& HostConfig() { return g_hostSettings; }

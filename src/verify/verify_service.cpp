@@ -30,19 +30,14 @@ const WString& IpcInterfaceName<IHvVerify>() {
 }
 
 HvResult HvVerifyImpl::Create(const HvGuid& iid, void** out) {
-  HvVerifyImpl* object = nullptr;
-  try {
-    object = new HvVerifyImpl();
-  } catch (const std::bad_alloc&) {
-    *out = nullptr;
-    return HV_E_OUTOFMEMORY;
-  }
+  *out = nullptr;
+  HvVerifyImpl* object = new HvVerifyImpl();  // bad_alloc: the caller's barrier
   HvResult rc = object->QueryInterface(iid, out);
   if (rc != 0) delete object;  // never referenced: the live count is unchanged
   return rc;
 }
 
-HvResult HvVerifyImpl::QueryInterface(const HvGuid& iid, void** out) {
+HvResult HvVerifyImpl::QueryInterface(const HvGuid& iid, void** out) noexcept {
   if (SameGuid(iid, IID_HvUnknown) || SameGuid(iid, IID_IVexServiceProvider)) {
     *out = static_cast<IVexServiceProvider*>(this);
     AddRef();
@@ -64,17 +59,37 @@ int32_t HvVerifyImpl::SetVerifyOpt(const VerifyOption& option, NullResult& resul
   return 0;
 }
 
+namespace {
+
+// Runs one stage; exhausted memory fails it with the line "STAGE : out of
+// memory!" (the stage's own lines say where, when it could write them).
+template <class Stage>
+bool RunStage(const WChar* out_of_memory_line, Stage&& stage) {
+  bool ok = false;
+  if (!SurvivesAllocation([&] { ok = stage(); })) {
+    g_verifyLog << out_of_memory_line << LogEndLine;
+    return false;
+  }
+  return ok;
+}
+
+}  // namespace
+
 int32_t HvVerifyImpl::StartVerify(const VerifyRequest& request, VerifyResult& result) {
   g_verifyLog << HV_W("StartVerify : start...") << LogEndLine;
   result.ResultType = VERIFY_RESULT_ENCRYPT_FAILED;
   WString url;
   std::string body;
-  if (EncryptVerifyUrl(request.User, request.Password, &url)) {
+  if (RunStage(HV_W("EncryptVerifyUrl : out of memory!"),
+               [&] { return EncryptVerifyUrl(request.User, request.Password, &url); })) {
     g_verifyLog << HV_W("StartVerify : EncryptVerifyUrl finish!") << LogEndLine;
     result.ResultType = VERIFY_RESULT_SEND_FAILED;
-    if (SendVerifyUrl(url, &body)) {
+    if (RunStage(HV_W("SendVerifyUrl : out of memory!"), [&] { return SendVerifyUrl(url, &body); })) {
       g_verifyLog << HV_W("StartVerify : SendVerifyUrl finish!") << LogEndLine;
-      if (DecryptVerifyResult(body, result)) {
+      if (RunStage(HV_W("DecryptVerifyResult : out of memory!"), [&] {
+            result.ResultType = VERIFY_RESULT_DECRYPT_FAILED;
+            return DecryptVerifyResult(body, result);
+          })) {
         g_verifyLog << HV_W("StartVerify : DecryptVerifyResult finish!") << LogEndLine;
       }
     }
@@ -133,8 +148,11 @@ bool HvVerifyImpl::DecryptVerifyResult(const std::string& body, VerifyResult& re
     result.ResultType = VERIFY_RESULT_DECRYPT_FAILED;
     return false;
   }
+  // Converted before anything is stored, so that running out of memory here
+  // leaves the record as a decipher failure.
+  WString value = Utf8ToWide(UpToNul(plain));
+  result.ResultValue.swap(value);
   result.ResultType = VERIFY_RESULT_OK;
-  result.ResultValue = Utf8ToWide(UpToNul(plain));
   return true;
 }
 

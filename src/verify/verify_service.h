@@ -6,6 +6,9 @@
 // operations always return 0: the outcome is in the record, the detail in
 // the log (never the user name or password).
 //
+// Exhausted memory inside a stage fails that stage, with its ResultType and
+// a log line; it never leaves StartVerify.
+//
 // Threads: the operations may run on several threads at once. Each call
 // keeps its state to itself; the only shared field is TimeoutSetting, the
 // deadline in seconds of one verification's whole HTTP exchange.
@@ -16,6 +19,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/barrier.h"
 #include "hv/vex_host.h"
 #include "ipc/ipc_server.h"
 #include "module/com_root.h"
@@ -56,17 +60,20 @@ class HvVerifyImpl : public IVexServiceProvider,
   explicit HvVerifyImpl(WString endpoint_host);
   virtual ~HvVerifyImpl() = default;
 
-  // IUnknown, through both the primary interface and HvComRoot.
-  HvResult HV_CALL QueryInterface(const HvGuid& iid, void** out) override;
-  HvRefCount HV_CALL AddRef() override { return InternalAddRef(); }
-  HvRefCount HV_CALL Release() override { return InternalRelease(); }
+  // IUnknown, through both the primary interface and HvComRoot. AddRef and
+  // Release touch only atomic counts (and the destructor): they cannot throw.
+  HvResult HV_CALL QueryInterface(const HvGuid& iid, void** out) noexcept override;
+  HvRefCount HV_CALL AddRef() noexcept override { return InternalAddRef(); }
+  HvRefCount HV_CALL Release() noexcept override { return InternalRelease(); }
 
   // IVexServiceProvider: Start registers the interface name with the host,
-  // Stop withdraws it.
-  HvResult HV_CALL Initialize() override { return 0; }
-  HvResult HV_CALL Uninitialize() override { return 0; }
-  HvResult HV_CALL Start() override { return RegisterNames(); }
-  HvResult HV_CALL Stop() override { return WithdrawNames(); }
+  // Stop withdraws it. Both run behind the exception barrier (a module-wide
+  // object used after unload gives HV_E_UNEXPECTED, exhausted memory
+  // HV_E_OUTOFMEMORY).
+  HvResult HV_CALL Initialize() noexcept override { return 0; }
+  HvResult HV_CALL Uninitialize() noexcept override { return 0; }
+  HvResult HV_CALL Start() override { return CallAtBoundary([this] { return RegisterNames(); }); }
+  HvResult HV_CALL Stop() override { return CallAtBoundary([this] { return WithdrawNames(); }); }
 
   int32_t SetVerifyOpt(const VerifyOption& option, NullResult& result) override;
   int32_t StartVerify(const VerifyRequest& request, VerifyResult& result) override;
