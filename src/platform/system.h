@@ -7,6 +7,7 @@
 #ifndef HV_PLATFORM_SYSTEM_H_
 #define HV_PLATFORM_SYSTEM_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/wide.h"
@@ -44,6 +45,13 @@ bool SetCurrentDir(const WString& dir);
 // Size in bytes of the file `path`; false when it does not exist or its size
 // cannot be read.
 bool FileSize(const WString& path, uint64_t* size);
+
+// The process environment variable `name`, copied into `value` (at most
+// `capacity` - 1 bytes and a NUL); false when it is unset or longer. It
+// allocates nothing, so that an allocator may ask it.
+bool GetEnvironmentValue(const char* name, char* value, size_t capacity);
+// Sets `name` to `value` for this process and the libraries it loads.
+bool SetEnvironmentValue(const char* name, const char* value);
 
 }  // namespace hv::platform
 

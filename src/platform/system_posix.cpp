@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -80,6 +82,19 @@ bool FileSize(const WString& path, uint64_t* size) {
   if (stat(WideToUtf8(path).c_str(), &st) != 0) return false;
   *size = static_cast<uint64_t>(st.st_size);
   return true;
+}
+
+bool GetEnvironmentValue(const char* name, char* value, size_t capacity) {
+  const char* found = std::getenv(name);
+  if (found == nullptr || capacity == 0) return false;
+  size_t length = std::strlen(found);
+  if (length >= capacity) return false;
+  std::memcpy(value, found, length + 1);
+  return true;
+}
+
+bool SetEnvironmentValue(const char* name, const char* value) {
+  return setenv(name, value, 1) == 0;
 }
 
 }  // namespace hv::platform

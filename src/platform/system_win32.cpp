@@ -55,4 +55,16 @@ bool FileSize(const WString& path, uint64_t* size) {
   return true;
 }
 
+// The process's own environment block (not the C runtime's copy), so that
+// the module and the host see one environment whatever runtime each uses.
+bool GetEnvironmentValue(const char* name, char* value, size_t capacity) {
+  if (capacity == 0 || capacity > 0x7FFFFFFF) return false;
+  DWORD length = GetEnvironmentVariableA(name, value, static_cast<DWORD>(capacity));
+  return length > 0 && length < capacity;
+}
+
+bool SetEnvironmentValue(const char* name, const char* value) {
+  return SetEnvironmentVariableA(name, value) != 0;
+}
+
 }  // namespace hv::platform

@@ -1,0 +1,280 @@
+// Every allocation of the module made to fail, one at a time, through the
+// host's whole sequence: the test build of the module (HvVerifySp_faults)
+// counts its own allocations and fails the N-th one; each scenario runs for
+// N = 1, 2, ... until a run completes with no failure injected.
+//
+// For every N: the host, which catches nothing, survives; each call returns
+// its normal result or a code the contract names; afterwards, with memory
+// working again, the same module and object serve requests normally; the
+// log holds whole lines only. Leaks and invalid accesses are the
+// sanitizer's to find (this test runs under AddressSanitizer too).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <string>
+
+#include "hv/vex_host.h"
+#include "platform/library.h"
+#include "platform/system.h"
+#include "tests/support/endpoint_answer.h"
+#include "tests/support/reply_sink.h"
+#include "tests/support/script_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace hv {
+namespace {
+
+using testing::RecordingReply;
+using testing::Step;
+using FailAtFn = void (*)(long);
+using FailedFn = int (*)();
+
+const char kSetTimeout[] =
+    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"OptMode\":\"1\",\"Value\":\"7\"}}}}";
+const char kVerifyAlice[] =
+    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"User\":\"alice\",\"Password\":\"pw\"}}}}";
+
+std::filesystem::path ProgramDirectory() {
+  WString image;
+  platform::ProcessImagePath(&image);
+  return std::filesystem::path(std::u16string(image.begin(), image.end())).parent_path();
+}
+
+WString InProgramDirectory(const std::string& name) {
+  return testing::ToWide(ProgramDirectory() / name);
+}
+
+bool OnWindows() { return platform::PathSeparator() == '\\'; }
+
+// The module under test with the exports a host uses and the hook's two.
+struct FaultModule {
+  platform::LoadedLibrary library;
+  HvDllGetClassCountFn get_count = nullptr;
+  HvDllGetClassInfoFn get_info = nullptr;
+  HvDllGetClassObjectFn get_object = nullptr;
+  HvDllCanUnloadNowFn can_unload = nullptr;
+  FailAtFn fail_at = nullptr;
+  FailedFn failed = nullptr;
+
+  template <typename Fn>
+  Fn Export(const char* name) {
+    return reinterpret_cast<Fn>(platform::FindSymbol(library.handle(), name));
+  }
+  // Loads it, failing its `n`-th allocation from the first on (0: none).
+  void Load(long n) {
+    platform::SetEnvironmentValue("HV_FAIL_ALLOCATION_AT", std::to_string(n).c_str());
+    std::string error;
+    ASSERT_TRUE(library.Load(InProgramDirectory(OnWindows() ? "HvVerifySp_faults.dll"
+                                                            : "libHvVerifySp_faults.so"), &error))
+        << error;
+    get_count = Export<HvDllGetClassCountFn>("HvDllGetClassCount");
+    get_info = Export<HvDllGetClassInfoFn>("HvDllGetClassInfo");
+    get_object = Export<HvDllGetClassObjectFn>("HvDllGetClassObject");
+    can_unload = Export<HvDllCanUnloadNowFn>("HvDllCanUnloadNow");
+    fail_at = Export<FailAtFn>("HvTestFailAllocationAt");
+    failed = Export<FailedFn>("HvTestAllocationFailed");
+    ASSERT_TRUE(get_count && get_info && get_object && can_unload && fail_at && failed);
+  }
+  IVexServiceProvider* CreateAndStart() {
+    void* out = nullptr;
+    EXPECT_EQ(get_object(&CLSID_HvVerifyImpl, &IID_IVexServiceProvider, &out), 0);
+    auto* service = static_cast<IVexServiceProvider*>(out);
+    if (service != nullptr) {
+      EXPECT_EQ(service->Start(), 0);
+    }
+    return service;
+  }
+  void StopReleaseUnload(IVexServiceProvider* service) {
+    EXPECT_EQ(service->Stop(), 0);
+    EXPECT_EQ(service->Release(), 0u);
+    EXPECT_EQ(can_unload(), 0);
+    EXPECT_TRUE(library.Unload());
+  }
+};
+
+class AllocationFailure : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(base_.Load(InProgramDirectory(OnWindows() ? "vexbase.dll" : "libvexbase.so"), &error))
+        << error;
+    route_ = reinterpret_cast<VexBaseRouteRequestFn>(
+        platform::FindSymbol(base_.handle(), "vex_base_route_request"));
+    ASSERT_NE(route_, nullptr);
+  }
+
+  // Points the module (read at its load) at `port`.
+  void ConfigureEndpoint(uint16_t port) {
+    testing::WriteFileBytes(ProgramDirectory() / "vexcomm.dat",
+                            "[SPCfg]\r\nVerifyHost=127.0.0.1:" + std::to_string(port) + "\r\n");
+  }
+
+  // Sends one request as the host does; returns Dispatch's result.
+  HvResult Send(const char* method, const char* document, std::string* reply) {
+    RecordingReply sink;
+    HvResult rc = route_(method, document, &sink, nullptr);
+    auto replies = sink.replies();
+    EXPECT_LE(replies.size(), 1u);
+    *reply = replies.empty() ? "" : replies[0];
+    return rc;
+  }
+
+  // Runs `scenario(n)` for n = 1, 2, ... until `injected()` says no failure
+  // happened; returns how many allocation points were tried.
+  static long TryEveryAllocation(const char* name, const std::function<bool(long)>& scenario) {
+    long n = 1;
+    for (; n < 100000 && scenario(n); ++n) {
+      if (::testing::Test::HasFatalFailure()) break;
+    }
+    std::printf("%s: %ld allocation points tried\n", name, n - 1);
+    return n - 1;
+  }
+
+  platform::LoadedLibrary base_;
+  VexBaseRouteRequestFn route_ = nullptr;
+};
+
+MATCHER(IsNormalOrOutOfMemory, "0 or HV_E_OUTOFMEMORY") { return arg == 0 || arg == HV_E_OUTOFMEMORY; }
+
+TEST_F(AllocationFailure, LoadListCreateStartNeverTakeTheHostDown) {
+  long points = TryEveryAllocation("load, list, create, Start", [&](long n) {
+    FaultModule module;
+    module.Load(n);
+    if (::testing::Test::HasFatalFailure()) return false;
+    int32_t count = 0;
+    HvResult rc_count = module.get_count(&count);
+    HvClassInfo info[2] = {};
+    HvResult rc_info = module.get_info(info, 2);
+    void* out = nullptr;
+    HvResult rc_object = module.get_object(&CLSID_HvVerifyImpl, &IID_IVexServiceProvider, &out);
+    auto* service = static_cast<IVexServiceProvider*>(out);
+    HvResult rc_start = service != nullptr ? service->Start() : HV_E_OUTOFMEMORY;
+    bool injected = module.failed() != 0;
+    module.fail_at(0);
+    for (HvResult rc : {rc_count, rc_info, rc_object, rc_start}) EXPECT_THAT(rc, IsNormalOrOutOfMemory());
+    if (rc_count != 0) {
+      // The load itself failed: the module answers nothing but its failure.
+      EXPECT_EQ(module.get_count(&count), HV_E_OUTOFMEMORY);
+      EXPECT_EQ(module.can_unload(), 0);
+      EXPECT_TRUE(module.library.Unload());
+      return injected;
+    }
+    EXPECT_EQ(count, 1);
+    if (service == nullptr) {
+      service = module.CreateAndStart();
+    } else if (rc_start != 0) {
+      EXPECT_EQ(service->Start(), 0);
+    }
+    std::string reply;
+    EXPECT_EQ(Send("/IHvVerify/SetVerifyOpt", kSetTimeout, &reply), 0);
+    EXPECT_THAT(reply, ::testing::HasSubstr("\"NullValue\" : \"0\""));
+    module.StopReleaseUnload(service);
+    return injected;
+  });
+  EXPECT_GT(points, 0);
+}
+
+TEST_F(AllocationFailure, SetVerifyOptAnswersOrSaysOutOfMemory) {
+  FaultModule module;
+  module.Load(0);
+  IVexServiceProvider* service = module.CreateAndStart();
+  ASSERT_NE(service, nullptr);
+  long points = TryEveryAllocation("Dispatch of SetVerifyOpt", [&](long n) {
+    std::string reply;
+    module.fail_at(n);
+    HvResult rc = Send("/IHvVerify/SetVerifyOpt", kSetTimeout, &reply);
+    bool injected = module.failed() != 0;
+    module.fail_at(0);
+    EXPECT_THAT(rc, IsNormalOrOutOfMemory());
+    if (rc == 0) {
+      EXPECT_THAT(reply, ::testing::HasSubstr("\"NullValue\" : \"0\""));
+    } else {
+      EXPECT_EQ(reply, "");
+    }
+    EXPECT_EQ(Send("/IHvVerify/SetVerifyOpt", kSetTimeout, &reply), 0);
+    EXPECT_THAT(reply, ::testing::HasSubstr("\"NullValue\" : \"0\""));
+    return injected;
+  });
+  EXPECT_GT(points, 0);
+  module.StopReleaseUnload(service);
+}
+
+TEST_F(AllocationFailure, StartVerifyEndsInAStageResultOrOutOfMemory) {
+  struct Endpoint {
+    const char* name;
+    std::string body;
+    const char* normal_type;
+  };
+  for (const Endpoint& endpoint :
+       {Endpoint{"Dispatch of StartVerify, accepted answer", testing::EncipheredAnswer("result=accepted"), "1"},
+        Endpoint{"Dispatch of StartVerify, undecipherable answer", "not cipher text!", "4"}}) {
+    testing::ScriptServer server(
+        {{Step::Read(), Step::Send(testing::HttpResponse(200, endpoint.body)), Step::Close()}});
+    ConfigureEndpoint(server.port());
+    FaultModule module;
+    module.Load(0);
+    IVexServiceProvider* service = module.CreateAndStart();
+    ASSERT_NE(service, nullptr);
+    const std::string normal = "\"ResultType\" : \"" + std::string(endpoint.normal_type) + "\"";
+    long points = TryEveryAllocation(endpoint.name, [&](long n) {
+      std::string reply;
+      module.fail_at(n);
+      HvResult rc = Send("/IHvVerify/StartVerify", kVerifyAlice, &reply);
+      bool injected = module.failed() != 0;
+      module.fail_at(0);
+      EXPECT_THAT(rc, IsNormalOrOutOfMemory());
+      if (rc == 0) {
+        EXPECT_THAT(reply, ::testing::AnyOf(::testing::HasSubstr("\"ResultType\" : \"1\""),
+                                            ::testing::HasSubstr("\"ResultType\" : \"2\""),
+                                            ::testing::HasSubstr("\"ResultType\" : \"3\""),
+                                            ::testing::HasSubstr("\"ResultType\" : \"4\"")));
+      } else {
+        EXPECT_EQ(reply, "");
+      }
+      EXPECT_EQ(Send("/IHvVerify/StartVerify", kVerifyAlice, &reply), 0);
+      EXPECT_THAT(reply, ::testing::HasSubstr(normal));
+      return injected;
+    });
+    EXPECT_GT(points, 0);
+    module.StopReleaseUnload(service);
+  }
+}
+
+TEST_F(AllocationFailure, StopReleaseUnloadNeverTakeTheHostDown) {
+  TryEveryAllocation("Stop, Release, unload", [&](long n) {
+    FaultModule module;
+    module.Load(0);
+    IVexServiceProvider* service = module.CreateAndStart();
+    if (service == nullptr) return false;
+    module.fail_at(n);
+    HvResult rc_stop = service->Stop();
+    bool injected = module.failed() != 0;
+    module.fail_at(0);
+    EXPECT_THAT(rc_stop, IsNormalOrOutOfMemory());
+    module.StopReleaseUnload(service);
+    return injected;
+  });
+}
+
+// Runs last (gtest keeps declaration order): every line any scenario wrote.
+TEST_F(AllocationFailure, TheLogHoldsWholeLinesOnly) {
+  std::string log = testing::ReadFileBytes(ProgramDirectory() / "verifylog.txt");
+  // A writer that could not set its locale up (memory ran out there) says
+  // so on a line of its own, as it must.
+  const std::regex line(
+      R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\|\d{8}\| [A-Za-z]+ : [^|]+)|set locale error)");
+  size_t start = 0, lines = 0;
+  for (size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1, ++lines) {
+    std::string text = log.substr(start, end - start);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    EXPECT_TRUE(std::regex_match(text, line)) << "line " << lines << ": " << text;
+  }
+  EXPECT_EQ(start, log.size()) << "the log ends in the middle of a line";
+}
+
+}  // namespace
+}  // namespace hv

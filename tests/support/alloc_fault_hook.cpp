@@ -1,0 +1,76 @@
+// The allocation-failure hook of the module's test build (HvVerifySp_faults):
+// operator new and delete of the module itself, with a countdown that makes
+// the N-th allocation after arming fail (std::bad_alloc, or null for the
+// nothrow forms). It lives inside the module, so it counts the module's own
+// allocations only, on any thread, and none of its host's.
+//
+// Armed two ways:
+//   - at load: the environment variable HV_FAIL_ALLOCATION_AT=N, read at the
+//     module's first allocation, so that the load-time initialisers count;
+//   - afterwards: the export HvTestFailAllocationAt(N) (0 disarms).
+// HvTestAllocationFailed() tells whether the armed failure happened.
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "hv/vex_host.h"
+#include "platform/system.h"
+
+namespace {
+
+std::atomic<long> g_fail_at{0};  // 1-based allocation to fail; 0: none
+std::atomic<long> g_seen{0};     // allocations since arming
+std::atomic<bool> g_failed{false};
+std::atomic<bool> g_environment_read{false};
+
+void Arm(long n) {
+  g_seen.store(0);
+  g_failed.store(false);
+  g_fail_at.store(n);
+}
+
+void ReadLoadTimeArming() {
+  char text[24];
+  if (hv::platform::GetEnvironmentValue("HV_FAIL_ALLOCATION_AT", text, sizeof text)) {
+    Arm(std::strtol(text, nullptr, 10));
+  }
+}
+
+bool ShouldFail() {
+  if (!g_environment_read.exchange(true)) ReadLoadTimeArming();
+  long at = g_fail_at.load();
+  if (at <= 0 || g_seen.fetch_add(1) + 1 != at) return false;
+  g_failed.store(true);
+  return true;
+}
+
+void* Allocate(std::size_t size) noexcept {
+  if (ShouldFail()) return nullptr;
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+void* AllocateOrThrow(std::size_t size) {
+  void* p = Allocate(size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return AllocateOrThrow(size); }
+void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+// Exported beside the module's four entry points, as the base library
+// exports its own.
+extern "C" {
+VEX_BASE_EXPORT void HvTestFailAllocationAt(long n) { Arm(n); }
+VEX_BASE_EXPORT int HvTestAllocationFailed() { return g_failed.load() ? 1 : 0; }
+}
