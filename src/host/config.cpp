@@ -72,4 +72,53 @@ HostSettings LoadHostSettings() {
   return settings;
 }
 
+namespace {
+
+bool IsHostNameChar(WChar c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_';
+}
+
+bool IsIpv6LiteralChar(WChar c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' ||
+         c == '.';
+}
+
+// 1 to 65535 in decimal digits only.
+bool IsPort(WStringView text) {
+  if (text.empty() || text.size() > 5) return false;
+  uint32_t value = 0;
+  for (WChar c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  return value >= 1 && value <= 65535;
+}
+
+}  // namespace
+
+bool IsValidEndpoint(WStringView value) {
+  WStringView rest;
+  if (!value.empty() && value.front() == '[') {
+    size_t close = value.find(']');
+    if (close == WStringView::npos || close == 1) return false;
+    WStringView literal = value.substr(1, close - 1);
+    for (WChar c : literal) {
+      if (!IsIpv6LiteralChar(c)) return false;
+    }
+    if (literal.find(':') == WStringView::npos) return false;
+    rest = value.substr(close + 1);
+  } else {
+    size_t colon = value.find(':');
+    WStringView host = value.substr(0, colon);
+    if (host.empty()) return false;
+    for (WChar c : host) {
+      if (!IsHostNameChar(c)) return false;
+    }
+    rest = colon == WStringView::npos ? WStringView() : value.substr(colon);
+  }
+  if (rest.empty()) return true;
+  return rest.front() == ':' && IsPort(rest.substr(1));
+}
+
 }  // namespace hv

@@ -42,6 +42,12 @@ int32_t ConfiguredValue(const WChar* key, WString* value);
 // The configured value, or the key itself when there is none.
 WString NamedValue(const WChar* key);
 
+// True when `value` is a host name, an IPv4 address or a bracketed IPv6
+// literal, optionally followed by ":" and a port from 1 to 65535, and
+// nothing else: no path, query, fragment, user information, blank or
+// control character. The endpoint setting is refused otherwise.
+bool IsValidEndpoint(WStringView value);
+
 // What the module takes from the configuration, computed once.
 struct HostSettings {
   WString interface_name;  // key "IHvVerify"; default "IHvVerify"

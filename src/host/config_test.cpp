@@ -95,5 +95,20 @@ TEST(HostSettings, DefaultsWithoutAnyFile) {
   EXPECT_EQ(HostConfig().verify_host, HV_W("127.0.0.1"));
 }
 
+// "VerifyHost" goes into the request URL: only a host and a port may.
+TEST(VerifyHostSetting, OnlyAHostAndAnOptionalPortAreAccepted) {
+  for (const char* good : {"127.0.0.1", "verify.example.com", "host-1:8080", "a:1", "a:65535",
+                           "[::1]", "[2001:db8::7]:443", "UPPER.Case_name"}) {
+    EXPECT_TRUE(IsValidEndpoint(Utf8ToWide(good))) << good;
+  }
+  for (const char* bad : {"", ":80", "host:", "host:0", "host:65536", "host:123456", "host:+80",
+                          "host:8x", "host:port/other/path?x=", "host/path", "host?c=", "host#f",
+                          "user@host", "a b", "host\t", "[::1", "[]", "[::1]x", "[::1]:",
+                          "::1", "host:80:81", "h\xc3\xa9"}) {
+    EXPECT_FALSE(IsValidEndpoint(Utf8ToWide(bad))) << bad;
+  }
+  EXPECT_FALSE(IsValidEndpoint(WString(HV_W("host")) + WChar(0) + HV_W("x")));
+}
+
 }  // namespace
 }  // namespace hv

@@ -37,7 +37,12 @@ void ChunkedDecoder::FinishSizeLine() {
   }
   bool no_digits = i == digits_start;
   if (no_digits && !s.empty()) return Fail(Error::kMalformed);
-  if (i != s.size()) return Fail(Error::kMalformed);  // extension or junk
+  // Chunk extensions (";" name ["=" value], after optional blanks) carry
+  // nothing this client uses: skipped. Anything else after the size is junk.
+  size_t after = i;
+  while (after < s.size() && (s[after] == ' ' || s[after] == '\t')) ++after;
+  bool extension = !no_digits && after < s.size() && s[after] == ';';
+  if (i != s.size() && !extension) return Fail(Error::kMalformed);
   if (negative && size != 0) return Fail(Error::kMalformed);
   if (body_length_ + size > max_body_) return Fail(Error::kTooLarge);
   chunk_left_ = size;

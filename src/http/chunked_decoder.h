@@ -11,10 +11,11 @@
 //   kDone, kError  terminal and sticky: Feed consumes nothing more
 //
 // The size line is a hexadecimal number as strtol reads it (white space,
-// sign and "0x" taken) followed directly by CR; an empty line reads as 0,
-// the last chunk. Anything else (a chunk extension such as ";name") fails,
-// as do negative sizes, sizes beyond the signed 32-bit range, and a body
-// larger than the limit. Thread-safety: one decoder, one thread.
+// sign and "0x" taken), optionally followed by chunk extensions (blanks,
+// then ";" and anything up to the CR, skipped), then CR; an empty line
+// reads as 0, the last chunk. Anything else after the size fails, as do
+// negative sizes, sizes beyond the signed 32-bit range, a size line longer
+// than the line limit, and a body larger than the limit. Thread-safety: one decoder, one thread.
 #ifndef HV_HTTP_CHUNKED_DECODER_H_
 #define HV_HTTP_CHUNKED_DECODER_H_
 

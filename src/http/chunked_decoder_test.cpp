@@ -45,9 +45,21 @@ TEST(ChunkedDecoder, ReadsTrailersOnlyWhenAnnounced) {
   EXPECT_EQ(without.state, State::kDone);
 }
 
+TEST(ChunkedDecoder, ExtensionsAfterTheSizeAreSkipped) {
+  const std::string wire = "5;ext=1\r\nhello\r\n1 \t; a=\"x;y\" ;b\r\n!\r\n0;end\r\n";
+  for (bool bytewise : {false, true}) {
+    Outcome o = Decode(wire, false, bytewise);
+    EXPECT_EQ(o.state, State::kDone);
+    EXPECT_EQ(o.body, "hello!");
+  }
+  // The size line stays bounded, extension and all.
+  EXPECT_EQ(Decode("5;" + std::string(2000, 'x') + "\r\n").state, State::kError);
+}
+
 TEST(ChunkedDecoder, MalformedFramingFails) {
   const char* bad[] = {
-      "5;ext=1\r\nhello\r\n0\r\n",  // chunk extension
+      "5 x\r\nhello\r\n0\r\n",       // junk after the size
+      ";ext\r\n",                     // an extension without a size
       "-5\r\nhello\r\n0\r\n",        // negative size
       "80000000\r\n",                // beyond the signed 32-bit range
       "5\r\nhelloXX0\r\n",           // no CR LF after the data

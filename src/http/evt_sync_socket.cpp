@@ -72,10 +72,10 @@ bool ZEvtSyncSocket::SendBuffers(const SendBuffer* buffers, size_t count, size_t
   for (size_t i = 0; i < count; ++i) {
     size_t n = 0;
     uint32_t error = 0;
-    auto status = socket_.Send(buffers[i].data, buffers[i].length, WaitBudget(), &n, &error);
+    uint32_t budget = WaitBudget();
+    auto status = socket_.Send(buffers[i].data, buffers[i].length, budget, &n, &error);
     *sent += n;
-    if (status == platform::IoStatus::kFailed) LastError = error;
-    if (status != platform::IoStatus::kOk) return false;
+    if (!Completed(status, budget, error)) return false;
   }
   return true;
 }
@@ -88,9 +88,24 @@ bool ZEvtSyncSocket::ReceiveInto(char* buffer, size_t* size) {
     return false;
   }
   uint32_t error = 0;
-  auto status = socket_.Receive(buffer, room, WaitBudget(), size, &error);
-  if (status == platform::IoStatus::kFailed) LastError = error;
-  return status == platform::IoStatus::kOk;
+  uint32_t budget = WaitBudget();
+  auto status = socket_.Receive(buffer, room, budget, size, &error);
+  return Completed(status, budget, error);
+}
+
+// A send or receive that failed or ran out of time ends the connection:
+// whatever the peer sends late on it must never be read as the answer to a
+// later request, nor a later request written after a half-sent one.
+bool ZEvtSyncSocket::Completed(platform::IoStatus status, uint32_t budget, uint32_t error) {
+  deadline_expired_ = false;
+  if (status == platform::IoStatus::kOk) return true;
+  if (status == platform::IoStatus::kFailed) {
+    LastError = error;
+  } else {
+    deadline_expired_ = deadline_ && budget < SocketTimeout;
+  }
+  CloseConnection();
+  return false;
 }
 
 void ZEvtSyncSocket::CloseConnection() {

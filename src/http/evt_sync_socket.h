@@ -8,6 +8,8 @@
 // Results: the operations return true on success. On failure LastError
 // holds a Windows socket error number, except after a wait that ran out,
 // which leaves LastError unchanged. A successful name lookup sets it to 0.
+// A send or receive that fails or runs out of time closes the connection:
+// it is never read or written again (later operations report 10057).
 //
 // Ownership and threads: the object owns its socket and closes it on
 // destruction. It is used by one thread at a time.
@@ -52,6 +54,10 @@ class ZEvtSyncSocket {
   using Clock = std::chrono::steady_clock;
   // Bounds every later wait by `deadline`; nullopt removes the bound.
   void SetDeadline(std::optional<Clock::time_point> deadline) { deadline_ = deadline; }
+  // True when the last send or receive ran out of time on a wait that the
+  // deadline had cut short: the exchange's time is up, whether the wait
+  // woke a moment before the deadline or after it.
+  bool DeadlineExpired() const { return deadline_expired_; }
 
   uint32_t LastError = 0;
   uint32_t SocketTimeout = 10000;
@@ -60,10 +66,13 @@ class ZEvtSyncSocket {
   // The wait allowed now: SocketTimeout, cut to the time left before the
   // deadline.
   uint32_t WaitBudget() const;
+  // Ends a send or receive of `status`, waited for up to `budget` ms.
+  bool Completed(platform::IoStatus status, uint32_t budget, uint32_t error);
 
   platform::TcpSocket socket_;
   bool connected_ = false;
   std::optional<Clock::time_point> deadline_;
+  bool deadline_expired_ = false;
 };
 
 }  // namespace hv

@@ -59,6 +59,23 @@ TEST(EvtSyncSocket, SilentPeerTimesOutWithLastErrorUnchanged) {
   EXPECT_EQ(socket.GetLastError(), 4242u);
 }
 
+// A timed-out operation ends the connection: its late bytes must never be
+// read as the answer to a later request.
+TEST(EvtSyncSocket, TimedOutReceiveClosesTheConnection) {
+  ScriptServer server({{Step::Hold()}});
+  ZEvtSyncSocket socket;
+  socket.SocketTimeout = 200;
+  ASSERT_TRUE(socket.OpenConnection(HV_W("127.0.0.1"), server.port()));
+  char buffer[16];
+  size_t size = sizeof buffer;
+  EXPECT_FALSE(socket.ReceiveInto(buffer, &size));
+  EXPECT_FALSE(socket.connected());
+  ZEvtSyncSocket::SendBuffer request{1, "x"};
+  size_t sent = 0;
+  EXPECT_FALSE(socket.SendBuffers(&request, 1, &sent));
+  EXPECT_EQ(socket.GetLastError(), 10057u);
+}
+
 TEST(EvtSyncSocket, PeerCloseIsAnEmptySuccessfulReceive) {
   ScriptServer server({{Step::Close()}});
   ZEvtSyncSocket socket;

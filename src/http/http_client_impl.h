@@ -169,9 +169,9 @@ bool CAtlHttpClientT<TSocket>::ReceiveBody(int64_t announced) {
   } else {
     for (;;) {
       if (!ReceiveSome(block, &empty)) {
-        // A wait that ran out of the whole exchange's time is a failure; any
-        // other end of the stream ends the body.
-        if (DeadlinePassed()) return false;
+        // A body still open when the exchange's time is up is a failure;
+        // a single wait's own time-out, or an error, ends the body.
+        if (this->DeadlineExpired() || DeadlinePassed()) return false;
         break;
       }
       if (empty >= http_detail::kMaxEmptyUnsizedReads) break;
@@ -219,8 +219,10 @@ bool CAtlHttpClientT<TSocket>::ReceiveResponse() {
   if (HeaderIs(HV_W("Transfer-Encoding"), HV_W("chunked"))) {
     ok = ReceiveChunkedBody();
   } else {
+    // Only an absent field means "no length": an announced length below
+    // what is already there, a negative one too, reads nothing more.
     const WString* length = Header(HV_W("Content-Length"));
-    ok = ReceiveBody(length == nullptr ? -1 : ParseDecimal(*length));
+    ok = ReceiveBody(length == nullptr ? -1 : std::max<int64_t>(0, ParseDecimal(*length)));
   }
   // An HTTP/1.0 peer closes after its response unless it said keep-alive;
   // reusing that connection for a redirect would only find it gone.

@@ -111,12 +111,70 @@ TEST(HttpResponse, ChunkedBodyWithAndWithoutTrailer) {
   EXPECT_EQ(*client.Headers().Find(HV_W("x-sum")), HV_W("42"));
 }
 
-TEST(HttpResponse, ChunkExtensionFailsTheBodyAndLeavesAnEmptyBody) {
+// Chunk extensions are valid HTTP/1.1: they are skipped, not failed.
+TEST(HttpResponse, ChunkExtensionsAreSkipped) {
   ScriptServer server = Answering(
-      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;x=y\r\nhello\r\n0\r\n\r\n");
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;x=y\r\nhello\r\n"
+      "1 ; ext ; q=\"a;b\"\r\n!\r\n0;last\r\n\r\n");
   Exchange e = Get(server.Url("/"));
-  EXPECT_FALSE(e.ok);
-  EXPECT_EQ(e.body, "");
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "hello!");
+}
+
+// An announced length, even a negative one, is no "read to the end": no
+// wait for bytes the peer never announced.
+TEST(HttpResponse, NegativeContentLengthReadsNothingMore) {
+  ScriptServer server({{Step::Read(),
+                        Step::Send("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nabc"),
+                        Step::Hold()}});
+  NavigateSettings settings = Fast();
+  settings.timeout_ms = 3000;
+  auto start = std::chrono::steady_clock::now();
+  Exchange e = Get(server.Url("/"), settings);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "abc");
+}
+
+// The value of a header may start after any white space, on a
+// continuation line too.
+TEST(HttpResponse, ChunkedAnnouncedOnAContinuationLineIsChunked) {
+  ScriptServer server = Answering(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding:\r\n chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+  Exchange e = Get(server.Url("/"));
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "hello");
+}
+
+// The status line ends at its line feed, CR or not.
+TEST(HttpResponse, StatusLineEndedByALineFeedKeepsTheFirstHeader) {
+  ScriptServer server = Answering("HTTP/1.1 200 OK\nContent-Length: 2\r\n\r\nok");
+  CAtlHttpClient client;
+  ASSERT_TRUE(client.Navigate(Utf8ToWide(server.Url("/")), Fast()));
+  ASSERT_NE(client.Headers().Find(HV_W("Content-Length")), nullptr);
+  EXPECT_EQ(std::string(client.GetBody()), "ok");
+  EXPECT_TRUE(client.connected());  // framed by its length, not by a time-out
+}
+
+// One rule for a body without length: the single wait's own time-out ends
+// it; the deadline of the whole exchange fails it, every time.
+TEST(HttpResponse, UnframedBodyEndsAtTheWaitButFailsAtTheDeadline) {
+  Script partial = {Step::Read(), Step::Send("HTTP/1.1 200 OK\r\n\r\npartial"), Step::Hold()};
+  {
+    ScriptServer server({partial});
+    NavigateSettings settings = Fast();
+    settings.timeout_ms = 300;
+    Exchange e = Get(server.Url("/"), settings);
+    EXPECT_TRUE(e.ok);
+    EXPECT_EQ(e.body, "partial");
+  }
+  for (int run = 0; run < 3; ++run) {
+    ScriptServer server({partial});
+    NavigateSettings settings = Fast();
+    settings.timeout_ms = 5000;
+    settings.deadline_ms = 400;
+    EXPECT_FALSE(Get(server.Url("/"), settings).ok) << "run " << run;
+  }
 }
 
 TEST(HttpResponse, InterimContinueIsSkipped) {
@@ -203,6 +261,33 @@ TEST(HttpRedirect, RelativeAndAbsoluteLocations) {
   EXPECT_EQ(e.body, "there");
   EXPECT_THAT(server.Requests().at(0), ::testing::HasSubstr("GET /a/c.php?q=1 HTTP/1.1\r\n"));
   EXPECT_THAT(target.Requests().at(0), ::testing::StartsWith("GET /abs HTTP/1.1\r\n"));
+}
+
+// The 302's body ends by time-out; the peer's late bytes on that
+// connection must not become the answer to the redirected request.
+TEST(HttpRedirect, AfterATimedOutBodyTheRedirectGoesOutOnAFreshConnection) {
+  ScriptServer server({{Step::Read(), Step::Send("HTTP/1.1 302 Found\r\nLocation: /second\r\n\r\n"),
+                        Step::Sleep(900), Step::Send(HttpResponse(200, "late")), Step::Close()},
+                       {Step::Read(), Step::Send(HttpResponse(200, "fresh")), Step::Hold()}});
+  NavigateSettings settings = Fast();
+  settings.timeout_ms = 600;
+  Exchange e = Get(server.Url("/first"), settings);
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "fresh");
+  EXPECT_EQ(server.connections(), 2);
+}
+
+TEST(HttpRedirect, SeeOtherIsFollowedAndProxyAuthenticationRefused) {
+  ScriptServer server({{Step::Read(), Step::Send(HttpResponse(303, "", "Location: /other\r\n")),
+                        Step::Read(), Step::Send(HttpResponse(200, "other")), Step::Hold()}});
+  Exchange e = Get(server.Url("/"));
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "other");
+  ScriptServer proxy = Answering(HttpResponse(407, "", "Proxy-Authenticate: Basic realm=x\r\n"));
+  Exchange refused = Get(proxy.Url("/"));
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.status, 407);
+  EXPECT_EQ(refused.error, 0u);
 }
 
 TEST(HttpRedirect, WithoutLocationIsAccepted) {

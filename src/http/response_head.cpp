@@ -44,7 +44,7 @@ void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink)
   const char* colon = static_cast<const char*>(std::memchr(begin, ':', static_cast<size_t>(end - begin)));
   if (colon == nullptr) return;
   const char* value = colon + 1;
-  while (value < end && (*value == ' ' || *value == '\t')) ++value;
+  while (value < end && IsSpaceAscii(*value)) ++value;
   if (static_cast<size_t>(colon - begin) >= kMaxHeaderPart ||
       static_cast<size_t>(end - value) >= kMaxHeaderPart) {
     return;
@@ -61,10 +61,10 @@ void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink)
 }
 
 void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink) {
-  // Skip the status line.
-  const char* p = begin;
-  while (p + 1 < end && !(p[0] == '\r' && p[1] == '\n')) ++p;
-  p += 2;
+  // Skip the status line: it ends at its line feed, with or without CR.
+  const char* p = static_cast<const char*>(std::memchr(begin, '\n', static_cast<size_t>(end - begin)));
+  if (p == nullptr) return;
+  ++p;
   const char* line = p;
   while (p + 1 < end) {
     if (p[0] != '\r' || p[1] != '\n') {
@@ -72,7 +72,9 @@ void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink
       continue;
     }
     if (p == line) break;  // the blank line
-    bool folded = p + 2 < end && (p[2] == ' ' || p[2] == '\t') &&
+    // Any white space after the CR LF continues the line, unless it is the
+    // blank line's own CR LF.
+    bool folded = p + 2 < end && IsSpaceAscii(p[2]) &&
                   !(p + 3 < end && p[2] == '\r' && p[3] == '\n');
     if (folded) {
       p += 2;

@@ -51,9 +51,11 @@ struct HeaderSink {
 // without ":" or with an over-long name or value is ignored.
 void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink);
 
-// Parses the lines after the status line of a header block [begin, end)
-// that ends with its blank line. A CR LF followed by a blank or tab
-// continues the line; the value keeps the break as it stands.
+// Parses the lines after the status line (which ends at its line feed) of a
+// header block [begin, end) that ends with its blank line. A CR LF followed
+// by white space (the C set) other than the blank line continues the line;
+// the value keeps the break as it stands. A value starts after the ":" and
+// any white space.
 void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink);
 
 // Signed decimal as strtol reads it (leading white space, sign, digits up

@@ -107,6 +107,12 @@ bool HvVerifyImpl::EncryptVerifyUrl(const WString& user, const WString& password
     g_verifyLog << HV_W("EncryptVerifyUrl : password is empty!") << LogEndLine;
     return false;
   }
+  // The setting goes into the URL: anything but a host and a port would
+  // send the credentials to a path or query nobody meant.
+  if (!IsValidEndpoint(endpoint_host_)) {
+    g_verifyLog << HV_W("EncryptVerifyUrl : endpoint setting VerifyHost is invalid!") << LogEndLine;
+    return false;
+  }
   // Inserted as they stand: the cipher text carries any "&" or "=" safely.
   WString query = HV_W("UserName=") + user + HV_W("&PassWord=") + password;
   std::string cipher_text;

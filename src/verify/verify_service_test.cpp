@@ -77,6 +77,18 @@ TEST(StartVerifyLog, EmptyUserOrPasswordSendsNothing) {
   EXPECT_EQ(server.connections(), 0);
 }
 
+TEST(StartVerifyLog, InvalidEndpointSettingSendsNothing) {
+  ScriptServer server({});
+  HvVerifyImpl service(Utf8ToWide("127.0.0.1:" + std::to_string(server.port()) + "/other/path?x="));
+  LogCapture log;
+  VerifyResult r = Verify(service, HV_W("alice"), HV_W("secret"));
+  EXPECT_EQ(r.ResultType, VERIFY_RESULT_ENCRYPT_FAILED);
+  EXPECT_THAT(log.Messages(), ElementsAre("StartVerify : start...",
+                                          "EncryptVerifyUrl : endpoint setting VerifyHost is invalid!",
+                                          "StartVerify : end!"));
+  EXPECT_EQ(server.connections(), 0);
+}
+
 TEST(StartVerifyLog, NotFoundIsANavigationFailureWithErrorZero) {
   ScriptServer server = Endpoint(HttpResponse(404, "no"));
   auto service = ServiceFor(server);

@@ -55,6 +55,7 @@ class MemorySocket {
   void CloseConnection() { connected_ = false; }
   bool connected() const { return connected_; }
   void SetDeadline(std::optional<Clock::time_point>) {}
+  bool DeadlineExpired() const { return false; }
 
   uint32_t LastError = 0;
   uint32_t SocketTimeout = 10000;
