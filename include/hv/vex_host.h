@@ -154,6 +154,13 @@ typedef HvResult(HV_CALL* VexBaseUnregisterSpDispatchFn)(const HvUtf16* name,
 typedef HvResult(HV_CALL* VexBaseRouteRequestFn)(const char* method, const char* request,
                                                  IVexResponse* reply, void* context);
 
+/* Offered by the reference base library to its host: the name registered
+ * as the `index`-th dispatcher (in name order), copied with its NUL into
+ * `name` (room for `capacity` units). Returns 0; HV_S_FALSE when fewer
+ * names are registered; HV_E_POINTER when `name` is null or too small. */
+typedef HvResult(HV_CALL* VexBaseRegisteredNameFn)(uint32_t index, HvUtf16* name,
+                                                   uint32_t capacity);
+
 /* The base library's file name as the module looks it up. */
 #ifdef _WIN32
 #define VEX_BASE_LIBRARY_NAME L"vexbase.dll"

@@ -192,6 +192,22 @@ TEST(BaseBinding, LibraryLoadedAfterBindingStaysUnbound) {
   EXPECT_FALSE(early.bound());
 }
 
+// A host may unload a module only when it says so: a library given up with
+// KeepLoaded stays loaded after its owner is gone; one let go is unloaded.
+TEST(LoadedLibrary, KeptLibraryStaysLoadedAfterItsOwnerIsGone) {
+  std::string file = LibraryFile("vexbase_nofini");
+  WString name(file.begin(), file.end());
+  {
+    StandIn released("vexbase_nofini");
+  }
+  EXPECT_EQ(platform::FindLoadedLibrary(name), nullptr);
+  {
+    StandIn kept("vexbase_nofini");
+    kept.library.KeepLoaded();
+  }
+  EXPECT_NE(platform::FindLoadedLibrary(name), nullptr);
+}
+
 TEST(ServiceStart, UnboundRegistrationFailsAndStopStillSucceeds) {
   IVexServiceProvider* object = Create();
   EXPECT_EQ(object->Initialize(), 0);

@@ -34,6 +34,9 @@ class LoadedLibrary {
   bool Load(const WString& path, std::string* error);
   // Releases the reference; false when the system refused.
   bool Unload();
+  // Gives the reference up without releasing it: the library stays loaded
+  // for the rest of the process (a host that may not unload a module).
+  void KeepLoaded() { handle_ = nullptr; }
   LibraryHandle handle() const { return handle_; }
 
  private:

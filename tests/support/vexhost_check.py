@@ -25,40 +25,58 @@ def main():
     names = ["vexhost.exe", "HvVerifySp.dll", "vexbase.dll"] if windows else \
             ["vexhost", "libHvVerifySp.so", "libvexbase.so"]
     failures = []
-    with tempfile.TemporaryDirectory() as host_dir:
+
+    def check(what, ok):
+        print(("ok     " if ok else "FAILED ") + what)
+        if not ok:
+            failures.append(what)
+
+    def host_folder(folder, config):
         for name in names:
-            shutil.copy2(os.path.join(bin_dir, name), host_dir)
-        with open(os.path.join(host_dir, "vexcomm.dat"), "w") as f:
-            f.write("[SPCfg]\r\nVerifyHost=127.0.0.1:%s\r\n" % port)
-        host = [os.path.join(host_dir, names[0])]
-        host = runner + host
+            shutil.copy2(os.path.join(bin_dir, name), folder)
+        with open(os.path.join(folder, "vexcomm.dat"), "w") as f:
+            f.write("[SPCfg]\r\n%sVerifyHost=127.0.0.1:%s\r\n" % (config, port))
+        host = runner + [os.path.join(folder, names[0])]
         env = dict(os.environ, WINEDEBUG="-all")
 
         def run(args, stdin=""):
             p = subprocess.run(host + args, input=stdin.encode(), capture_output=True,
                                env=env, timeout=120)
-            return p.returncode, p.stdout.decode(errors="replace")
+            return p.returncode, p.stdout.decode(errors="replace"), p.stderr.decode(errors="replace")
+        return run
 
-        def check(what, ok):
-            print(("ok     " if ok else "FAILED ") + what)
-            if not ok:
-                failures.append(what)
-
-        rc, out = run(["classes"])
-        check("classes lists HvVerifyImpl", rc == 0 and "HvVerifyImpl" in out)
-        rc, out = run(["verify", "alice"], "right-pw\n")
+    with tempfile.TemporaryDirectory() as host_dir:
+        run = host_folder(host_dir, "")
+        rc, out, _ = run(["classes"])
+        check("classes lists HvVerifyImpl with its whole identifier",
+              rc == 0 and "{87041C5E-FA03-49F6-B118-402A2A5AA8A1} HvVerifyImpl" in out)
+        rc, out, _ = run(["verify", "alice"], "right-pw\n")
         check("right password accepted", rc == 0 and "result=accepted" in out)
-        rc, out = run(["verify", "alice", "--timeout", "5"], "wrong\n")
+        check("verify ends with a line a person reads",
+              out.rstrip().splitlines()[-1].startswith("vexhost: the endpoint's answer was received")
+              and "verifylog.txt" in out.rstrip().splitlines()[-1])
+        rc, out, _ = run(["verify", "alice", "--timeout", "5"], "wrong\n")
         check("wrong password rejected", rc == 0 and "result=rejected" in out)
-        rc, out = run(["request", "/IHvVerify/SetVerifyOpt", "not json"])
+        rc, out, _ = run(["request", "/IHvVerify/SetVerifyOpt", "not json"])
         check("bad request gets the parse failure", rc == 0 and "-536412127" in out)
-        rc, out = run(["request", "/IHvVerify/Nothing", "{}"])
+        rc, out, _ = run(["request", "/IHvVerify/Nothing", "{}"])
         check("unknown method fails", rc == 1 and "-536543224" in out)
-        rc, _ = run(["--module", os.path.join(host_dir, "missing-module"), "classes"])
+        rc, _, _ = run(["--module", os.path.join(host_dir, "missing-module"), "classes"])
         check("missing module exits 3", rc == 3)
-        rc, _ = run(["verify"])
-        check("bad arguments exit 2", rc == 2)
-    print("%d passed, %d failed" % (7 - len(failures), len(failures)))
+        rc, _, err = run(["verify"])
+        check("missing arguments exit 2 and say so", rc == 2 and "arguments missing" in err)
+        rc, _, err = run(["classes", "./module.so"])
+        check("a stray argument is named", rc == 2 and "argument not understood: ./module.so" in err)
+    with tempfile.TemporaryDirectory() as host_dir:
+        run = host_folder(host_dir, "IHvVerify=IAccountCheck\r\n")
+        rc, out, _ = run(["verify", "alice"], "right-pw\n")
+        check("a configured interface name serves verify", rc == 0 and "result=accepted" in out)
+        rc, out, _ = run(["request", "/IAccountCheck/SetVerifyOpt", "not json"])
+        check("its method paths begin with that name", rc == 0 and "-536412127" in out)
+        rc, out, _ = run(["request", "/IHvVerify/SetVerifyOpt", "not json"])
+        check("the default name is not registered then", rc == 1 and "-536543224" in out)
+    total = 12
+    print("%d passed, %d failed" % (total - len(failures), len(failures)))
     return 1 if failures else 0
 
 

@@ -3,11 +3,14 @@
 // It exports the 52 entry points a module may bind. The five required ones
 // succeed and do nothing; the two dispatcher ones keep a thread-safe table
 // from interface name to dispatcher; the other 45 return HV_E_NOTIMPL.
-// vex_base_route_request lets the host reach a registered dispatcher.
+// vex_base_route_request lets the host reach a registered dispatcher, and
+// vex_base_registered_name tells it the names registered.
 //
 // Variants for tests are built from this file: VEXBASE_WITHOUT_FINI leaves
 // "vex_base_fini" out, VEXBASE_MINIMAL exports only the seven names a module
 // uses, VEXBASE_REFUSE_REGISTER makes registration fail with HV_E_FAIL.
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
@@ -81,6 +84,19 @@ extern "C" VEX_BASE_EXPORT HvResult HV_CALL vex_base_route_request(const char* m
   auto it = Table().find(name);
   if (it == Table().end()) return VEX_E_IPC_NO_METHOD;
   return it->second->Dispatch(method, request, reply, context);
+}
+
+extern "C" VEX_BASE_EXPORT HvResult HV_CALL vex_base_registered_name(uint32_t index,
+                                                                    HvUtf16* name,
+                                                                    uint32_t capacity) {
+  std::shared_lock<std::shared_mutex> hold(TableLock());
+  if (index >= Table().size()) return HV_S_FALSE;
+  auto it = Table().begin();
+  std::advance(it, index);
+  if (name == nullptr || it->first.size() >= capacity) return HV_E_POINTER;
+  std::copy(it->first.begin(), it->first.end(), name);
+  name[it->first.size()] = 0;
+  return HV_S_OK;
 }
 
 #ifndef VEXBASE_MINIMAL

@@ -1,5 +1,7 @@
 #include "host_session.h"
 
+#include <cstring>
+
 #include "platform/system.h"
 
 namespace hv::host {
@@ -34,6 +36,8 @@ int HostSession::Load(const WString& module_path, std::string* error) {
   }
   route_ = reinterpret_cast<VexBaseRouteRequestFn>(
       platform::FindSymbol(base_.handle(), "vex_base_route_request"));
+  registered_name_ = reinterpret_cast<VexBaseRegisteredNameFn>(
+      platform::FindSymbol(base_.handle(), "vex_base_registered_name"));
   if (!module_.Load(module_path, error)) {
     *error = "cannot load the module: " + *error;
     return kExitNoModule;
@@ -43,7 +47,11 @@ int HostSession::Load(const WString& module_path, std::string* error) {
   get_info_ = reinterpret_cast<HvDllGetClassInfoFn>(find("HvDllGetClassInfo"));
   get_object_ = reinterpret_cast<HvDllGetClassObjectFn>(find("HvDllGetClassObject"));
   can_unload_ = reinterpret_cast<HvDllCanUnloadNowFn>(find("HvDllCanUnloadNow"));
-  if (!get_count_ || !get_info_ || !get_object_ || !can_unload_ || !route_) {
+  if (!route_ || !registered_name_) {
+    *error = "the base library does not offer its host entry points";
+    return kExitNoModule;
+  }
+  if (!get_count_ || !get_info_ || !get_object_ || !can_unload_) {
     *error = "the module does not export the four HvDll entry points";
     return kExitNoExports;
   }
@@ -58,9 +66,20 @@ std::vector<HvClassInfo> HostSession::Classes() const {
   return infos;
 }
 
+// As a host does: the classes are listed first, and the listed service
+// class is created.
 int HostSession::Start(std::string* error) {
+  const HvClassInfo* service_class = nullptr;
+  std::vector<HvClassInfo> classes = Classes();
+  for (const HvClassInfo& info : classes) {
+    if (std::memcmp(&info.clsid, &CLSID_HvVerifyImpl, sizeof(HvGuid)) == 0) service_class = &info;
+  }
+  if (service_class == nullptr) {
+    *error = "the module does not list the HvVerifyImpl class";
+    return kExitNotStarted;
+  }
   void* out = nullptr;
-  HvResult rc = get_object_(&CLSID_HvVerifyImpl, &IID_IVexServiceProvider, &out);
+  HvResult rc = get_object_(&service_class->clsid, &IID_IVexServiceProvider, &out);
   if (rc != 0 || out == nullptr) {
     *error = "HvDllGetClassObject failed: " + std::to_string(rc);
     return kExitNotStarted;
@@ -72,6 +91,14 @@ int HostSession::Start(std::string* error) {
   }
   started_ = true;
   return kExitOk;
+}
+
+bool HostSession::RegisteredName(std::string* name) const {
+  HvUtf16 text[256];
+  if (registered_name_(0, text, 256) != HV_S_OK) return false;
+  name->clear();
+  for (const HvUtf16* c = text; *c != 0; ++c) name->push_back(static_cast<char>(*c));
+  return true;
 }
 
 HvResult HostSession::Request(const std::string& method, const std::string& document,
@@ -89,13 +116,17 @@ bool HostSession::Finish() {
     started_ = false;
   }
   if (module_.handle() == nullptr) return true;
+  // Only an answer of 0 allows the unload; otherwise the module stays
+  // loaded for the rest of the process.
   bool may_unload = can_unload_() == 0;
+  get_count_ = nullptr;
+  get_info_ = nullptr;
+  get_object_ = nullptr;
+  can_unload_ = nullptr;
   if (may_unload) {
-    get_count_ = nullptr;
-    get_info_ = nullptr;
-    get_object_ = nullptr;
-    can_unload_ = nullptr;
     module_.Unload();
+  } else {
+    module_.KeepLoaded();
   }
   return may_unload;
 }

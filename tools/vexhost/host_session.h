@@ -30,13 +30,17 @@ class HostSession {
   // Loads the base library beside this program and the module at
   // `module_path`. On failure returns the exit code and sets `*error`.
   int Load(const WString& module_path, std::string* error);
-  // Lists the module's classes.
+  // Lists the module's classes (HvDllGetClassCount, HvDllGetClassInfo).
   std::vector<HvClassInfo> Classes() const;
   // Creates the service object, initialises and starts it.
   int Start(std::string* error);
+  // The interface name the service registered with the base library (its
+  // method paths begin with it); false when none is registered.
+  bool RegisteredName(std::string* name) const;
   // Routes one request through the base library, as the host does.
   HvResult Request(const std::string& method, const std::string& document, std::string* reply);
-  // Stops and releases the service; true when the module may unload.
+  // Stops and releases the service, then unloads the module when it says it
+  // may; true when it did (false: the module stays loaded).
   bool Finish();
 
  private:
@@ -46,6 +50,7 @@ class HostSession {
   HvDllGetClassObjectFn get_object_ = nullptr;
   HvDllCanUnloadNowFn can_unload_ = nullptr;
   VexBaseRouteRequestFn route_ = nullptr;
+  VexBaseRegisteredNameFn registered_name_ = nullptr;
   IVexServiceProvider* service_ = nullptr;
   bool started_ = false;
 };

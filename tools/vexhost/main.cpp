@@ -3,6 +3,7 @@
 // It loads the base library beside it and the module, lists the classes,
 // creates and starts the service, sends requests through the base library's
 // routing as the real host does, then stops, releases and unloads.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -68,10 +69,36 @@ int Send(HostSession& session, const std::string& method, const std::string& doc
   return rc == 0 ? hv::host::kExitOk : hv::host::kExitFailed;
 }
 
+// The one line a person reads after a verification.
+std::string Outcome(const std::string& reply, int rc) {
+  const char* stages[] = {
+      nullptr,
+      "the endpoint's answer was received and deciphered (ResultType 1)",
+      "the query was not built (ResultType 2: empty user name or password, an invalid "
+      "VerifyHost setting, or the cipher failed)",
+      "the HTTP exchange failed or its status was not 2xx (ResultType 3)",
+      "the endpoint's answer could not be deciphered (ResultType 4)",
+  };
+  for (int type = 1; type <= 4; ++type) {
+    if (reply.find("\"ResultType\" : \"" + std::to_string(type) + "\"") != std::string::npos) {
+      return std::string("vexhost: ") + stages[type] + "; the trace is in verifylog.txt beside vexhost";
+    }
+  }
+  return "vexhost: the request failed (Dispatch result " + std::to_string(rc) + ")";
+}
+
 int Verify(HostSession& session, const std::string& user, const std::string& timeout) {
+  // The method paths begin with the name the service registered, which the
+  // host's configuration may have changed.
+  std::string name;
+  if (!session.RegisteredName(&name)) {
+    std::cerr << "vexhost: the service registered no interface name\n";
+    return hv::host::kExitNotStarted;
+  }
+  const std::string prefix = "/" + name + "/";
   if (!timeout.empty()) {
     std::string option = "{\"OptMode\":\"1\",\"Value\":" + JsonString(timeout) + "}";
-    if (Send(session, "/IHvVerify/SetVerifyOpt", RequestDocument(option)) != 0) {
+    if (Send(session, prefix + "SetVerifyOpt", RequestDocument(option)) != 0) {
       return hv::host::kExitFailed;
     }
   }
@@ -83,10 +110,12 @@ int Verify(HostSession& session, const std::string& user, const std::string& tim
   }
   std::string param = "{\"User\":" + JsonString(user) + ",\"Password\":" + JsonString(password) + "}";
   std::string reply;
-  int rc = Send(session, "/IHvVerify/StartVerify", RequestDocument(param), &reply);
+  std::string method = prefix + "StartVerify";
+  HvResult dispatched = session.Request(method, RequestDocument(param), &reply);
+  std::cout << reply << "Dispatch result: " << dispatched << "\n" << Outcome(reply, dispatched) << "\n";
   // Only an answer that arrived and deciphered (ResultType 1) is success.
   bool answered = reply.find("\"ResultType\" : \"1\"") != std::string::npos;
-  return rc == 0 && answered ? hv::host::kExitOk : hv::host::kExitFailed;
+  return dispatched == 0 && answered ? hv::host::kExitOk : hv::host::kExitFailed;
 }
 
 }  // namespace
@@ -107,6 +136,15 @@ int main(int argc, char** argv) {
                (command == "request" && (args.size() == 2 || args.size() == 3)) ||
                (command == "verify" && (args.size() == 2 || (args.size() == 4 && args[2] == "--timeout")));
   if (!valid) {
+    // Name the first argument that the command does not take.
+    size_t expected = command == "classes" ? 1 : command == "request" ? 3 : command == "verify" ? 4 : 0;
+    size_t at = expected == 0 ? 0 : std::min(args.size(), expected);
+    if (command == "verify" && args.size() >= 3 && args[2] != "--timeout") at = 2;
+    if (at < args.size()) {
+      std::cerr << "vexhost: argument not understood: " << args[at] << "\n";
+    } else {
+      std::cerr << "vexhost: " << command << ": arguments missing\n";
+    }
     std::cerr << kUsage;
     return hv::host::kExitUsage;
   }
@@ -116,9 +154,11 @@ int main(int argc, char** argv) {
   int rc = session.Load(module, &error);
   if (rc == hv::host::kExitOk && command == "classes") {
     for (const HvClassInfo& info : session.Classes()) {
-      std::printf("%08X-%04X-%04X-... %s reserved=%u\n", static_cast<unsigned>(info.clsid.Data1),
-                  info.clsid.Data2, info.clsid.Data3, info.className,
-                  static_cast<unsigned>(info.reserved));
+      const auto& g = info.clsid;
+      std::printf("{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X} %s reserved=%u\n",
+                  static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7],
+                  info.className, static_cast<unsigned>(info.reserved));
     }
     return session.Finish() ? hv::host::kExitOk : hv::host::kExitFailed;
   }
