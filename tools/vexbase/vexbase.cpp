@@ -8,7 +8,8 @@
 //
 // Variants for tests are built from this file: VEXBASE_WITHOUT_FINI leaves
 // "vex_base_fini" out, VEXBASE_MINIMAL exports only the seven names a module
-// uses, VEXBASE_REFUSE_REGISTER makes registration fail with HV_E_FAIL.
+// uses, VEXBASE_REFUSE_REGISTER makes registration fail with HV_E_FAIL for
+// every name not beginning with "IAccept".
 #include <algorithm>
 #include <iterator>
 #include <map>
@@ -49,16 +50,19 @@ VEX_BASE_OK(vex_base_fini)
 
 extern "C" VEX_BASE_EXPORT HvResult HV_CALL
 vex_base_register_sp_dispatch(const HvUtf16* name, IVexRequestDispatch* dispatch) {
-#ifdef VEXBASE_REFUSE_REGISTER
-  (void)name;
-  (void)dispatch;
-  return HV_E_FAIL;
-#else
   if (name == nullptr || dispatch == nullptr) return HV_E_POINTER;
+#ifdef VEXBASE_REFUSE_REGISTER
+  // Refuses every name but those beginning with "IAccept", so that a
+  // refusal after an earlier success can be seen.
+  const char kAccepted[] = "IAccept";
+  Name given(name);
+  if (given.compare(0, sizeof kAccepted - 1, Name(kAccepted, kAccepted + sizeof kAccepted - 1)) != 0) {
+    return HV_E_FAIL;
+  }
+#endif
   std::unique_lock<std::shared_mutex> hold(TableLock());
   Table()[Name(name)] = dispatch;
   return HV_S_OK;
-#endif
 }
 
 // Returns once no request is running in the withdrawn dispatcher.
