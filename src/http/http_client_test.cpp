@@ -267,10 +267,10 @@ TEST(HttpRedirect, RelativeAndAbsoluteLocations) {
 // connection must not become the answer to the redirected request.
 TEST(HttpRedirect, AfterATimedOutBodyTheRedirectGoesOutOnAFreshConnection) {
   ScriptServer server({{Step::Read(), Step::Send("HTTP/1.1 302 Found\r\nLocation: /second\r\n\r\n"),
-                        Step::Sleep(900), Step::Send(HttpResponse(200, "late")), Step::Close()},
+                        Step::Sleep(1300), Step::Send(HttpResponse(200, "late")), Step::Close()},
                        {Step::Read(), Step::Send(HttpResponse(200, "fresh")), Step::Hold()}});
   NavigateSettings settings = Fast();
-  settings.timeout_ms = 600;
+  settings.timeout_ms = 1000;
   Exchange e = Get(server.Url("/first"), settings);
   EXPECT_TRUE(e.ok);
   EXPECT_EQ(e.body, "fresh");
