@@ -31,11 +31,11 @@ def main():
         if not ok:
             failures.append(what)
 
-    def host_folder(folder, config):
+    def host_folder(folder, config, endpoint_port=None):
         for name in names:
             shutil.copy2(os.path.join(bin_dir, name), folder)
         with open(os.path.join(folder, "vexcomm.dat"), "w") as f:
-            f.write("[SPCfg]\r\n%sVerifyHost=127.0.0.1:%s\r\n" % (config, port))
+            f.write("[SPCfg]\r\n%sVerifyHost=127.0.0.1:%s\r\n" % (config, endpoint_port or port))
         host = runner + [os.path.join(folder, names[0])]
         env = dict(os.environ, WINEDEBUG="-all")
 
@@ -75,7 +75,22 @@ def main():
         check("its method paths begin with that name", rc == 0 and "-536412127" in out)
         rc, out, _ = run(["request", "/IHvVerify/SetVerifyOpt", "not json"])
         check("the default name is not registered then", rc == 1 and "-536543224" in out)
-    total = 12
+    # The endpoint behind nginx and Apache (HV_PROXY_DIR: the proxy
+    # fixture's folder), through each front: plain, chunked, redirecting.
+    proxy_dir = os.environ.get("HV_PROXY_DIR")
+    fronts = []
+    if proxy_dir:
+        with open(os.path.join(proxy_dir, "ports")) as f:
+            fronts = [line.split() for line in f if line.strip()]
+    for front, front_port in fronts:
+        with tempfile.TemporaryDirectory() as host_dir:
+            run = host_folder(host_dir, "", front_port)
+            rc, out, _ = run(["verify", "alice"], "right-pw\n")
+            check("behind %s: right password accepted" % front, rc == 0 and "result=accepted" in out)
+            rc, out, _ = run(["verify", "alice"], "wrong\n")
+            check("behind %s: wrong password rejected" % front, rc == 0 and "result=rejected" in out)
+    check("proxy fronts were given (HV_PROXY_DIR)", not proxy_dir or len(fronts) == 5)
+    total = 13 + 2 * len(fronts)
     print("%d passed, %d failed" % (total - len(failures), len(failures)))
     return 1 if failures else 0
 
