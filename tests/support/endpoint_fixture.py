@@ -11,6 +11,8 @@ import signal
 import subprocess
 import sys
 
+import fixture_cli
+
 # The accounts the tests verify; passwords only ever go to standard input.
 ACCOUNTS = [
     ("alice", "right-pw"),
@@ -50,10 +52,4 @@ def stop(base):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 3 or sys.argv[1] not in ("start", "stop"):
-        sys.exit(__doc__)
-    os.makedirs(sys.argv[2], exist_ok=True)
-    if sys.argv[1] == "start":
-        start(sys.argv[2], sys.argv[3])
-    else:
-        stop(sys.argv[2])
+    fixture_cli.run(start, stop, __doc__)

@@ -24,6 +24,8 @@ import subprocess
 import sys
 import time
 
+import fixture_cli
+
 VERIFY_PATH = "/interface/newauth/index.php"
 # The first 24 characters of the module's key text are the Triple DES key.
 KEY_TEXT = b"5e0c19a7d2f44b8e9a63c1f07b2d58e6"[:24]
@@ -166,10 +168,4 @@ def stop(base):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 3 or sys.argv[1] not in ("start", "stop"):
-        sys.exit(__doc__)
-    os.makedirs(sys.argv[2], exist_ok=True)
-    if sys.argv[1] == "start":
-        start(sys.argv[2], sys.argv[3])
-    else:
-        stop(sys.argv[2])
+    fixture_cli.run(start, stop, __doc__)
