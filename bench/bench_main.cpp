@@ -16,15 +16,16 @@
 #include "log/logger.h"
 #include "peers.h"
 #include "platform/socket.h"
-#include "tests/support/endpoint_answer.h"
+#include "verify/protocol.h"
 #include "tests/support/reply_sink.h"
+#include "tests/support/temp_dir.h"
 #include "verify/cipher.h"
 #include "verify/verify_service.h"
 
 namespace hv::bench {
 namespace {
 
-const std::string kQuery = "UserName=benchmark-user&PassWord=benchmark-pass1";  // 48 bytes
+const std::string kQuery = VerifyQuery("benchmark-user", "benchmark-pass1");  // 48 bytes
 
 // One fast loopback endpoint for all three peers: a fixed enciphered
 // answer with "Connection: close", no password hashing.
@@ -32,7 +33,7 @@ class FastEndpoint {
  public:
   FastEndpoint() {
     listener_.Listen(0);
-    std::string body = testing::EncipheredAnswer("result=accepted");
+    std::string body = EncipheredAnswer(kAnswerAccepted);
     response_ = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
                 "\r\nConnection: close\r\n\r\n" + body;
     for (int i = 0; i < 2; ++i) threads_.emplace_back([this] { Serve(); });
@@ -84,7 +85,7 @@ void BM_Encipher_OpenSSL(benchmark::State& state) {
 }
 
 const std::string& Answer24() {
-  static const std::string answer = testing::EncipheredAnswer("result=accepted@@@@@@@@@");
+  static const std::string answer = EncipheredAnswer("result=accepted@@@@@@@@@");
   return answer;
 }
 void BM_Decipher_Module(benchmark::State& state) {
@@ -113,7 +114,7 @@ void BM_Verify_Curl(benchmark::State& state) {
   }
 }
 void BM_Verify_Floor(benchmark::State& state) {
-  std::string request = "GET /interface/newauth/index.php?c=" + OpenSslEncipher(kQuery) +
+  std::string request = "GET " + std::string(kVerifyPath) + kVerifyQueryStart + OpenSslEncipher(kQuery) +
                         " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Endpoint().port()) +
                         "\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n";
   for (auto _ : state) {
@@ -153,7 +154,7 @@ void BM_Dispatch_Jsoncpp(benchmark::State& state) {
 
 void BM_Log(benchmark::State& state) {
   for (auto _ : state) {
-    g_verifyLog << HV_W("SendVerifyUrl : Navigate status is ") << LogContinue << 200 << LogEndLine;
+    VerifyLog() << HV_W("SendVerifyUrl : Navigate status is ") << LogContinue << 200 << LogEndLine;
   }
   state.SetItemsProcessed(state.iterations());
 }
@@ -172,4 +173,19 @@ BENCHMARK(BM_Log)->Threads(1)->Threads(4)->UseRealTime();
 }  // namespace
 }  // namespace hv::bench
 
-BENCHMARK_MAIN();
+// The module's log and method table as the module sets them up at load,
+// without its load-time objects: the log is a file of the run's own.
+int main(int argc, char** argv) {
+  hv::testing::TempDir dir;
+  hv::HvLogger log(hv::testing::ToWide(dir.File("verifylog.txt")));
+  hv::SetVerifyLog(&log);
+  for (const hv::HvVerifyMethod& method : hv::kHvVerifyMethods) {
+    hv::IpcMethodRegistrar(&hv::IpcInterfaceName<hv::IHvVerify>, method.name, method.handler);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  hv::SetVerifyLog(nullptr);
+  return 0;
+}

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "verify/cipher.h"
+#include "verify/protocol.h"
 
 namespace hv::bench {
 namespace {
@@ -90,9 +91,8 @@ bool OpenSslDecipher(const std::string& text, std::string* plain) {
 
 bool CurlVerify(uint16_t port, const std::string& user, const std::string& password,
                 std::string* answer) {
-  std::string url = "http://127.0.0.1:" + std::to_string(port) +
-                    "/interface/newauth/index.php?c=" +
-                    OpenSslEncipher("UserName=" + user + "&PassWord=" + password);
+  std::string url = "http://127.0.0.1:" + std::to_string(port) + kVerifyPath + kVerifyQueryStart +
+                    OpenSslEncipher(VerifyQuery(user, password));
   std::string body;
   CURL* curl = curl_easy_init();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());

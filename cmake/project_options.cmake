@@ -24,7 +24,7 @@ endif()
 # One ctest entry per test executable: under Wine each start costs about a
 # second, so tests are not split per case.
 function(hv_add_test name)
-  add_executable(${name} ${ARGN} $<TARGET_OBJECTS:hv_globals>)
+  add_executable(${name} ${ARGN})
   hv_strict(${name})
   target_link_libraries(${name} PRIVATE hv_test_support GTest::gmock GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})

@@ -3,7 +3,11 @@
 #ifndef HV_BASE_ASCII_H_
 #define HV_BASE_ASCII_H_
 
-#include "platform/wide.h"
+#include <cstddef>
+#include <limits>
+#include <type_traits>
+
+#include "base/wide.h"
 
 namespace hv {
 
@@ -40,20 +44,62 @@ String TrimAscii(const String& text) {
   return text.substr(begin, end - begin);
 }
 
-// Signed decimal as strtol reads it: leading white space, an optional sign,
-// digits up to the first other character; no digits read as 0. The
-// magnitude saturates far beyond 32 bits, so callers clamp to their range.
+template <typename Char>
+constexpr int HexDigitValue(Char c) {
+  return c >= '0' && c <= '9'   ? static_cast<int>(c - '0')
+         : c >= 'a' && c <= 'f' ? static_cast<int>(c - 'a' + 10)
+         : c >= 'A' && c <= 'F' ? static_cast<int>(c - 'A' + 10)
+                                : -1;
+}
+
+// The integer readers. Every decimal number the module, its tools and its
+// tests read goes through ReadDigits.
+
+// Reads the decimal digits at text[*at], moving *at past them. The value
+// stops growing at `cap` (any larger number reads as `cap`). Returns the
+// count of digits read.
 template <typename String>
-long long ParseLeadingDecimal(const String& text) {
+size_t ReadDigits(const String& text, size_t* at, unsigned long long cap,
+                  unsigned long long* value) {
+  size_t start = *at;
+  unsigned long long v = 0;
+  for (; *at < text.size() && IsDigitAscii(text[*at]); ++*at) {
+    auto digit = static_cast<unsigned long long>(text[*at] - '0');
+    v = v > (cap - digit) / 10 ? cap : v * 10 + digit;
+  }
+  *value = v;
+  return *at - start;
+}
+
+// Signed decimal as strtol reads it: leading white space, an optional sign,
+// digits up to the first other character; no digits read as 0. Values
+// beyond Int's range saturate at its limits.
+template <typename Int, typename String>
+Int ParseSaturatingDecimal(const String& text) {
+  static_assert(std::is_signed<Int>::value, "a signed result");
   size_t i = 0;
   while (i < text.size() && IsSpaceAscii(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && IsDigitAscii(text[i]); ++i) {
-    if (value < (1LL << 40)) value = value * 10 + (text[i] - '0');
+  auto max = static_cast<unsigned long long>(std::numeric_limits<Int>::max());
+  unsigned long long magnitude = 0;
+  ReadDigits(text, &i, max + (negative ? 1 : 0), &magnitude);
+  if (!negative) return static_cast<Int>(magnitude);
+  return magnitude > max ? std::numeric_limits<Int>::min() : static_cast<Int>(-static_cast<Int>(magnitude));
+}
+
+// The whole of `text` as an unsigned decimal number from 0 to `max`: at
+// least one digit, nothing else (no blank, no sign). False otherwise.
+template <typename Int, typename String>
+bool ParseStrictDecimal(const String& text, Int max, Int* value) {
+  size_t i = 0;
+  unsigned long long v = 0;
+  auto cap = static_cast<unsigned long long>(max);
+  if (ReadDigits(text, &i, cap + 1 > cap ? cap + 1 : cap, &v) == 0 || i != text.size() || v > cap) {
+    return false;
   }
-  return negative ? -value : value;
+  *value = static_cast<Int>(v);
+  return true;
 }
 
 // Case-insensitive ordering, for maps keyed by protocol names.

@@ -5,6 +5,8 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+}  // namespace
+
 void AppendUtf8(char32_t c, std::string* out) {
   if (c < 0x80) {
     out->push_back(static_cast<char>(c));
@@ -22,6 +24,8 @@ void AppendUtf8(char32_t c, std::string* out) {
     out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
   }
 }
+
+namespace {
 
 // Decodes one UTF-8 sequence starting at s[*i]. An invalid lead byte, or a
 // sequence cut short by a byte that cannot continue it, yields U+FFFD and
@@ -78,19 +82,24 @@ WString Utf8ToWide(const std::string& utf8) {
   return out;
 }
 
+char32_t NextUtf16CodePoint(WStringView text, size_t* i) {
+  char32_t c = static_cast<char16_t>(text[(*i)++]);
+  if (c >= 0xD800 && c <= 0xDBFF && *i < text.size()) {
+    char32_t low = static_cast<char16_t>(text[*i]);
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      ++*i;
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+    }
+  }
+  return c;
+}
+
 std::string WideToUtf8(const WString& wide) {
   std::string out;
   out.reserve(wide.size());
-  for (size_t i = 0; i < wide.size(); ++i) {
-    char32_t c = static_cast<char16_t>(wide[i]);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() &&
-        static_cast<char16_t>(wide[i + 1]) >= 0xDC00 &&
-        static_cast<char16_t>(wide[i + 1]) <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(wide[++i]) - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = kReplacement;
-    }
-    AppendUtf8(c, &out);
+  for (size_t i = 0; i < wide.size();) {
+    char32_t c = NextUtf16CodePoint(wide, &i);
+    AppendUtf8(IsSurrogate(c) ? kReplacement : c, &out);
   }
   return out;
 }

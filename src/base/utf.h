@@ -10,14 +10,25 @@
 #include <string>
 #include <string_view>
 
-#include "platform/wide.h"
+#include "base/wide.h"
 
 namespace hv {
 
 WString Utf8ToWide(const std::string& utf8);
+std::string WideToUtf8(const WString& wide);
+
+// The code points under both conversions, for the converters that follow
+// other rules (the URL normaliser, the ANSI encoders).
+
 // Appends one code point as UTF-16; one beyond U+10FFFF becomes U+FFFD.
 void AppendUtf16(char32_t c, WString* out);
-std::string WideToUtf8(const WString& wide);
+// Appends one code point as UTF-8, a surrogate's value as three bytes like
+// any other below U+10000 (callers that must not write one replace it).
+void AppendUtf8(char32_t c, std::string* out);
+// The code point at text[*i], moving *i past it: a high and a low surrogate
+// make one; a lone surrogate is returned as its own value.
+char32_t NextUtf16CodePoint(WStringView text, size_t* i);
+constexpr bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
 // Text up to (not including) its first NUL character.
 WString UpToNul(const WString& text);

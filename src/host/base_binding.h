@@ -15,18 +15,25 @@
 #include <array>
 #include <cstddef>
 
+#include "base/wide.h"
+#include "hv/vex_base_entries.h"
 #include "hv/vex_host.h"
 #include "platform/library.h"
-#include "platform/wide.h"
 
 namespace hv {
 
 class VexBaseBinding {
  public:
-  static constexpr size_t kSlotCount = 52;
+  // Slot numbers: kSlot_vex_base_init is 0, and so on in the table's order.
+  enum Slot : size_t {
+#define HV_ENTRY_SLOT(name, kind) kSlot_##name,
+    VEX_BASE_ENTRY_POINTS(HV_ENTRY_SLOT)
+#undef HV_ENTRY_SLOT
+    kSlotCount
+  };
   static constexpr size_t kRequiredSlots = 5;
-  static constexpr size_t kRegisterSlot = 26;    // vex_base_register_sp_dispatch
-  static constexpr size_t kUnregisterSlot = 27;  // vex_base_unregister_sp_dispatch
+  static constexpr size_t kRegisterSlot = kSlot_vex_base_register_sp_dispatch;
+  static constexpr size_t kUnregisterSlot = kSlot_vex_base_unregister_sp_dispatch;
 
   // The entry-point names, in slot order.
   static const char* const kEntryNames[kSlotCount];

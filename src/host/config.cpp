@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "base/ascii.h"
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace hv {
@@ -11,29 +13,6 @@ const WChar kSection[] = HV_W("SPCfg");
 const WChar kFileName[] = HV_W("vexcomm.dat");
 
 }  // namespace
-
-int32_t GrowingModuleFileName(
-    const std::function<uint32_t(WChar* buffer, uint32_t capacity)>& query, WString* path) {
-  for (uint32_t size = 256; size <= 32768; size *= 2) {
-    std::vector<WChar> buffer(size);
-    uint32_t capacity = size - 1;
-    uint32_t n = query(buffer.data(), capacity);
-    if (n == 0) return kConfigNotFound;
-    if (n < capacity) {
-      path->assign(buffer.data(), n);
-      return 0;
-    }
-  }
-  return kConfigNotFound;
-}
-
-int32_t ModuleFileName(platform::ModuleHandle module, WString* path) {
-  return GrowingModuleFileName(
-      [module](WChar* buffer, uint32_t capacity) {
-        return platform::QueryModuleFileName(module, buffer, capacity);
-      },
-      path);
-}
 
 WString ConfigPathBeside(const WString& module_file) {
   return platform::RemoveFileSpec(module_file) + platform::PathSeparator() + kFileName;
@@ -51,7 +30,7 @@ int32_t ConfiguredValue(const WChar* key, WString* value) {
   std::vector<WString> files;
   for (platform::ModuleHandle module : {platform::ModuleHandle{nullptr}, platform::ThisModule()}) {
     WString name;
-    if (ModuleFileName(module, &name) != 0) name.clear();
+    if (!platform::ModuleFilePath(module, &name)) name.clear();
     files.push_back(ConfigPathBeside(name));
   }
   return ConfiguredValueIn(files, key, value);
@@ -72,6 +51,12 @@ HostSettings LoadHostSettings() {
   return settings;
 }
 
+// Read at first use, which the module's load makes the first call.
+const HostSettings& HostConfig() {
+  static const HostSettings settings = LoadHostSettings();
+  return settings;
+}
+
 namespace {
 
 bool IsHostNameChar(WChar c) {
@@ -86,13 +71,8 @@ bool IsIpv6LiteralChar(WChar c) {
 
 // 1 to 65535 in decimal digits only.
 bool IsPort(WStringView text) {
-  if (text.empty() || text.size() > 5) return false;
   uint32_t value = 0;
-  for (WChar c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<uint32_t>(c - '0');
-  }
-  return value >= 1 && value <= 65535;
+  return ParseStrictDecimal<uint32_t>(text, 65535, &value) && value >= 1;
 }
 
 }  // namespace

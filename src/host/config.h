@@ -9,24 +9,14 @@
 #define HV_HOST_CONFIG_H_
 
 #include <cstdint>
-#include <functional>
 #include <vector>
 
+#include "base/wide.h"
 #include "platform/module.h"
-#include "platform/wide.h"
 
 namespace hv {
 
 constexpr int32_t kConfigNotFound = static_cast<int32_t>(0x80004005);
-
-// Gets a module's file name the way GetModuleFileNameW is asked: buffers of
-// 256, 512, ... up to 32768 characters, until the name fits. `query` is the
-// system call (characters copied, or the capacity when cut, 0 on failure).
-int32_t GrowingModuleFileName(
-    const std::function<uint32_t(WChar* buffer, uint32_t capacity)>& query, WString* path);
-
-// Full path of `module`'s file (null: the host executable).
-int32_t ModuleFileName(platform::ModuleHandle module, WString* path);
 
 // "vexcomm.dat" in the directory of `module_file` (a separator is added
 // even when the directory already ends in one; an empty name gives the
@@ -56,7 +46,8 @@ struct HostSettings {
 
 HostSettings LoadHostSettings();
 
-// The settings read at module load.
+// The settings, read once: the module reads them while it loads; other
+// programs (tools, tests) at their first call.
 const HostSettings& HostConfig();
 
 }  // namespace hv

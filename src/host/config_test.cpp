@@ -52,32 +52,6 @@ TEST(ConfiguredValue, LongValuesAreCutTo255AndNullKeyFails) {
   EXPECT_EQ(ConfiguredValueIn(f.Files(), nullptr, &value), kConfigNotFound);
 }
 
-TEST(ModuleFileName, GrowsTheBufferUntilTheNameFits) {
-  const WString name = Utf8ToWide(std::string(300, 'p'));
-  std::vector<uint32_t> tried;
-  auto query = [&](WChar* buffer, uint32_t capacity) {
-    tried.push_back(capacity + 1);
-    size_t n = name.size() < capacity ? name.size() : capacity;
-    name.copy(buffer, n);
-    return static_cast<uint32_t>(n);
-  };
-  WString path;
-  ASSERT_EQ(GrowingModuleFileName(query, &path), 0);
-  EXPECT_EQ(path, name);
-  EXPECT_EQ(tried, (std::vector<uint32_t>{256, 512}));
-  auto always_cut = [](WChar*, uint32_t capacity) { return capacity; };
-  EXPECT_EQ(GrowingModuleFileName(always_cut, &path), kConfigNotFound);
-  auto failing = [](WChar*, uint32_t) { return 0u; };
-  EXPECT_EQ(GrowingModuleFileName(failing, &path), kConfigNotFound);
-}
-
-TEST(ModuleFileName, HostExecutableIsTheProcessImage) {
-  WString by_module, image;
-  ASSERT_EQ(ModuleFileName(nullptr, &by_module), 0);
-  ASSERT_TRUE(platform::ProcessImagePath(&image));
-  EXPECT_EQ(by_module, image);
-}
-
 TEST(ConfigPath, FileInTheRootGetsTwoSeparators) {
   const WChar sep = platform::PathSeparator();
   WString root = sep == '/' ? WString(HV_W("/vexhost")) : WString(HV_W("C:\\vexhost.exe"));

@@ -7,13 +7,6 @@
 namespace hv {
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 ChunkedDecoder::ChunkedDecoder(bool expect_trailer, uint64_t max_body, size_t max_line)
@@ -26,13 +19,13 @@ void ChunkedDecoder::FinishSizeLine() {
   bool negative = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
   if (i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
-      HexValue(s[i + 2]) >= 0) {
+      HexDigitValue(s[i + 2]) >= 0) {
     i += 2;
   }
   size_t digits_start = i;
   uint64_t size = 0;
-  for (; i < s.size() && HexValue(s[i]) >= 0; ++i) {
-    size = size * 16 + static_cast<uint64_t>(HexValue(s[i]));
+  for (; i < s.size() && HexDigitValue(s[i]) >= 0; ++i) {
+    size = size * 16 + static_cast<uint64_t>(HexDigitValue(s[i]));
     if (size > 0x7FFFFFFF) return Fail(Error::kMalformed);
   }
   bool no_digits = i == digits_start;

@@ -21,8 +21,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/wide.h"
 #include "platform/socket.h"
-#include "platform/wide.h"
 
 namespace hv {
 

@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "base/wide.h"
 #include "http/evt_sync_socket.h"
 #include "http/response_head.h"
 #include "http/url.h"
-#include "platform/wide.h"
 
 namespace hv {
 

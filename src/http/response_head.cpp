@@ -86,6 +86,6 @@ void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink
   }
 }
 
-int64_t ParseDecimal(const WString& text) { return ParseLeadingDecimal(text); }
+int64_t ParseDecimal(const WString& text) { return ParseSaturatingDecimal<int64_t>(text); }
 
 }  // namespace hv

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "base/ascii.h"
-#include "platform/wide.h"
+#include "base/wide.h"
 
 namespace hv {
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/ascii.h"
+#include "base/utf.h"
 #include "platform/ansi.h"
 
 namespace hv {
@@ -39,31 +40,7 @@ bool IsSafeUrlByte(unsigned char c) {
 // as a three-byte sequence instead of failing.
 std::string NormalizerUtf8(const WString& text) {
   std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = static_cast<char16_t>(text[i]);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-      char32_t low = static_cast<char16_t>(text[i + 1]);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
+  for (size_t i = 0; i < text.size();) AppendUtf8(NextUtf16CodePoint(text, &i), &out);
   return out;
 }
 
@@ -79,10 +56,7 @@ bool IsSchemeName(const WString& name) {
 
 // Signed decimal conversion as strtol does it (32-bit), kept in 16 bits.
 uint16_t PortFromText(const WString& text) {
-  long long value = ParseLeadingDecimal(text);
-  if (value > 0x7FFFFFFF) value = 0x7FFFFFFF;
-  if (value < -0x7FFFFFFFLL - 1) value = -0x7FFFFFFFLL - 1;
-  return static_cast<uint16_t>(value);
+  return static_cast<uint16_t>(ParseSaturatingDecimal<int32_t>(text));
 }
 
 bool SplitHostPort(const WString& text, CUrlParts* parts, bool* port_given) {

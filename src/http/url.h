@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/wide.h"
+#include "base/wide.h"
 
 namespace hv {
 

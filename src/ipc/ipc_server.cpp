@@ -33,10 +33,10 @@ IpcMethodHandler IpcMethodRegistry::Find(const WString& path) const {
 void* IpcMethodRegistry::CallContext() { return t_call_context; }
 void IpcMethodRegistry::SetCallContext(void* context) { t_call_context = context; }
 
-IpcMethodRegistrar::IpcMethodRegistrar(const WString& interface_name, const WChar* method,
+IpcMethodRegistrar::IpcMethodRegistrar(const WString& (*interface_name)(), const WChar* method,
                                        IpcMethodHandler handler) {
   RunAtLoad([&] {
-    IpcMethodRegistry::Instance().Register(HV_W("/") + interface_name + HV_W("/") + method, handler);
+    IpcMethodRegistry::Instance().Register(HV_W("/") + interface_name() + HV_W("/") + method, handler);
   });
 }
 

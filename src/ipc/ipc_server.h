@@ -24,8 +24,8 @@
 #include <map>
 #include <vector>
 
+#include "base/wide.h"
 #include "hv/vex_host.h"
-#include "platform/wide.h"
 
 namespace hv {
 
@@ -49,9 +49,12 @@ class IpcMethodRegistry {
   std::map<WString, IpcMethodHandler> methods_;
 };
 
-// Registers "/" + interface + "/" + method while the module loads.
+// Registers "/" + interface + "/" + method while the module loads. The
+// interface name is asked for behind the load barrier: reading it may
+// allocate.
 struct IpcMethodRegistrar {
-  IpcMethodRegistrar(const WString& interface_name, const WChar* method, IpcMethodHandler handler);
+  IpcMethodRegistrar(const WString& (*interface_name)(), const WChar* method,
+                     IpcMethodHandler handler);
 };
 
 // The name under which interface I is served.

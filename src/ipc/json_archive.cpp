@@ -34,13 +34,9 @@ bool ParseNumber(std::string_view text, T* value) {
   while (i < text.size() && IsSpaceAscii(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  size_t digits = i;
-  uint64_t magnitude = 0;
-  for (; i < text.size() && IsDigitAscii(text[i]); ++i) {
-    magnitude = magnitude * 10 + static_cast<uint64_t>(text[i] - '0');
-    if (magnitude > (uint64_t{1} << 33)) magnitude = uint64_t{1} << 33;  // out of range anyway
-  }
-  if (i == digits) return false;
+  unsigned long long magnitude = 0;
+  // Saturating far above both ranges: anything that large fails below.
+  if (ReadDigits(text, &i, uint64_t{1} << 33, &magnitude) == 0) return false;
   if (std::is_signed<T>::value) {
     uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
     if (magnitude > limit) return false;

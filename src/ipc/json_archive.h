@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/wide.h"
+#include "base/wide.h"
 
 namespace hv {
 

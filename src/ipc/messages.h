@@ -10,7 +10,7 @@
 #include <tuple>
 
 #include "ipc/record_codec.h"
-#include "verify/records.h"
+#include "ipc/records.h"
 
 namespace hv {
 

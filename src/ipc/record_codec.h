@@ -20,8 +20,8 @@
 #include <string>
 #include <tuple>
 
+#include "base/wide.h"
 #include "ipc/json_archive.h"
-#include "platform/wide.h"
 
 namespace hv {
 

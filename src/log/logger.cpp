@@ -5,6 +5,7 @@
 
 #include "base/barrier.h"
 #include "platform/ansi.h"
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace hv {
@@ -15,11 +16,10 @@ const WChar kLogFileName[] = HV_W("verifylog.txt");
 // Makes the directory of the host executable the current directory, so that
 // the log lands beside the host whatever directory it was started from.
 void EnterExecutableDirectory() {
-  WString image;
-  if (!platform::ProcessImagePath(&image)) return;
-  size_t cut = image.find_last_of(platform::PathSeparator());
-  if (cut == WString::npos) return;
-  platform::SetCurrentDir(image.substr(0, cut));
+  WString dir = platform::ExecutableDirectory();
+  if (dir.empty()) return;
+  dir.pop_back();  // the separator; a root keeps its own, as before
+  platform::SetCurrentDir(dir.empty() ? WString(1, platform::PathSeparator()) : dir);
 }
 
 // Writes `value` with at least `width` digits, zero-filled, at `at`, and
@@ -71,7 +71,19 @@ void AppendPrefix(const platform::LocalTime& t, uint32_t thread, std::string* ou
   out->append(cached.text, cached.end);
 }
 
+std::atomic<HvLogger*> g_target{nullptr};
+
 }  // namespace
+
+HvLogger& VerifyLog() {
+  HvLogger* target = g_target.load(std::memory_order_acquire);
+  if (target != nullptr) return *target;
+  // Opens nothing (an empty path): every line fails silently.
+  static HvLogger dropping{WString()};
+  return dropping;
+}
+
+void SetVerifyLog(HvLogger* writer) { g_target.store(writer, std::memory_order_release); }
 
 // A writer that runs out of memory while it is set up fails every line
 // silently rather than failing the module's load.

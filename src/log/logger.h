@@ -1,9 +1,10 @@
-// HvLogger: the module's diagnostic log writer, and g_verifyLog, its one
-// module-wide instance, writing "verifylog.txt".
+// HvLogger: the module's diagnostic log writer, and VerifyLog(), the one
+// writer that module code logs to (the module's g_verifyLog, writing
+// "verifylog.txt", once the module has loaded).
 //
 // A line is one append, then for each further piece LogContinue and that
 // piece's append, then LogEndLine:
-//   g_verifyLog << HV_W("SendVerifyUrl : Navigate status is ") << LogContinue
+//   VerifyLog() << HV_W("SendVerifyUrl : Navigate status is ") << LogContinue
 //               << status << LogEndLine;
 // The writer puts "yyyy-mm-dd hh:mm:ss|tttttttt| " before each line and
 // writes the whole line to the file at its end.
@@ -24,8 +25,8 @@
 #include <mutex>
 #include <string>
 
+#include "base/wide.h"
 #include "platform/file.h"
-#include "platform/wide.h"
 
 namespace hv {
 
@@ -91,8 +92,15 @@ class HvLogger {
   std::string line_;                // bytes of the open line
 };
 
-// The module-wide writer, built at module load.
-extern HvLogger g_verifyLog;
+// The writer that module code logs to. The module points it at its
+// load-time writer g_verifyLog and back at unload; until then, afterwards,
+// and in programs without the module's load-time objects (unit tests,
+// fuzzers, the benchmark) it is a writer that drops every line, unless the
+// program points it at a writer of its own.
+HvLogger& VerifyLog();
+// Points VerifyLog() at `writer`, or back at the dropping writer for null.
+// `writer` must outlive its use; call this while no other thread logs.
+void SetVerifyLog(HvLogger* writer);
 
 }  // namespace hv
 

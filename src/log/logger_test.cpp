@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/path.h"
 #include "platform/system.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
@@ -145,9 +146,9 @@ TEST(LoggerFailure, FileThatCannotBeOpenedNeverBlocksLaterLines) {
 }
 
 TEST(LoggerModule, DefaultWriterEntersTheExecutableDirectory) {
-  WString image;
-  ASSERT_TRUE(platform::ProcessImagePath(&image));
-  WString dir = image.substr(0, image.find_last_of(platform::PathSeparator()));
+  WString dir = platform::ExecutableDirectory();
+  ASSERT_FALSE(dir.empty());
+  dir.pop_back();
   TempDir elsewhere;
   std::filesystem::current_path(elsewhere.path());
   HvLogger log;

@@ -19,8 +19,9 @@
 
 #include "hv/vex_host.h"
 #include "platform/library.h"
+#include "platform/path.h"
 #include "platform/system.h"
-#include "tests/support/endpoint_answer.h"
+#include "verify/protocol.h"
 #include "tests/support/reply_sink.h"
 #include "tests/support/script_server.h"
 #include "tests/support/temp_dir.h"
@@ -39,9 +40,8 @@ const char kVerifyAlice[] =
     "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"User\":\"alice\",\"Password\":\"pw\"}}}}";
 
 std::filesystem::path ProgramDirectory() {
-  WString image;
-  platform::ProcessImagePath(&image);
-  return std::filesystem::path(std::u16string(image.begin(), image.end())).parent_path();
+  WString dir = platform::ExecutableDirectory();
+  return std::filesystem::path(std::u16string(dir.begin(), dir.end())).parent_path();
 }
 
 WString InProgramDirectory(const std::string& name) {
@@ -210,7 +210,7 @@ TEST_F(AllocationFailure, StartVerifyEndsInAStageResultOrOutOfMemory) {
     const char* normal_type;
   };
   for (const Endpoint& endpoint :
-       {Endpoint{"Dispatch of StartVerify, accepted answer", testing::EncipheredAnswer("result=accepted"), "1"},
+       {Endpoint{"Dispatch of StartVerify, accepted answer", EncipheredAnswer(kAnswerAccepted), "1"},
         Endpoint{"Dispatch of StartVerify, undecipherable answer", "not cipher text!", "4"}}) {
     testing::ScriptServer server(
         {{Step::Read(), Step::Send(testing::HttpResponse(200, endpoint.body)), Step::Close()}});

@@ -6,9 +6,9 @@
 
 #include "base/module_singleton.h"
 #include "host/base_binding.h"
+#include "host/class_registry.h"
 #include "hv/vex_host.h"
 #include "ipc/ipc_server.h"
-#include "module/class_registry.h"
 #include "tests/support/reply_sink.h"
 #include "verify/verify_service.h"
 

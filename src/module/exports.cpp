@@ -3,8 +3,8 @@
 // initialiser could not run (the module then serves nothing, but never
 // takes the host down).
 #include "base/barrier.h"
+#include "host/class_registry.h"
 #include "hv/vex_host.h"
-#include "module/class_registry.h"
 
 using hv::CallAtBoundary;
 using hv::HvClassRegistry;

@@ -4,14 +4,16 @@
 // of objects within a file (top to bottom) but not across files. The order:
 // the configuration (the interface name heads every method path), the class
 // table's row, the method table ("SetVerifyOpt" first), and the log writer
-// last (it changes the current directory). The base-library binding's lock
-// needs no set-up. Destruction runs in the reverse order at unload.
+// last (it changes the current directory), which module code then reaches
+// through VerifyLog(). The base-library binding's lock needs no set-up.
+// Destruction runs in the reverse order at unload.
+//
+// Only the module and the tests of its load-time behaviour link this file.
 #include "base/barrier.h"
+#include "host/class_registry.h"
 #include "host/config.h"
 #include "ipc/ipc_server.h"
-#include "ipc/method_stub.h"
 #include "log/logger.h"
-#include "module/class_registry.h"
 #include "verify/verify_service.h"
 
 namespace hv {
@@ -19,19 +21,16 @@ namespace {
 
 // Each step runs behind the barrier (RunAtLoad): a step that runs out of
 // memory leaves the module loaded, and every export answers with its code.
-HostSettings g_hostSettings;
-const bool g_settingsRead = (RunAtLoad([] { g_hostSettings = LoadHostSettings(); }), true);
+const bool g_settingsRead = (RunAtLoad([] { (void)HostConfig(); }), true);
 
 const bool g_classRow = (RunAtLoad([] {
   HvClassRegistry::Instance().Insert({CLSID_HvVerifyImpl, &HvVerifyImpl::Create, "HvVerifyImpl", 0});
 }), true);
 
-const IpcMethodRegistrar g_setVerifyOpt(
-    IpcInterfaceName<IHvVerify>(), HV_W("SetVerifyOpt"),
-    &IpcMethodStub<HvVerifyImpl, IHvVerify, VerifyOption, NullResult, &IHvVerify::SetVerifyOpt>);
-const IpcMethodRegistrar g_startVerify(
-    IpcInterfaceName<IHvVerify>(), HV_W("StartVerify"),
-    &IpcMethodStub<HvVerifyImpl, IHvVerify, VerifyRequest, VerifyResult, &IHvVerify::StartVerify>);
+const IpcMethodRegistrar g_setVerifyOpt(&IpcInterfaceName<IHvVerify>, kHvVerifyMethods[0].name,
+                                        kHvVerifyMethods[0].handler);
+const IpcMethodRegistrar g_startVerify(&IpcInterfaceName<IHvVerify>, kHvVerifyMethods[1].name,
+                                       kHvVerifyMethods[1].handler);
 
 }  // namespace
 
@@ -39,6 +38,15 @@ const IpcMethodRegistrar g_startVerify(
 // every line silently.
 HvLogger g_verifyLog;
 
-const HostSettings& HostConfig() { return g_hostSettings; }
+namespace {
+
+// Module code logs to g_verifyLog from the moment it is built until just
+// before it is destroyed.
+struct VerifyLogBinding {
+  VerifyLogBinding() { SetVerifyLog(&g_verifyLog); }
+  ~VerifyLogBinding() { SetVerifyLog(nullptr); }
+} g_verifyLogBinding;
+
+}  // namespace
 
 }  // namespace hv

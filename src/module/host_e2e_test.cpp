@@ -12,8 +12,9 @@
 
 #include "hv/vex_host.h"
 #include "platform/library.h"
+#include "platform/path.h"
 #include "platform/system.h"
-#include "tests/support/endpoint_answer.h"
+#include "verify/protocol.h"
 #include "tests/support/reply_sink.h"
 #include "tests/support/script_server.h"
 #include "tests/support/temp_dir.h"
@@ -26,23 +27,12 @@ using testing::RecordingReply;
 using testing::Step;
 
 WString ModuleDirectory() {
-  WString image;
-  platform::ProcessImagePath(&image);
-  WChar sep = platform::PathSeparator();
-  return image.substr(0, image.find_last_of(sep) + 1) + HV_W("e2e") + sep;
+  return platform::ExecutableDirectory() + HV_W("e2e") + platform::PathSeparator();
 }
 
-WString BaseLibraryFile() {
-  WString image;
-  platform::ProcessImagePath(&image);
-  return image.substr(0, image.find_last_of(platform::PathSeparator()) + 1) + VEX_BASE_LIBRARY_NAME;
-}
+WString BaseLibraryFile() { return platform::ExecutableDirectory() + VEX_BASE_LIBRARY_NAME; }
 
-WString ModuleFile() {
-  return ModuleDirectory() +
-         (platform::PathSeparator() == '/' ? WString(HV_W("libHvVerifySp.so"))
-                                           : WString(HV_W("HvVerifySp.dll")));
-}
+WString ModuleFile() { return ModuleDirectory() + platform::LibraryFileName(HV_W("HvVerifySp")); }
 
 template <typename Fn>
 Fn Export(const platform::LoadedLibrary& module, const char* name) {
@@ -56,7 +46,7 @@ const char kSetTimeout[] =
 
 TEST(HostSequence, LoadCreateStartDispatchStopReleaseUnload) {
   testing::ScriptServer endpoint(
-      {{Step::Read(), Step::Send(testing::HttpResponse(200, testing::EncipheredAnswer("result=accepted"))),
+      {{Step::Read(), Step::Send(testing::HttpResponse(200, EncipheredAnswer(kAnswerAccepted))),
         Step::Close()}});
   // The module reads "VerifyHost" from the configuration beside its file.
   WString dir = ModuleDirectory() + HV_W("vexcomm.dat");

@@ -17,6 +17,7 @@
 
 #include "hv/vex_host.h"
 #include "platform/library.h"
+#include "platform/path.h"
 #include "platform/system.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/reply_sink.h"
@@ -25,11 +26,7 @@
 namespace hv {
 namespace {
 
-WString BinDirectory() {
-  WString image;
-  platform::ProcessImagePath(&image);
-  return image.substr(0, image.find_last_of(platform::PathSeparator()) + 1);
-}
+WString BinDirectory() { return platform::ExecutableDirectory(); }
 
 std::filesystem::path AsPath(const WString& w) { return std::u16string(w.begin(), w.end()); }
 

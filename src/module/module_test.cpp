@@ -5,10 +5,12 @@
 
 #include <cstring>
 
+#include "base/utf.h"
 #include "host/base_binding.h"
 #include "hv/vex_host.h"
 #include "ipc/ipc_server.h"
 #include "platform/library.h"
+#include "platform/path.h"
 #include "platform/system.h"
 #include "tests/support/reply_sink.h"
 #include "verify/verify_service.h"
@@ -132,25 +134,15 @@ TEST_F(DispatchTest, CallContextIsSetDuringTheCallOnly) {
 }
 
 // Stand-in base libraries, loaded from beside this executable.
-WString BesideExecutable(const char* file) {
-  WString image;
-  platform::ProcessImagePath(&image);
-  WString dir = image.substr(0, image.find_last_of(platform::PathSeparator()) + 1);
-  std::string name(file);
-  return dir + WString(name.begin(), name.end());
-}
-
-std::string LibraryFile(const std::string& stem) {
-  return platform::PathSeparator() == '/' ? "lib" + stem + ".so" : stem + ".dll";
-}
+WString LibraryFile(const char* stem) { return platform::LibraryFileName(Utf8ToWide(stem)); }
 
 struct StandIn {
-  explicit StandIn(const std::string& stem) : file(LibraryFile(stem)) {
+  explicit StandIn(const char* stem) : file(LibraryFile(stem)) {
     std::string error;
-    EXPECT_TRUE(library.Load(BesideExecutable(file.c_str()), &error)) << error;
+    EXPECT_TRUE(library.Load(platform::ExecutableDirectory() + file, &error)) << error;
   }
-  WString name() const { return WString(file.begin(), file.end()); }
-  std::string file;
+  WString name() const { return file; }
+  WString file;
   platform::LoadedLibrary library;
 };
 
@@ -185,9 +177,19 @@ TEST(BaseBinding, SevenNamesAreEnoughAndResultsPassUnchanged) {
   EXPECT_EQ(refused.RegisterDispatch(HV_W("IHvVerify"), dispatch), HV_E_FAIL);
 }
 
+// The reference base library exports every name of the table the binding
+// reads, under the names the binding looks for.
+TEST(BaseBinding, ReferenceLibraryFillsEverySlot) {
+  StandIn reference("vexbase");
+  VexBaseBinding binding(reference.name());
+  ASSERT_TRUE(binding.bound());
+  for (size_t i = 0; i < VexBaseBinding::kSlotCount; ++i) {
+    EXPECT_NE(binding.slot(i), nullptr) << VexBaseBinding::kEntryNames[i];
+  }
+}
+
 TEST(BaseBinding, LibraryLoadedAfterBindingStaysUnbound) {
-  std::string file = LibraryFile("vexbase_minimal");
-  VexBaseBinding early(WString(file.begin(), file.end()));  // not loaded yet
+  VexBaseBinding early(LibraryFile("vexbase_minimal"));  // not loaded yet
   StandIn late("vexbase_minimal");
   EXPECT_FALSE(early.bound());
 }
@@ -195,8 +197,7 @@ TEST(BaseBinding, LibraryLoadedAfterBindingStaysUnbound) {
 // A host may unload a module only when it says so: a library given up with
 // KeepLoaded stays loaded after its owner is gone; one let go is unloaded.
 TEST(LoadedLibrary, KeptLibraryStaysLoadedAfterItsOwnerIsGone) {
-  std::string file = LibraryFile("vexbase_nofini");
-  WString name(file.begin(), file.end());
+  WString name = LibraryFile("vexbase_nofini");
   {
     StandIn released("vexbase_nofini");
   }

@@ -8,6 +8,7 @@
 #include "hv/vex_host.h"
 #include "ipc/ipc_server.h"
 #include "platform/library.h"
+#include "platform/path.h"
 #include "platform/system.h"
 #include "tests/support/temp_dir.h"
 #include "verify/verify_service.h"
@@ -16,10 +17,7 @@ namespace hv {
 namespace {
 
 WString BesideThisProgram(const std::string& name) {
-  WString image;
-  platform::ProcessImagePath(&image);
-  return image.substr(0, image.find_last_of(platform::PathSeparator()) + 1) +
-         WString(name.begin(), name.end());
+  return platform::ExecutableDirectory() + WString(name.begin(), name.end());
 }
 
 bool OnWindows() { return platform::PathSeparator() == '\\'; }

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "platform/wide.h"
+#include "base/wide.h"
 
 namespace hv::platform {
 

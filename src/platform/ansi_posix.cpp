@@ -61,20 +61,6 @@ const AnsiLocale& Ansi() {
   return instance;
 }
 
-// Decodes one code point from UTF-16 at `i`; lone surrogates stay as they
-// are, and the encoder then refuses them.
-char32_t NextCodePoint(WStringView text, size_t* i) {
-  char32_t c = text[(*i)++];
-  if (c >= 0xD800 && c <= 0xDBFF && *i < text.size()) {
-    char32_t low = text[*i];
-    if (low >= 0xDC00 && low <= 0xDFFF) {
-      ++*i;
-      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-    }
-  }
-  return c;
-}
-
 }  // namespace
 
 bool InitAnsi() { return Ansi().user_default; }
@@ -93,7 +79,7 @@ bool WideToAnsi(WStringView text, std::string* out) {
   std::wstring points;
   points.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    points.push_back(static_cast<wchar_t>(NextCodePoint(text, &i)));
+    points.push_back(static_cast<wchar_t>(NextUtf16CodePoint(text, &i)));
   }
   const Codecvt& cvt = std::use_facet<Codecvt>(Ansi().locale);
   std::mbstate_t state{};

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "base/utf.h"
+
 namespace hv::platform {
 namespace {
 
@@ -32,10 +34,10 @@ bool WideToAnsi(WStringView text, std::string* out) {
   // Something did not convert: go character by character to keep the bytes
   // of everything before the first unrepresentable one.
   for (size_t i = 0; i < text.size();) {
-    int len = 1;
-    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size()) len = 2;
-    if (!ConvertRun(text.data() + i, len, out)) return false;
-    i += static_cast<size_t>(len);
+    size_t next = i;
+    NextUtf16CodePoint(text, &next);
+    if (!ConvertRun(text.data() + i, static_cast<int>(next - i), out)) return false;
+    i = next;
   }
   return true;
 }

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/wide.h"
+#include "base/wide.h"
 
 namespace hv::platform {
 

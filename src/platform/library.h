@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "platform/wide.h"
+#include "base/wide.h"
 
 namespace hv::platform {
 

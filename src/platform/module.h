@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/wide.h"
+#include "base/wide.h"
 
 namespace hv::platform {
 

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/wide.h"
+#include "base/wide.h"
 
 namespace hv::platform {
 
@@ -31,10 +31,6 @@ uint32_t CurrentThreadId();
 
 // The calling thread's last system error code (GetLastError / errno).
 uint32_t LastSystemError();
-
-// Full path of the host process's executable (the process image, never this
-// module). Returns false when the system cannot tell.
-bool ProcessImagePath(WString* path);
 
 // The character that separates directories in paths of this platform.
 WChar PathSeparator();

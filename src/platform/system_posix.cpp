@@ -56,21 +56,6 @@ uint32_t CurrentThreadId() {
 
 uint32_t LastSystemError() { return static_cast<uint32_t>(errno); }
 
-bool ProcessImagePath(WString* path) {
-  std::string buffer(256, '\0');
-  for (;;) {
-    ssize_t n = readlink("/proc/self/exe", &buffer[0], buffer.size());
-    if (n < 0) return false;
-    if (static_cast<size_t>(n) < buffer.size()) {
-      buffer.resize(static_cast<size_t>(n));
-      *path = Utf8ToWide(buffer);
-      return true;
-    }
-    if (buffer.size() >= 32768) return false;
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 WChar PathSeparator() { return u'/'; }
 
 bool SetCurrentDir(const WString& dir) {

@@ -24,21 +24,6 @@ uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
 uint32_t LastSystemError() { return GetLastError(); }
 
-bool ProcessImagePath(WString* path) {
-  std::vector<wchar_t> buffer(260);
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, buffer.data(),
-                                 static_cast<DWORD>(buffer.size()));
-    if (n == 0) return false;
-    if (n < buffer.size()) {
-      path->assign(buffer.data(), n);
-      return true;
-    }
-    if (buffer.size() >= 32768) return false;
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 WChar PathSeparator() { return L'\\'; }
 
 bool SetCurrentDir(const WString& dir) {

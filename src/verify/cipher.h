@@ -7,7 +7,7 @@
 // Answer:   Base64 (not escaped), deciphered with the same key, stripped of
 //           every leading '@'.
 //
-// Encipher and Decipher log their own failures to g_verifyLog; the buffer
+// Encipher and Decipher log their own failures to VerifyLog(); the buffer
 // routines below them only return false. All functions are thread-safe.
 #ifndef HV_VERIFY_CIPHER_H_
 #define HV_VERIFY_CIPHER_H_

@@ -21,13 +21,13 @@ bool Encipher(const std::string& plain, std::string* out) {
   size_t m = (plain.size() + 7) / 8 * 8;
   auto text = NewArray<char>(2 * m + 1);
   if (!text) {
-    g_verifyLog << HV_W("Encipher : new char array failed!") << LogEndLine;
+    VerifyLog() << HV_W("Encipher : new char array failed!") << LogEndLine;
     return false;
   }
   size_t length = 0;
   if (!Encrypt(reinterpret_cast<const uint8_t*>(plain.data()), plain.size(),
                text.get(), 2 * m, &length)) {
-    g_verifyLog << HV_W("Encipher : Encrypt function call failed!") << LogEndLine;
+    VerifyLog() << HV_W("Encipher : Encrypt function call failed!") << LogEndLine;
     return false;
   }
   *out = UrlEscape(std::string(text.get(), length));
@@ -37,12 +37,12 @@ bool Encipher(const std::string& plain, std::string* out) {
 bool Decipher(const std::string& text, std::string* out) {
   auto bytes = NewArray<uint8_t>(text.size() + 1);
   if (!bytes) {
-    g_verifyLog << HV_W("Decipher : new char array failed!") << LogEndLine;
+    VerifyLog() << HV_W("Decipher : new char array failed!") << LogEndLine;
     return false;
   }
   size_t length = 0;
   if (!Decrypt(text.data(), text.size(), bytes.get(), &length)) {
-    g_verifyLog << HV_W("Decipher : Decrypt function call failed!") << LogEndLine;
+    VerifyLog() << HV_W("Decipher : Decrypt function call failed!") << LogEndLine;
     return false;
   }
   const char* start = reinterpret_cast<const char*>(bytes.get());

@@ -20,11 +20,11 @@
 #include <string>
 
 #include "base/barrier.h"
+#include "base/wide.h"
+#include "host/com_root.h"
 #include "hv/vex_host.h"
 #include "ipc/ipc_server.h"
-#include "module/com_root.h"
-#include "platform/wide.h"
-#include "verify/records.h"
+#include "ipc/records.h"
 
 namespace hv {
 
@@ -95,6 +95,14 @@ class HvVerifyImpl : public IVexServiceProvider,
   WString endpoint_host_;
   uint32_t wait_limit_ms_ = 10000;
 };
+
+// IHvVerify's methods as the host's Dispatch finds them, in the order they
+// are registered: name and handler.
+struct HvVerifyMethod {
+  const WChar* name;
+  IpcMethodHandler handler;
+};
+extern const HvVerifyMethod kHvVerifyMethods[2];
 
 // Decimal text as wcstol reads it with base 10, saturating at the 32-bit
 // limits; 0 when no digits follow the white space and sign.

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "base/utf.h"
-#include "tests/support/endpoint_answer.h"
+#include "verify/protocol.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/script_server.h"
 
@@ -19,7 +19,6 @@ namespace hv {
 namespace {
 
 using ::testing::ElementsAre;
-using testing::EncipheredAnswer;
 using testing::HttpResponse;
 using testing::LogCapture;
 using testing::ScriptServer;
@@ -54,7 +53,7 @@ TEST(StartVerifyLog, SuccessfulVerification) {
                           "SendVerifyUrl : Navigate status is 200",
                           "StartVerify : SendVerifyUrl finish!",
                           "StartVerify : DecryptVerifyResult finish!", "StartVerify : end!"));
-  EXPECT_EQ(testing::QueryOfRequest(server.Requests().at(0)), "UserName=alice&PassWord=secret");
+  EXPECT_EQ(QueryOfRequest(server.Requests().at(0)), "UserName=alice&PassWord=secret");
 }
 
 TEST(StartVerifyLog, EmptyUserOrPasswordSendsNothing) {
@@ -141,7 +140,7 @@ TEST(StartVerifyQuery, SpecialCharactersNulAndNonAsciiTravelAsUtf8) {
     VerifyResult r = Verify(*service, c.user, c.password);
     EXPECT_EQ(r.ResultType, VERIFY_RESULT_OK);
     EXPECT_EQ(r.ResultValue, HV_W("r\u00e9sultat"));
-    EXPECT_EQ(testing::QueryOfRequest(server.Requests().at(0)), c.query);
+    EXPECT_EQ(QueryOfRequest(server.Requests().at(0)), c.query);
   }
 }
 

@@ -11,8 +11,11 @@
 // HvTestAllocationFailed() tells whether the armed failure happened.
 #include <atomic>
 #include <cstdlib>
+#include <limits>
+#include <string_view>
 #include <new>
 
+#include "base/ascii.h"
 #include "hv/vex_host.h"
 #include "platform/system.h"
 
@@ -32,7 +35,8 @@ void Arm(long n) {
 void ReadLoadTimeArming() {
   char text[24];
   if (hv::platform::GetEnvironmentValue("HV_FAIL_ALLOCATION_AT", text, sizeof text)) {
-    Arm(std::strtol(text, nullptr, 10));
+    long at = 0;
+    if (hv::ParseStrictDecimal(std::string_view(text), std::numeric_limits<long>::max(), &at)) Arm(at);
   }
 }
 

@@ -2,12 +2,29 @@
 
 #include <cctype>
 
+#include "log/logger.h"
 #include "platform/file.h"
 #include "tests/support/temp_dir.h"
 
 namespace hv::testing {
 
-LogCapture::LogCapture() : LogCapture(std::filesystem::current_path() / "verifylog.txt") {}
+namespace {
+
+const std::filesystem::path& ModuleLogFile() {
+  struct TestLog {
+    TempDir dir;
+    std::filesystem::path file = dir.File("verifylog.txt");
+    HvLogger writer{ToWide(file)};
+    TestLog() { SetVerifyLog(&writer); }
+    ~TestLog() { SetVerifyLog(nullptr); }
+  };
+  static TestLog log;
+  return log.file;
+}
+
+}  // namespace
+
+LogCapture::LogCapture() : LogCapture(ModuleLogFile()) {}
 
 LogCapture::LogCapture(std::filesystem::path file) : file_(std::move(file)) {
   std::error_code ec;

@@ -1,5 +1,5 @@
-// Reads what the module's log writer added to "verifylog.txt" since the
-// capture began, as messages without their time and thread prefix.
+// Reads what a log writer added to its file since the capture began, as
+// messages without their time and thread prefix.
 #ifndef HV_TESTS_SUPPORT_LOG_CAPTURE_H_
 #define HV_TESTS_SUPPORT_LOG_CAPTURE_H_
 
@@ -12,7 +12,9 @@ namespace hv::testing {
 
 class LogCapture {
  public:
-  // Captures the module log, "verifylog.txt" in the current directory.
+  // Captures what module code logs through VerifyLog(): the first capture
+  // of a test program points it at a writer of a temporary file, which
+  // serves every capture of the program.
   LogCapture();
   explicit LogCapture(std::filesystem::path file);
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/wide.h"
+#include "base/wide.h"
 
 namespace hv::testing {
 

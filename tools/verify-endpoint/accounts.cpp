@@ -5,8 +5,11 @@
 #include <openssl/rand.h>
 
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <vector>
+
+#include "base/ascii.h"
 
 namespace hv::endpoint {
 namespace {
@@ -29,14 +32,9 @@ bool FromHex(const std::string& hex, std::vector<unsigned char>* out) {
   if (hex.size() % 2 != 0) return false;
   out->clear();
   for (size_t i = 0; i < hex.size(); i += 2) {
-    unsigned value = 0;
-    for (size_t k = 0; k < 2; ++k) {
-      char c = hex[i + k];
-      int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-      if (d < 0) return false;
-      value = value * 16 + static_cast<unsigned>(d);
-    }
-    out->push_back(static_cast<unsigned char>(value));
+    int high = HexDigitValue(hex[i]), low = HexDigitValue(hex[i + 1]);
+    if (high < 0 || low < 0) return false;
+    out->push_back(static_cast<unsigned char>(high * 16 + low));
   }
   return true;
 }
@@ -60,12 +58,8 @@ bool ParseRecord(const std::string& text, Record* record) {
       !std::getline(in, salt, '$') || !std::getline(in, hash)) {
     return false;
   }
-  try {
-    record->iterations = std::stoi(iterations);
-  } catch (const std::exception&) {
-    return false;
-  }
-  return record->iterations > 0 && FromHex(salt, &record->salt) && FromHex(hash, &record->hash) &&
+  return ParseStrictDecimal(iterations, std::numeric_limits<int>::max(), &record->iterations) &&
+         record->iterations > 0 && FromHex(salt, &record->salt) && FromHex(hash, &record->hash) &&
          record->hash.size() == kHashBytes;
 }
 

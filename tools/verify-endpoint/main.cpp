@@ -19,17 +19,19 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "accounts.h"
+#include "base/ascii.h"
 #include "verify/cipher.h"
+#include "verify/protocol.h"
 
 namespace {
 
-const char kPath[] = "/interface/newauth/index.php";
 const char kUsage[] =
     "usage: verify-endpoint serve --accounts FILE [--host ADDR] [--port N]\n"
     "       verify-endpoint add-account --accounts FILE --user NAME [--iterations N]\n"
@@ -49,46 +51,19 @@ std::map<std::string, std::string> ParseOptions(int argc, char** argv, int first
   return options;
 }
 
-// "UserName=" user "&PassWord=" password, the user ending at the first
-// "&PassWord=".
-bool SplitQuery(const std::string& query, std::string* user, std::string* password) {
-  const std::string user_key = "UserName=", password_key = "&PassWord=";
-  if (query.compare(0, user_key.size(), user_key) != 0) return false;
-  size_t at = query.find(password_key, user_key.size());
-  if (at == std::string::npos) return false;
-  *user = query.substr(user_key.size(), at - user_key.size());
-  *password = query.substr(at + password_key.size());
-  return true;
-}
-
-bool Decipher(const std::string& text, std::string* plain) {
-  std::vector<uint8_t> out(text.size() + 1);
-  size_t n = 0;
-  if (!hv::Decrypt(text.data(), text.size(), out.data(), &n)) return false;
-  plain->assign(reinterpret_cast<const char*>(out.data()), strnlen(reinterpret_cast<const char*>(out.data()), n));
-  return true;
-}
-
-std::string Encipher(const std::string& text) {
-  size_t m = (text.size() + 7) / 8 * 8;
-  std::vector<char> out(2 * m + 1);
-  size_t n = 0;
-  hv::Encrypt(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out.data(), 2 * m, &n);
-  return std::string(out.data(), n);
-}
-
 void Answer(const hv::endpoint::Accounts& accounts, const httplib::Request& req,
             httplib::Response& res) {
   std::string plain, user, password;
-  if (!req.has_param("c") || !Decipher(req.get_param_value("c"), &plain) ||
-      !SplitQuery(plain, &user, &password)) {
+  if (!req.has_param("c") || !hv::Decipher(req.get_param_value("c"), &plain) ||
+      !hv::SplitVerifyQuery(plain, &user, &password)) {
     res.status = 400;
     res.set_content("bad request\n", "text/plain");
     return;
   }
   bool accepted = accounts.Check(user, password);
   res.status = 200;
-  res.set_content(Encipher(accepted ? "result=accepted" : "result=rejected"), "text/plain");
+  res.set_content(hv::EncipheredAnswer(accepted ? hv::kAnswerAccepted : hv::kAnswerRejected),
+                  "text/plain");
 }
 
 int Serve(const std::map<std::string, std::string>& options) {
@@ -104,7 +79,11 @@ int Serve(const std::map<std::string, std::string>& options) {
     return 1;
   }
   std::string host = options.count("host") ? options.at("host") : "127.0.0.1";
-  int port = options.count("port") ? std::atoi(options.at("port").c_str()) : 0;
+  int port = 0;
+  if (options.count("port") && !hv::ParseStrictDecimal(options.at("port"), 65535, &port)) {
+    std::cerr << "verify-endpoint: --port must be a number from 0 to 65535\n";
+    return 2;
+  }
 
   // Signals are taken by a thread of their own, which stops the server.
   sigset_t stop_signals;
@@ -115,14 +94,14 @@ int Serve(const std::map<std::string, std::string>& options) {
 
   httplib::Server server;
   server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-    if (req.path == kPath && req.method != "GET" && req.method != "HEAD") {
+    if (req.path == hv::kVerifyPath && req.method != "GET" && req.method != "HEAD") {
       res.status = 405;
       res.set_header("Allow", "GET");
       return httplib::Server::HandlerResponse::Handled;
     }
     return httplib::Server::HandlerResponse::Unhandled;
   });
-  server.Get(kPath, [&accounts](const httplib::Request& req, httplib::Response& res) {
+  server.Get(hv::kVerifyPath, [&accounts](const httplib::Request& req, httplib::Response& res) {
     Answer(accounts, req, res);
   });
   server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
@@ -155,8 +134,10 @@ int AddAccount(const std::map<std::string, std::string>& options) {
     std::cerr << "verify-endpoint: a user name must be non-empty, without tabs or line breaks\n";
     return 2;
   }
-  int iterations = options.count("iterations") ? std::atoi(options.at("iterations").c_str()) : 100000;
-  if (iterations <= 0) {
+  int iterations = 100000;
+  if (options.count("iterations") &&
+      (!hv::ParseStrictDecimal(options.at("iterations"), std::numeric_limits<int>::max(), &iterations) ||
+       iterations <= 0)) {
     std::cerr << "verify-endpoint: --iterations must be a positive number\n";
     return 2;
   }

@@ -17,6 +17,7 @@
 #include <shared_mutex>
 #include <string>
 
+#include "hv/vex_base_entries.h"
 #include "hv/vex_host.h"
 
 namespace {
@@ -103,50 +104,11 @@ extern "C" VEX_BASE_EXPORT HvResult HV_CALL vex_base_registered_name(uint32_t in
   return HV_S_OK;
 }
 
+// The entry points a module never calls, from the one table of names.
 #ifndef VEXBASE_MINIMAL
-VEX_BASE_NOT_IMPLEMENTED(vex_base_get_system_method)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_register_unhandled_exception_filter)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_unregister_unhandled_exception_filter)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_set_crash_post_option)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_notify_activity)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_create_config_key)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_open_config_key)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_close_config_key)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_get_config)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_set_config)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_delete_config_key)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_enum_config_key)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_post_event)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_register_event_notify)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_unregister_event_notify)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_register_uri_dispatch)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_unregister_uri_dispatch)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_stop_http)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_resume_http)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_register_web_path)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_unregister_web_path)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_stop_ipc)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_resume_ipc)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_create_job)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_create_job_as_thread_token)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_set_and_run_control_cpu_job)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_set_and_run_user_away_job)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_run_job)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_stop_job)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_pause_job)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_resume_job)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_wait_job)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_wait_multi_job)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_get_job_exit_code)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_get_job_status)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_close_job)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_create_debug_log)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_debug_log)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_close_debug_log)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_load_plugin_path)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_unload_plugin_path)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_system_query_active_user_token)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_uncompress_file)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_load_plugin)
-VEX_BASE_NOT_IMPLEMENTED(vex_base_unload_plugin)
+#define VEX_BASE_DEFINE_REQUIRED(name)
+#define VEX_BASE_DEFINE_DISPATCH(name)
+#define VEX_BASE_DEFINE_OTHER(name) VEX_BASE_NOT_IMPLEMENTED(name)
+#define VEX_BASE_DEFINE(name, kind) VEX_BASE_DEFINE_##kind(name)
+VEX_BASE_ENTRY_POINTS(VEX_BASE_DEFINE)
 #endif

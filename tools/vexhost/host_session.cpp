@@ -2,16 +2,13 @@
 
 #include <cstring>
 
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace hv::host {
 namespace {
 
-WString BesideThisProgram(const WString& file) {
-  WString image;
-  platform::ProcessImagePath(&image);
-  return image.substr(0, image.find_last_of(platform::PathSeparator()) + 1) + file;
-}
+WString BesideThisProgram(const WString& file) { return platform::ExecutableDirectory() + file; }
 
 class StringReply : public IVexResponse {
  public:

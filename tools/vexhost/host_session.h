@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/wide.h"
 #include "hv/vex_host.h"
 #include "platform/library.h"
-#include "platform/wide.h"
 
 namespace hv::host {
 

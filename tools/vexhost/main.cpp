@@ -13,6 +13,7 @@
 #include "base/utf.h"
 #include "host_session.h"
 #include "platform/console.h"
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace {
@@ -53,11 +54,7 @@ std::string RequestDocument(const std::string& param_1) {
 }
 
 hv::WString DefaultModule() {
-  hv::WString image;
-  hv::platform::ProcessImagePath(&image);
-  hv::WString dir = image.substr(0, image.find_last_of(hv::platform::PathSeparator()) + 1);
-  return dir + (hv::platform::PathSeparator() == '/' ? hv::WString(HV_W("libHvVerifySp.so"))
-                                                     : hv::WString(HV_W("HvVerifySp.dll")));
+  return hv::platform::ExecutableDirectory() + hv::platform::LibraryFileName(HV_W("HvVerifySp"));
 }
 
 int Send(HostSession& session, const std::string& method, const std::string& document,

@@ -4,14 +4,14 @@
 // raises the module's live-object count and the last one destroys the
 // object and then lowers that count, so the host may unload the module
 // once HvDllCanUnloadNow returns 0.
-#ifndef HV_MODULE_COM_ROOT_H_
-#define HV_MODULE_COM_ROOT_H_
+#ifndef HV_HOST_COM_ROOT_H_
+#define HV_HOST_COM_ROOT_H_
 
 #include <atomic>
 #include <cstdint>
 
+#include "host/class_registry.h"
 #include "hv/vex_host.h"
-#include "module/class_registry.h"
 
 namespace hv {
 
@@ -43,4 +43,4 @@ class HvComRoot : public IUnknown {
 
 }  // namespace hv
 
-#endif  // HV_MODULE_COM_ROOT_H_
+#endif  // HV_HOST_COM_ROOT_H_

@@ -1,4 +1,4 @@
-#include "module/class_registry.h"
+#include "host/class_registry.h"
 
 #include "base/module_singleton.h"
 

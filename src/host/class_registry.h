@@ -3,8 +3,8 @@
 // The table is filled while the module loads and read without a lock
 // afterwards; it is ordered by the 16 bytes of the class identifier as
 // memcmp orders them. The live-object count changes only atomically.
-#ifndef HV_MODULE_CLASS_REGISTRY_H_
-#define HV_MODULE_CLASS_REGISTRY_H_
+#ifndef HV_HOST_CLASS_REGISTRY_H_
+#define HV_HOST_CLASS_REGISTRY_H_
 
 #include <atomic>
 #include <cstdint>
@@ -53,4 +53,4 @@ class HvClassRegistry {
 
 }  // namespace hv
 
-#endif  // HV_MODULE_CLASS_REGISTRY_H_
+#endif  // HV_HOST_CLASS_REGISTRY_H_

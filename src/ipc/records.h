@@ -1,10 +1,10 @@
 // The records exchanged through IHvVerify.
-#ifndef HV_VERIFY_RECORDS_H_
-#define HV_VERIFY_RECORDS_H_
+#ifndef HV_IPC_RECORDS_H_
+#define HV_IPC_RECORDS_H_
 
 #include <cstdint>
 
-#include "platform/wide.h"
+#include "base/wide.h"
 
 namespace hv {
 
@@ -38,4 +38,4 @@ struct NullResult {
 
 }  // namespace hv
 
-#endif  // HV_VERIFY_RECORDS_H_
+#endif  // HV_IPC_RECORDS_H_

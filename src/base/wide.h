@@ -4,8 +4,8 @@
 // on other platforms wchar_t is 32 bits, so char16_t takes its place. Every
 // part of the module uses WChar / WString and HV_W("...") literals, and text
 // is converted only at the platform edge.
-#ifndef HV_PLATFORM_WIDE_H_
-#define HV_PLATFORM_WIDE_H_
+#ifndef HV_BASE_WIDE_H_
+#define HV_BASE_WIDE_H_
 
 #include <string>
 #include <string_view>
@@ -27,4 +27,4 @@ static_assert(sizeof(WChar) == 2, "wide text must be UTF-16");
 
 }  // namespace hv
 
-#endif  // HV_PLATFORM_WIDE_H_
+#endif  // HV_BASE_WIDE_H_

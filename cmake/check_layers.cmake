@@ -1,0 +1,53 @@
+# Fails when a file under src/ includes a folder that is not below its own.
+# LAYERS lists the folders from the bottom up; folders joined by "+" stand
+# side by side and include none of each other. Every file may include its
+# own folder and the public host contract ("hv/"); test files ("*_test.cpp")
+# may also include the test helpers ("tests/"). A folder under src/ that
+# LAYERS does not name is a failure too, so that a new folder gets a place.
+# Run as: cmake -DROOT=<source tree> "-DLAYERS=a;b+c;d" -P check_layers.cmake
+set(rank 0)
+foreach(layer IN LISTS LAYERS)
+  string(REPLACE "+" ";" folders "${layer}")
+  foreach(folder IN LISTS folders)
+    set(rank_of_${folder} ${rank})
+  endforeach()
+  math(EXPR rank "${rank} + 1")
+endforeach()
+
+set(faults "")
+file(GLOB folders LIST_DIRECTORIES true RELATIVE ${ROOT}/src ${ROOT}/src/*)
+foreach(folder IN LISTS folders)
+  if(IS_DIRECTORY ${ROOT}/src/${folder} AND NOT DEFINED rank_of_${folder})
+    list(APPEND faults "src/${folder}: a folder without a place in the layer order")
+  endif()
+endforeach()
+
+file(GLOB_RECURSE sources RELATIVE ${ROOT}/src ${ROOT}/src/*.h ${ROOT}/src/*.cpp)
+foreach(source IN LISTS sources)
+  string(REGEX MATCH "^[^/]+" own "${source}")
+  if(NOT DEFINED rank_of_${own})
+    continue()
+  endif()
+  file(STRINGS ${ROOT}/src/${source} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"/]+/")
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH "\"([^\"/]+)/" _ "${line}")
+    set(target "${CMAKE_MATCH_1}")
+    if(target STREQUAL own OR target STREQUAL "hv")
+      continue()
+    endif()
+    if(target STREQUAL "tests" AND source MATCHES "_test\\.cpp$")
+      continue()
+    endif()
+    if(NOT DEFINED rank_of_${target} OR NOT rank_of_${target} LESS rank_of_${own})
+      string(STRIP "${line}" line)
+      list(APPEND faults "src/${source}: ${line} (\"${own}\" may include only the folders below it)")
+    endif()
+  endforeach()
+endforeach()
+
+if(faults)
+  list(JOIN faults "\n  " text)
+  message(FATAL_ERROR "includes against the layer order ${LAYERS}:\n  ${text}")
+endif()
+list(LENGTH sources count)
+message(STATUS "layers: ${count} files include only folders below their own")

@@ -1,0 +1,91 @@
+#include "verify/protocol.h"
+
+#include <vector>
+
+#include "base/ascii.h"
+#include "base/utf.h"
+#include "verify/cipher.h"
+
+namespace hv {
+
+const char kVerifyPath[] = "/interface/newauth/index.php";
+const char kVerifyQueryStart[] = "?c=";
+const char kAnswerAccepted[] = "result=accepted";
+const char kAnswerRejected[] = "result=rejected";
+
+namespace {
+
+const char kUserKey[] = "UserName=";
+const char kPasswordKey[] = "&PassWord=";
+
+// The escaped cipher text back to Base64 ("%XX" to its byte).
+std::string Unescape(const std::string& escaped) {
+  std::string text;
+  for (size_t i = 0; i < escaped.size(); ++i) {
+    int high = i + 2 < escaped.size() ? HexDigitValue(escaped[i + 1]) : -1;
+    int low = i + 2 < escaped.size() ? HexDigitValue(escaped[i + 2]) : -1;
+    if (escaped[i] == '%' && high >= 0 && low >= 0) {
+      text.push_back(static_cast<char>(high * 16 + low));
+      i += 2;
+    } else {
+      text.push_back(escaped[i]);
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+WString VerifyQuery(const WString& user, const WString& password) {
+  return Utf8ToWide(kUserKey) + user + Utf8ToWide(kPasswordKey) + password;
+}
+
+std::string VerifyQuery(const std::string& user, const std::string& password) {
+  return kUserKey + user + kPasswordKey + password;
+}
+
+bool SplitVerifyQuery(const std::string& query, std::string* user, std::string* password) {
+  const std::string user_key = kUserKey, password_key = kPasswordKey;
+  if (query.compare(0, user_key.size(), user_key) != 0) return false;
+  size_t at = query.find(password_key, user_key.size());
+  if (at == std::string::npos) return false;
+  *user = query.substr(user_key.size(), at - user_key.size());
+  *password = query.substr(at + password_key.size());
+  return true;
+}
+
+WString VerifyUrl(const WString& host, const std::string& cipher_text) {
+  return HV_W("http://") + host + Utf8ToWide(kVerifyPath) + Utf8ToWide(kVerifyQueryStart) +
+         WString(cipher_text.begin(), cipher_text.end());
+}
+
+std::string VerifyTarget(const std::string& query) {
+  std::string cipher_text;
+  if (!Encipher(query, &cipher_text)) return "";
+  return kVerifyPath + std::string(kVerifyQueryStart) + cipher_text;
+}
+
+std::string EncipheredAnswer(const std::string& text) {
+  size_t m = (text.size() + 7) / 8 * 8;
+  std::vector<char> out(2 * m + 1);
+  size_t n = 0;
+  if (!Encrypt(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out.data(), 2 * m, &n)) {
+    return "";
+  }
+  return std::string(out.data(), n);
+}
+
+std::string QueryOfRequest(const std::string& request) {
+  size_t c = request.find(kVerifyQueryStart);
+  if (c == std::string::npos) return "<undecipherable>";
+  c += std::char_traits<char>::length(kVerifyQueryStart);
+  size_t end = request.find(' ', c);
+  // Deciphered without the module's logging: a test's log stays its own.
+  std::string text = Unescape(request.substr(c, end == std::string::npos ? end : end - c));
+  std::vector<uint8_t> plain(text.size() + 1);
+  size_t n = 0;
+  if (!Decrypt(text.data(), text.size(), plain.data(), &n)) return "<undecipherable>";
+  return std::string(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+}  // namespace hv
