@@ -17,6 +17,7 @@
 #include "peers.h"
 #include "platform/socket.h"
 #include "verify/protocol.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/reply_sink.h"
 #include "tests/support/temp_dir.h"
 #include "verify/cipher.h"
@@ -123,15 +124,14 @@ void BM_Verify_Floor(benchmark::State& state) {
   }
 }
 
-const char kSetOption[] =
-    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"OptMode\":\"1\",\"Value\":\"60\"}}}}";
+const std::string kSetOption = testing::TimeoutRequestDocument(60);
 
 void BM_Dispatch_Module(benchmark::State& state) {
   HvVerifyImpl service(HV_W("127.0.0.1"));
   IVexRequestDispatch* dispatch = &service;
   testing::RecordingReply sink;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(dispatch->Dispatch("/IHvVerify/SetVerifyOpt", kSetOption, &sink, nullptr));
+    benchmark::DoNotOptimize(dispatch->Dispatch("/IHvVerify/SetVerifyOpt", kSetOption.c_str(), &sink, nullptr));
   }
 }
 
@@ -141,7 +141,7 @@ void BM_Dispatch_Jsoncpp(benchmark::State& state) {
   for (auto _ : state) {
     Json::Value request;
     Json::Reader reader;
-    reader.parse(kSetOption, kSetOption + sizeof kSetOption - 1, request, false);
+    reader.parse(kSetOption.data(), kSetOption.data() + kSetOption.size(), request, false);
     Json::Value reply;
     reply["root"]["error"]["error_code"] = "0";
     reply["root"]["error"]["error_msg"] = "";

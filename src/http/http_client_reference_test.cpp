@@ -8,16 +8,13 @@
 
 #include "base/utf.h"
 #include "http/http_client.h"
+#include "tests/support/fixtures.h"
 
 namespace hv {
 namespace {
 
 std::string BaseUrl() {
-  const char* dir = std::getenv("HV_REFERENCE_HTTP_DIR");
-  if (dir == nullptr) return "";
-  std::ifstream in(std::string(dir) + "/port");
-  std::string port;
-  in >> port;
+  std::string port = testing::FixturePort("HV_REFERENCE_HTTP_DIR");
   return port.empty() ? "" : "http://127.0.0.1:" + port;
 }
 

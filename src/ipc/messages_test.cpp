@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "base/utf.h"
 
@@ -15,41 +16,36 @@ std::string Request(const std::string& param_count, const std::string& param_1) 
   return "{\"root\":{\"request\":{\"param_count\":" + param_count + ",\"param_1\":" + param_1 + "}}}";
 }
 
+// A successful reply as StyledWriter lays it out, around the result
+// members' lines (each indented by nine blanks, without line ends).
+std::string SuccessReply(const std::vector<std::string>& result_members) {
+  std::string text =
+      "{\n"
+      "   \"root\" : {\n"
+      "      \"error\" : {\n"
+      "         \"error_code\" : \"0\",\n"
+      "         \"error_msg\" : \"\"\n"
+      "      },\n"
+      "      \"result\" : {\n";
+  for (size_t i = 0; i < result_members.size(); ++i) {
+    text += "         " + result_members[i] + (i + 1 < result_members.size() ? ",\n" : "\n");
+  }
+  return text + "      }\n   }\n}\n";
+}
+
 TEST(ReplyText, SetVerifyOptReplyIsByteExact) {
   std::string text;
   ASSERT_EQ(EncodeReply(IpcError{}, NullResult{}, &text), 0);
-  EXPECT_EQ(text,
-            "{\n"
-            "   \"root\" : {\n"
-            "      \"error\" : {\n"
-            "         \"error_code\" : \"0\",\n"
-            "         \"error_msg\" : \"\"\n"
-            "      },\n"
-            "      \"result\" : {\n"
-            "         \"NullValue\" : \"0\"\n"
-            "      }\n"
-            "   }\n"
-            "}\n");
+  EXPECT_EQ(text, SuccessReply({"\"NullValue\" : \"0\""}));
 }
 
 TEST(ReplyText, StartVerifyReplyCarriesUtf8AndAnUnsignedType) {
   std::string text;
   VerifyResult result{VERIFY_RESULT_OK, HV_W("r\u00e9sultat \u4e2d")};
   ASSERT_EQ(EncodeReply(IpcError{}, result, &text), 0);
-  EXPECT_EQ(text,
-            "{\n"
-            "   \"root\" : {\n"
-            "      \"error\" : {\n"
-            "         \"error_code\" : \"0\",\n"
-            "         \"error_msg\" : \"\"\n"
-            "      },\n"
-            "      \"result\" : {\n"
-            "         \"ResultType\" : \"1\",\n"
-            // StyledWriter escapes what is not ASCII; the text stays UTF-8 JSON.
-            "         \"ResultValue\" : \"r\\u00e9sultat \\u4e2d\"\n"
-            "      }\n"
-            "   }\n"
-            "}\n");
+  // StyledWriter escapes what is not ASCII; the text stays UTF-8 JSON.
+  EXPECT_EQ(text, SuccessReply({"\"ResultType\" : \"1\"",
+                                "\"ResultValue\" : \"r\\u00e9sultat \\u4e2d\""}));
 }
 
 TEST(ReplyText, FailureReplyHasOnlyTheSignedErrorBlock) {

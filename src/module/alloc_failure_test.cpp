@@ -21,10 +21,11 @@
 #include "platform/library.h"
 #include "platform/path.h"
 #include "platform/system.h"
-#include "verify/protocol.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/reply_sink.h"
 #include "tests/support/script_server.h"
 #include "tests/support/temp_dir.h"
+#include "verify/protocol.h"
 
 namespace hv {
 namespace {
@@ -34,21 +35,13 @@ using testing::Step;
 using FailAtFn = void (*)(long);
 using FailedFn = int (*)();
 
-const char kSetTimeout[] =
-    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"OptMode\":\"1\",\"Value\":\"7\"}}}}";
-const char kVerifyAlice[] =
-    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"User\":\"alice\",\"Password\":\"pw\"}}}}";
+const std::string kSetTimeout = testing::TimeoutRequestDocument(7);
+const std::string kVerifyAlice = testing::VerifyRequestDocument("alice", "pw");
 
 std::filesystem::path ProgramDirectory() {
   WString dir = platform::ExecutableDirectory();
   return std::filesystem::path(std::u16string(dir.begin(), dir.end())).parent_path();
 }
-
-WString InProgramDirectory(const std::string& name) {
-  return testing::ToWide(ProgramDirectory() / name);
-}
-
-bool OnWindows() { return platform::PathSeparator() == '\\'; }
 
 // The module under test with the exports a host uses and the hook's two.
 struct FaultModule {
@@ -62,15 +55,13 @@ struct FaultModule {
 
   template <typename Fn>
   Fn Export(const char* name) {
-    return reinterpret_cast<Fn>(platform::FindSymbol(library.handle(), name));
+    return testing::Entry<Fn>(library, name);
   }
   // Loads it, failing its `n`-th allocation from the first on (0: none).
   void Load(long n) {
     platform::SetEnvironmentValue("HV_FAIL_ALLOCATION_AT", std::to_string(n).c_str());
     std::string error;
-    ASSERT_TRUE(library.Load(InProgramDirectory(OnWindows() ? "HvVerifySp_faults.dll"
-                                                            : "libHvVerifySp_faults.so"), &error))
-        << error;
+    ASSERT_TRUE(testing::LoadBesideProgram(&library, HV_W("HvVerifySp_faults"), &error)) << error;
     get_count = Export<HvDllGetClassCountFn>("HvDllGetClassCount");
     get_info = Export<HvDllGetClassInfoFn>("HvDllGetClassInfo");
     get_object = Export<HvDllGetClassObjectFn>("HvDllGetClassObject");
@@ -96,17 +87,10 @@ struct FaultModule {
   }
 };
 
-class AllocationFailure : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(base_.Load(InProgramDirectory(OnWindows() ? "vexbase.dll" : "libvexbase.so"), &error))
-        << error;
-    route_ = reinterpret_cast<VexBaseRouteRequestFn>(
-        platform::FindSymbol(base_.handle(), "vex_base_route_request"));
-    ASSERT_NE(route_, nullptr);
-  }
+MATCHER(IsNormalOrOutOfMemory, "0 or HV_E_OUTOFMEMORY") { return arg == 0 || arg == HV_E_OUTOFMEMORY; }
 
+class AllocationFailure : public testing::BaseLibraryHost {
+ protected:
   // Points the module (read at its load) at `port`.
   void ConfigureEndpoint(uint16_t port) {
     testing::WriteFileBytes(ProgramDirectory() / "vexcomm.dat",
@@ -123,6 +107,22 @@ class AllocationFailure : public ::testing::Test {
     return rc;
   }
 
+  // Sends one request while the module's allocation `n` fails, and checks
+  // the answer's form: a normal result, or HV_E_OUTOFMEMORY with no reply.
+  // `injected` tells whether the failure happened.
+  HvResult SendFailing(FaultModule& module, long n, const char* method, const std::string& document,
+                       std::string* reply, bool* injected) {
+    module.fail_at(n);
+    HvResult rc = Send(method, document.c_str(), reply);
+    *injected = module.failed() != 0;
+    module.fail_at(0);
+    EXPECT_THAT(rc, IsNormalOrOutOfMemory());
+    if (rc != 0) {
+      EXPECT_EQ(*reply, "");
+    }
+    return rc;
+  }
+
   // Runs `scenario(n)` for n = 1, 2, ... until `injected()` says no failure
   // happened; returns how many allocation points were tried.
   static long TryEveryAllocation(const char* name, const std::function<bool(long)>& scenario) {
@@ -133,12 +133,8 @@ class AllocationFailure : public ::testing::Test {
     std::printf("%s: %ld allocation points tried\n", name, n - 1);
     return n - 1;
   }
-
-  platform::LoadedLibrary base_;
-  VexBaseRouteRequestFn route_ = nullptr;
 };
 
-MATCHER(IsNormalOrOutOfMemory, "0 or HV_E_OUTOFMEMORY") { return arg == 0 || arg == HV_E_OUTOFMEMORY; }
 
 TEST_F(AllocationFailure, LoadListCreateStartNeverTakeTheHostDown) {
   long points = TryEveryAllocation("load, list, create, Start", [&](long n) {
@@ -170,7 +166,7 @@ TEST_F(AllocationFailure, LoadListCreateStartNeverTakeTheHostDown) {
       EXPECT_EQ(service->Start(), 0);
     }
     std::string reply;
-    EXPECT_EQ(Send("/IHvVerify/SetVerifyOpt", kSetTimeout, &reply), 0);
+    EXPECT_EQ(Send("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &reply), 0);
     EXPECT_THAT(reply, ::testing::HasSubstr("\"NullValue\" : \"0\""));
     module.StopReleaseUnload(service);
     return injected;
@@ -185,17 +181,11 @@ TEST_F(AllocationFailure, SetVerifyOptAnswersOrSaysOutOfMemory) {
   ASSERT_NE(service, nullptr);
   long points = TryEveryAllocation("Dispatch of SetVerifyOpt", [&](long n) {
     std::string reply;
-    module.fail_at(n);
-    HvResult rc = Send("/IHvVerify/SetVerifyOpt", kSetTimeout, &reply);
-    bool injected = module.failed() != 0;
-    module.fail_at(0);
-    EXPECT_THAT(rc, IsNormalOrOutOfMemory());
-    if (rc == 0) {
+    bool injected = false;
+    if (SendFailing(module, n, "/IHvVerify/SetVerifyOpt", kSetTimeout, &reply, &injected) == 0) {
       EXPECT_THAT(reply, ::testing::HasSubstr("\"NullValue\" : \"0\""));
-    } else {
-      EXPECT_EQ(reply, "");
     }
-    EXPECT_EQ(Send("/IHvVerify/SetVerifyOpt", kSetTimeout, &reply), 0);
+    EXPECT_EQ(Send("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &reply), 0);
     EXPECT_THAT(reply, ::testing::HasSubstr("\"NullValue\" : \"0\""));
     return injected;
   });
@@ -222,20 +212,14 @@ TEST_F(AllocationFailure, StartVerifyEndsInAStageResultOrOutOfMemory) {
     const std::string normal = "\"ResultType\" : \"" + std::string(endpoint.normal_type) + "\"";
     long points = TryEveryAllocation(endpoint.name, [&](long n) {
       std::string reply;
-      module.fail_at(n);
-      HvResult rc = Send("/IHvVerify/StartVerify", kVerifyAlice, &reply);
-      bool injected = module.failed() != 0;
-      module.fail_at(0);
-      EXPECT_THAT(rc, IsNormalOrOutOfMemory());
-      if (rc == 0) {
+      bool injected = false;
+      if (SendFailing(module, n, "/IHvVerify/StartVerify", kVerifyAlice, &reply, &injected) == 0) {
         EXPECT_THAT(reply, ::testing::AnyOf(::testing::HasSubstr("\"ResultType\" : \"1\""),
                                             ::testing::HasSubstr("\"ResultType\" : \"2\""),
                                             ::testing::HasSubstr("\"ResultType\" : \"3\""),
                                             ::testing::HasSubstr("\"ResultType\" : \"4\"")));
-      } else {
-        EXPECT_EQ(reply, "");
       }
-      EXPECT_EQ(Send("/IHvVerify/StartVerify", kVerifyAlice, &reply), 0);
+      EXPECT_EQ(Send("/IHvVerify/StartVerify", kVerifyAlice.c_str(), &reply), 0);
       EXPECT_THAT(reply, ::testing::HasSubstr(normal));
       return injected;
     });

@@ -9,14 +9,14 @@
 #include "host/class_registry.h"
 #include "hv/vex_host.h"
 #include "ipc/ipc_server.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/reply_sink.h"
 #include "verify/verify_service.h"
 
 namespace hv {
 namespace {
 
-const char kSetTimeout[] =
-    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"OptMode\":\"1\",\"Value\":\"7\"}}}}";
+const std::string kSetTimeout = testing::TimeoutRequestDocument(7);
 
 TEST(DeadReference, EveryBoundaryAnswersUnexpectedInsteadOfThrowing) {
   void* out = nullptr;
@@ -30,7 +30,7 @@ TEST(DeadReference, EveryBoundaryAnswersUnexpectedInsteadOfThrowing) {
 
   ModuleSingleton<IpcMethodRegistry>::Destroy();
   testing::RecordingReply reply;
-  EXPECT_EQ(dispatch->Dispatch("/IHvVerify/SetVerifyOpt", kSetTimeout, &reply, nullptr),
+  EXPECT_EQ(dispatch->Dispatch("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &reply, nullptr),
             HV_E_UNEXPECTED);
   EXPECT_TRUE(reply.replies().empty());
 

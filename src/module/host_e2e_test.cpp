@@ -14,10 +14,11 @@
 #include "platform/library.h"
 #include "platform/path.h"
 #include "platform/system.h"
-#include "verify/protocol.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/reply_sink.h"
 #include "tests/support/script_server.h"
 #include "tests/support/temp_dir.h"
+#include "verify/protocol.h"
 
 namespace hv {
 namespace {
@@ -36,13 +37,11 @@ WString ModuleFile() { return ModuleDirectory() + platform::LibraryFileName(HV_W
 
 template <typename Fn>
 Fn Export(const platform::LoadedLibrary& module, const char* name) {
-  return reinterpret_cast<Fn>(platform::FindSymbol(module.handle(), name));
+  return testing::Entry<Fn>(module, name);
 }
 
-const char kVerifyAlice[] =
-    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"User\":\"alice\",\"Password\":\"pw\"}}}}";
-const char kSetTimeout[] =
-    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"OptMode\":\"1\",\"Value\":\"5\"}}}}";
+const std::string kVerifyAlice = testing::VerifyRequestDocument("alice", "pw");
+const std::string kSetTimeout = testing::TimeoutRequestDocument(5);
 
 TEST(HostSequence, LoadCreateStartDispatchStopReleaseUnload) {
   testing::ScriptServer endpoint(
@@ -81,7 +80,7 @@ TEST(HostSequence, LoadCreateStartDispatchStopReleaseUnload) {
   ASSERT_EQ(service->Start(), 0);
 
   RecordingReply reply;
-  EXPECT_EQ(vex_base_route_request("/IHvVerify/SetVerifyOpt", kSetTimeout, &reply, nullptr), 0);
+  EXPECT_EQ(vex_base_route_request("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &reply, nullptr), 0);
   ASSERT_EQ(reply.replies().size(), 1u);
   EXPECT_THAT(reply.replies()[0], HasSubstr("\"NullValue\" : \"0\""));
 
@@ -91,7 +90,7 @@ TEST(HostSequence, LoadCreateStartDispatchStopReleaseUnload) {
     hosts.emplace_back([&, vex_base_route_request] {
       for (int i = 0; i < 5; ++i) {
         RecordingReply r;
-        if (vex_base_route_request("/IHvVerify/StartVerify", kVerifyAlice, &r, nullptr) == 0) ++dispatched;
+        if (vex_base_route_request("/IHvVerify/StartVerify", kVerifyAlice.c_str(), &r, nullptr) == 0) ++dispatched;
         auto texts = r.replies();
         if (texts.size() == 1 && texts[0].find("\"ResultValue\" : \"result=accepted\"") != std::string::npos &&
             texts[0].find("\"ResultType\" : \"1\"") != std::string::npos) {
@@ -106,7 +105,7 @@ TEST(HostSequence, LoadCreateStartDispatchStopReleaseUnload) {
 
   EXPECT_EQ(service->Stop(), 0);
   RecordingReply after;
-  EXPECT_EQ(vex_base_route_request("/IHvVerify/SetVerifyOpt", kSetTimeout, &after, nullptr),
+  EXPECT_EQ(vex_base_route_request("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &after, nullptr),
             VEX_E_IPC_NO_METHOD);
   EXPECT_EQ(service->Uninitialize(), 0);
   EXPECT_EQ(service->Release(), 0u);

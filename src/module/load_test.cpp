@@ -15,10 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/ascii.h"
 #include "hv/vex_host.h"
 #include "platform/library.h"
 #include "platform/path.h"
 #include "platform/system.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/reply_sink.h"
 #include "tests/support/temp_dir.h"
@@ -30,40 +32,29 @@ WString BinDirectory() { return platform::ExecutableDirectory(); }
 
 std::filesystem::path AsPath(const WString& w) { return std::u16string(w.begin(), w.end()); }
 
-std::string EndpointPort() {
-  const char* dir = std::getenv("HV_VERIFY_ENDPOINT_DIR");
-  std::ifstream in(std::string(dir == nullptr ? "" : dir) + "/port");
-  std::string port;
-  in >> port;
-  return port;
-}
-
 int PerThread() {
-  const char* n = std::getenv("HV_LOAD_PER_THREAD");
-  return n != nullptr ? std::atoi(n) : 200;
+  const char* text = std::getenv("HV_LOAD_PER_THREAD");
+  int n = 200;
+  if (text != nullptr) ParseStrictDecimal(std::string(text), 1000000, &n);
+  return n;
 }
 
-const char kRight[] =
-    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"User\":\"alice\",\"Password\":\"right-pw\"}}}}";
-const char kWrong[] =
-    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"User\":\"alice\",\"Password\":\"nope\"}}}}";
-const char kOption[] =
-    "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"OptMode\":\"1\",\"Value\":\"20\"}}}}";
+const std::string kRight = testing::VerifyRequestDocument("alice", "right-pw");
+const std::string kWrong = testing::VerifyRequestDocument("alice", "nope");
+const std::string kOption = testing::TimeoutRequestDocument(20);
 
 TEST(Load, SixteenHostThreadsAgainstTheReferenceEndpoint) {
-  std::string port = EndpointPort();
+  std::string port = testing::FixturePort("HV_VERIFY_ENDPOINT_DIR");
   ASSERT_FALSE(port.empty()) << "the endpoint fixture did not start";
-  WChar sep = platform::PathSeparator();
   WString dir = BinDirectory();  // bin/load: this program, the module, the base library
   testing::WriteFileBytes(AsPath(dir + HV_W("vexcomm.dat")),
                           "[SPCfg]\r\nVerifyHost=127.0.0.1:" + port + "\r\n");
   platform::LoadedLibrary base, module;
   std::string error;
-  ASSERT_TRUE(base.Load(BinDirectory() + VEX_BASE_LIBRARY_NAME, &error)) << error;
-  ASSERT_TRUE(module.Load(dir + (sep == '/' ? WString(HV_W("libHvVerifySp.so")) : WString(HV_W("HvVerifySp.dll"))),
-                          &error)) << error;
-  auto route = reinterpret_cast<VexBaseRouteRequestFn>(platform::FindSymbol(base.handle(), "vex_base_route_request"));
-  auto get_object = reinterpret_cast<HvDllGetClassObjectFn>(platform::FindSymbol(module.handle(), "HvDllGetClassObject"));
+  ASSERT_TRUE(testing::LoadBesideProgram(&base, HV_W("vexbase"), &error)) << error;
+  ASSERT_TRUE(testing::LoadBesideProgram(&module, HV_W("HvVerifySp"), &error)) << error;
+  auto route = testing::Entry<VexBaseRouteRequestFn>(base, "vex_base_route_request");
+  auto get_object = testing::Entry<HvDllGetClassObjectFn>(module, "HvDllGetClassObject");
   ASSERT_TRUE(route && get_object);
   void* out = nullptr;
   ASSERT_EQ(get_object(&CLSID_HvVerifyImpl, &IID_IVexServiceProvider, &out), 0);
@@ -86,12 +77,12 @@ TEST(Load, SixteenHostThreadsAgainstTheReferenceEndpoint) {
       for (int i = 0; i < per_thread; ++i) {
         if (i % 10 == 0) {
           testing::RecordingReply r;
-          route("/IHvVerify/SetVerifyOpt", kOption, &r, nullptr);
+          route("/IHvVerify/SetVerifyOpt", kOption.c_str(), &r, nullptr);
         }
         bool good = (t + i) % 2 == 0;
         testing::RecordingReply reply;
         auto begin = std::chrono::steady_clock::now();
-        if (route("/IHvVerify/StartVerify", good ? kRight : kWrong, &reply, nullptr) == 0) ++dispatch_ok;
+        if (route("/IHvVerify/StartVerify", (good ? kRight : kWrong).c_str(), &reply, nullptr) == 0) ++dispatch_ok;
         mine.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count());
         auto texts = reply.replies();
         const char* expected = good ? "\"result=accepted\"" : "\"result=rejected\"";

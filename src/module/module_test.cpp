@@ -12,6 +12,7 @@
 #include "platform/library.h"
 #include "platform/path.h"
 #include "platform/system.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/reply_sink.h"
 #include "verify/verify_service.h"
 
@@ -110,9 +111,8 @@ TEST_F(DispatchTest, NonJsonRequestGetsTheParseFailureReply) {
 }
 
 TEST_F(DispatchTest, SetVerifyOptChangesTheTimeoutAndRepliesNullValue) {
-  const char* request =
-      "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":{\"OptMode\":\"1\",\"Value\":\"60\"}}}}";
-  EXPECT_EQ(dispatcher()->Dispatch("/IHvVerify/SetVerifyOpt", request, &reply_, nullptr), 0);
+  std::string request = testing::TimeoutRequestDocument(60);
+  EXPECT_EQ(dispatcher()->Dispatch("/IHvVerify/SetVerifyOpt", request.c_str(), &reply_, nullptr), 0);
   ASSERT_EQ(reply_.replies().size(), 1u);
   EXPECT_THAT(reply_.replies()[0], HasSubstr("\"NullValue\" : \"0\""));
   EXPECT_EQ(static_cast<HvVerifyImpl*>(object_)->timeout_setting(), 60u);

@@ -11,43 +11,25 @@
 #include "platform/path.h"
 #include "platform/system.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/fixtures.h"
 #include "verify/verify_service.h"
 
 namespace hv {
 namespace {
 
-WString BesideThisProgram(const std::string& name) {
-  return platform::ExecutableDirectory() + WString(name.begin(), name.end());
-}
-
-bool OnWindows() { return platform::PathSeparator() == '\\'; }
-
-class RefusingHost : public ::testing::Test {
+class RefusingHost : public testing::BaseLibraryHost {
  protected:
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(base_.Load(BesideThisProgram(OnWindows() ? "vexbase.dll" : "libvexbase.so"), &error))
-        << error;
-    registered_name_ = reinterpret_cast<VexBaseRegisteredNameFn>(
-        platform::FindSymbol(base_.handle(), "vex_base_registered_name"));
-    ASSERT_NE(registered_name_, nullptr);
-  }
   bool AnyNameRegistered() {
     HvUtf16 name[64];
     return registered_name_(0, name, 64) == HV_S_OK;
   }
-
-  platform::LoadedLibrary base_;
-  VexBaseRegisteredNameFn registered_name_ = nullptr;
 };
 
 TEST_F(RefusingHost, TheRefusalReachesTheHostUnchangedThroughTheModule) {
   platform::LoadedLibrary module;
   std::string error;
-  ASSERT_TRUE(module.Load(BesideThisProgram(OnWindows() ? "HvVerifySp.dll" : "libHvVerifySp.so"), &error))
-      << error;
-  auto get_object = reinterpret_cast<HvDllGetClassObjectFn>(
-      platform::FindSymbol(module.handle(), "HvDllGetClassObject"));
+  ASSERT_TRUE(testing::LoadBesideProgram(&module, HV_W("HvVerifySp"), &error)) << error;
+  auto get_object = testing::Entry<HvDllGetClassObjectFn>(module, "HvDllGetClassObject");
   ASSERT_NE(get_object, nullptr);
   void* out = nullptr;
   ASSERT_EQ(get_object(&CLSID_HvVerifyImpl, &IID_IVexServiceProvider, &out), 0);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/utf.h"
+#include "tests/support/fixtures.h"
 #include "verify/verify_service.h"
 
 namespace hv {
@@ -18,11 +19,7 @@ namespace {
 class ReferenceEndpoint : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* dir = std::getenv("HV_VERIFY_ENDPOINT_DIR");
-    ASSERT_NE(dir, nullptr);
-    std::ifstream in(std::string(dir) + "/port");
-    std::string port;
-    in >> port;
+    std::string port = testing::FixturePort("HV_VERIFY_ENDPOINT_DIR");
     ASSERT_FALSE(port.empty()) << "the endpoint fixture did not start";
     host_ = Utf8ToWide("127.0.0.1:" + port);
   }

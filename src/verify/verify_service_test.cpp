@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "base/utf.h"
 #include "verify/protocol.h"
@@ -41,19 +42,48 @@ VerifyResult Verify(HvVerifyImpl& service, const WString& user, const WString& p
   return result;
 }
 
-TEST(StartVerifyLog, SuccessfulVerification) {
-  ScriptServer server = Endpoint(HttpResponse(200, EncipheredAnswer("@@@@@@ok")));
+// One verification against an endpoint that sends `response`: the result,
+// the log lines it wrote, and the request the endpoint received.
+struct Traced {
+  VerifyResult result;
+  std::vector<std::string> log;
+  std::string request;
+};
+
+Traced VerifyAgainst(const std::string& response, const WString& user = HV_W("u"),
+                     const WString& password = HV_W("p")) {
+  ScriptServer server = Endpoint(response);
   auto service = ServiceFor(server);
   LogCapture log;
-  VerifyResult r = Verify(*service, HV_W("alice"), HV_W("secret"));
-  EXPECT_EQ(r.ResultType, VERIFY_RESULT_OK);
-  EXPECT_EQ(r.ResultValue, HV_W("ok"));
-  EXPECT_THAT(log.Messages(),
-              ElementsAre("StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
-                          "SendVerifyUrl : Navigate status is 200",
-                          "StartVerify : SendVerifyUrl finish!",
-                          "StartVerify : DecryptVerifyResult finish!", "StartVerify : end!"));
-  EXPECT_EQ(QueryOfRequest(server.Requests().at(0)), "UserName=alice&PassWord=secret");
+  Traced traced;
+  traced.result = Verify(*service, user, password);
+  traced.log = log.Messages();
+  std::vector<std::string> requests = server.Requests();
+  if (!requests.empty()) traced.request = requests[0];
+  return traced;
+}
+
+// Every answer with status 200 logs the same way up to its deciphering,
+// whose outcome is the last stage line; an undecipherable one leaves the
+// value empty.
+TEST(StartVerifyLog, AnAnswerEndsInItsDecipheringOrItsFailure) {
+  struct Case { std::string body; uint32_t type; WString value; const char* stage_line; } cases[] = {
+      {EncipheredAnswer("@@@@@@ok"), VERIFY_RESULT_OK, HV_W("ok"), "StartVerify : DecryptVerifyResult finish!"},
+      {"not base64 at all", VERIFY_RESULT_DECRYPT_FAILED, HV_W(""), "Decipher : Decrypt function call failed!"},
+      {"", VERIFY_RESULT_DECRYPT_FAILED, HV_W(""), "Decipher : Decrypt function call failed!"},
+      {EncipheredAnswer("@@@@@@@@"), VERIFY_RESULT_DECRYPT_FAILED, HV_W(""),
+       "Decipher : Decrypt function call failed!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    Traced t = VerifyAgainst(HttpResponse(200, c.body), HV_W("alice"), HV_W("secret"));
+    EXPECT_EQ(t.result.ResultType, c.type);
+    EXPECT_EQ(t.result.ResultValue, c.value);
+    EXPECT_THAT(t.log, ElementsAre("StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
+                                   "SendVerifyUrl : Navigate status is 200",
+                                   "StartVerify : SendVerifyUrl finish!", c.stage_line, "StartVerify : end!"));
+    EXPECT_EQ(QueryOfRequest(t.request), "UserName=alice&PassWord=secret");
+  }
 }
 
 TEST(StartVerifyLog, EmptyUserOrPasswordSendsNothing) {
@@ -89,11 +119,9 @@ TEST(StartVerifyLog, InvalidEndpointSettingSendsNothing) {
 }
 
 TEST(StartVerifyLog, NotFoundIsANavigationFailureWithErrorZero) {
-  ScriptServer server = Endpoint(HttpResponse(404, "no"));
-  auto service = ServiceFor(server);
-  LogCapture log;
-  EXPECT_EQ(Verify(*service, HV_W("u"), HV_W("p")).ResultType, VERIFY_RESULT_SEND_FAILED);
-  EXPECT_THAT(log.Messages(),
+  Traced t = VerifyAgainst(HttpResponse(404, "no"));
+  EXPECT_EQ(t.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+  EXPECT_THAT(t.log,
               ElementsAre("StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
                           "SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate "
                           "GetLastError is 0",
@@ -101,30 +129,11 @@ TEST(StartVerifyLog, NotFoundIsANavigationFailureWithErrorZero) {
 }
 
 TEST(StartVerifyLog, NotModifiedIsLoggedThenFails) {
-  ScriptServer server = Endpoint(HttpResponse(304, ""));
-  auto service = ServiceFor(server);
-  LogCapture log;
-  EXPECT_EQ(Verify(*service, HV_W("u"), HV_W("p")).ResultType, VERIFY_RESULT_SEND_FAILED);
-  EXPECT_THAT(log.Messages(),
+  Traced t = VerifyAgainst(HttpResponse(304, ""));
+  EXPECT_EQ(t.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+  EXPECT_THAT(t.log,
               ElementsAre("StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
                           "SendVerifyUrl : Navigate status is 304", "StartVerify : end!"));
-}
-
-TEST(StartVerifyLog, UndecipherableAnswerLeavesTheValueEmpty) {
-  for (const std::string& body : {std::string("not base64 at all"), std::string(""),
-                                  EncipheredAnswer("@@@@@@@@")}) {
-    ScriptServer server = Endpoint(HttpResponse(200, body));
-    auto service = ServiceFor(server);
-    LogCapture log;
-    VerifyResult r = Verify(*service, HV_W("u"), HV_W("p"));
-    EXPECT_EQ(r.ResultType, VERIFY_RESULT_DECRYPT_FAILED);
-    EXPECT_EQ(r.ResultValue, HV_W(""));
-    EXPECT_THAT(log.Messages(),
-                ElementsAre("StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
-                            "SendVerifyUrl : Navigate status is 200",
-                            "StartVerify : SendVerifyUrl finish!",
-                            "Decipher : Decrypt function call failed!", "StartVerify : end!"));
-  }
 }
 
 TEST(StartVerifyQuery, SpecialCharactersNulAndNonAsciiTravelAsUtf8) {
@@ -135,12 +144,10 @@ TEST(StartVerifyQuery, SpecialCharactersNulAndNonAsciiTravelAsUtf8) {
        "UserName=J\xC3\xBCrgen \xE4\xB8\xAD&PassWord=\xF0\x9F\x98\x80"},
   };
   for (const auto& c : cases) {
-    ScriptServer server = Endpoint(HttpResponse(200, EncipheredAnswer("r\xC3\xA9sultat")));
-    auto service = ServiceFor(server);
-    VerifyResult r = Verify(*service, c.user, c.password);
-    EXPECT_EQ(r.ResultType, VERIFY_RESULT_OK);
-    EXPECT_EQ(r.ResultValue, HV_W("r\u00e9sultat"));
-    EXPECT_EQ(QueryOfRequest(server.Requests().at(0)), c.query);
+    Traced t = VerifyAgainst(HttpResponse(200, EncipheredAnswer("r\xC3\xA9sultat")), c.user, c.password);
+    EXPECT_EQ(t.result.ResultType, VERIFY_RESULT_OK);
+    EXPECT_EQ(t.result.ResultValue, HV_W("r\u00e9sultat"));
+    EXPECT_EQ(QueryOfRequest(t.request), c.query);
   }
 }
 

@@ -7,7 +7,6 @@
   endpoint_fixture.py stop DIR
 """
 import os
-import signal
 import subprocess
 import sys
 
@@ -44,11 +43,7 @@ def start(base, endpoint):
 
 
 def stop(base):
-    try:
-        with open(os.path.join(base, "pid")) as f:
-            os.kill(int(f.read()), signal.SIGTERM)
-    except (OSError, ValueError):
-        pass
+    fixture_cli.stop_pids(base, "pid")
 
 
 if __name__ == "__main__":

@@ -4,7 +4,19 @@
   FIXTURE stop DIR            stops it
 """
 import os
+import signal
 import sys
+
+
+def stop_pids(base, *pid_files):
+    """Stops the processes whose ids the peer wrote to `pid_files` in `base`;
+    one that is gone already, or a file never written, is no failure."""
+    for pid_file in pid_files:
+        try:
+            with open(os.path.join(base, pid_file)) as f:
+                os.kill(int(f.read().strip()), signal.SIGTERM)
+        except (OSError, ValueError):
+            pass
 
 
 def run(start, stop, usage):

@@ -2,6 +2,11 @@
 // the HTTP client can be driven by bytes in tests and fuzzers: receives
 // hand out the scripted bytes in pieces of a chosen size, then report that
 // the peer has closed.
+//
+// Script: one stream, all of it available at once, read on by every
+// connection. Answers: a peer in turns, as a server answers: each request
+// sent makes the next answer available, and a connection that closes
+// drops what it had not read.
 #ifndef HV_TESTS_SUPPORT_MEMORY_SOCKET_H_
 #define HV_TESTS_SUPPORT_MEMORY_SOCKET_H_
 
@@ -9,6 +14,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "http/evt_sync_socket.h"
 
@@ -20,12 +26,21 @@ class MemorySocket {
 
   void Script(std::string incoming, size_t piece) {
     incoming_ = std::move(incoming);
+    available_ = incoming_.size();
+    piece_ = piece == 0 ? 1 : piece;
+  }
+  void Answers(std::vector<std::string> answers, size_t piece) {
+    answers_.assign(answers.rbegin(), answers.rend());
+    in_turns_ = true;
     piece_ = piece == 0 ? 1 : piece;
   }
   const std::string& sent() const { return sent_; }
 
+  // Every connection reads on in the one scripted stream, so that a
+  // script may hold the answers to a request and to its redirects.
   bool OpenConnection(const WString&, uint16_t) {
     connected_ = true;
+    ++connections_;
     return true;
   }
   bool SendBuffers(const ZEvtSyncSocket::SendBuffer* buffers, size_t count, size_t* sent) {
@@ -38,6 +53,11 @@ class MemorySocket {
       sent_.append(buffers[i].data, buffers[i].length);
       *sent += buffers[i].length;
     }
+    if (in_turns_ && !answers_.empty()) {
+      incoming_ += answers_.back();
+      answers_.pop_back();
+      available_ = incoming_.size();
+    }
     return true;
   }
   bool ReceiveInto(char* buffer, size_t* size) {
@@ -46,14 +66,18 @@ class MemorySocket {
       *size = 0;
       return false;
     }
-    size_t n = std::min({*size, piece_, incoming_.size() - at_});
+    size_t n = std::min({*size, piece_, available_ - at_});
     std::memcpy(buffer, incoming_.data() + at_, n);
     at_ += n;
     *size = n;
     return true;
   }
-  void CloseConnection() { connected_ = false; }
+  void CloseConnection() {
+    connected_ = false;
+    if (in_turns_) at_ = available_;
+  }
   bool connected() const { return connected_; }
+  int connections() const { return connections_; }
   void SetDeadline(std::optional<Clock::time_point>) {}
   bool DeadlineExpired() const { return false; }
 
@@ -62,9 +86,13 @@ class MemorySocket {
 
  private:
   std::string incoming_, sent_;
+  std::vector<std::string> answers_;  // the next one last
+  bool in_turns_ = false;
+  size_t available_ = 0;
   size_t at_ = 0;
   size_t piece_ = 1;
   bool connected_ = false;
+  int connections_ = 0;
 };
 
 }  // namespace hv::testing

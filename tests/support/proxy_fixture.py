@@ -18,7 +18,6 @@ start, so that the tests never pass against a front that tests nothing.
 """
 import base64
 import os
-import signal
 import socket
 import subprocess
 import sys
@@ -159,12 +158,7 @@ def start(base, endpoint_dir):
 
 
 def stop(base):
-    for pid_file in ("nginx.pid", "apache.pid"):
-        try:
-            with open(os.path.join(base, pid_file)) as f:
-                os.kill(int(f.read().strip()), signal.SIGTERM)
-        except (OSError, ValueError):
-            pass
+    fixture_cli.stop_pids(base, "nginx.pid", "apache.pid")
 
 
 if __name__ == "__main__":

@@ -9,9 +9,10 @@ The server stops by itself after ten minutes in any case.
 """
 import http.server
 import os
-import signal
 import sys
 import threading
+
+import fixture_cli
 
 
 def start(base):
@@ -51,15 +52,8 @@ def start(base):
 
 
 def stop(base):
-    try:
-        with open(os.path.join(base, "pid")) as f:
-            os.kill(int(f.read()), signal.SIGTERM)
-    except (OSError, ValueError):
-        pass
+    fixture_cli.stop_pids(base, "pid")
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "stop"):
-        sys.exit(__doc__)
-    os.makedirs(sys.argv[2], exist_ok=True)
-    (start if sys.argv[1] == "start" else stop)(sys.argv[2])
+    fixture_cli.run(start, stop, __doc__)
