@@ -1,6 +1,7 @@
 #include "peers.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -121,6 +122,20 @@ bool PlainSocketExchange(uint16_t port, const std::string& request, std::string*
   char buffer[4096];
   for (ssize_t n; ok && (n = read(fd, buffer, sizeof buffer)) > 0;) response->append(buffer, static_cast<size_t>(n));
   close(fd);
+  return ok;
+}
+
+AppendedLines::AppendedLines(const std::string& path)
+    : fd_(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)) {}
+
+AppendedLines::~AppendedLines() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool AppendedLines::WriteSix() {
+  static const char kLine[] = "2026-12-09 13:37:00|00001234| StartVerify : a line of sixty\n";
+  bool ok = fd_ >= 0;
+  for (int i = 0; ok && i < 6; ++i) ok = write(fd_, kLine, sizeof kLine - 1) == sizeof kLine - 1;
   return ok;
 }
 

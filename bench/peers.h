@@ -22,6 +22,21 @@ bool CurlVerify(uint16_t port, const std::string& user, const std::string& passw
 // The floor: connect, write `request`, read until the peer closes, close.
 bool PlainSocketExchange(uint16_t port, const std::string& request, std::string* response);
 
+// The log's share of the floor: a file opened for appending, and six lines
+// of about 60 bytes written to it one write each, as a verification's log
+// must write them.
+class AppendedLines {
+ public:
+  explicit AppendedLines(const std::string& path);
+  ~AppendedLines();
+  AppendedLines(const AppendedLines&) = delete;
+  AppendedLines& operator=(const AppendedLines&) = delete;
+  bool WriteSix();
+
+ private:
+  int fd_;
+};
+
 }  // namespace hv::bench
 
 #endif  // HV_BENCH_PEERS_H_

@@ -1,5 +1,6 @@
 #include "log/logger.h"
 
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 
@@ -85,19 +86,43 @@ HvLogger& VerifyLog() {
 
 void SetVerifyLog(HvLogger* writer) { g_target.store(writer, std::memory_order_release); }
 
+// One open line: its bytes and its state, owned by the writer and lent to
+// the thread that composes it from its first piece to its end.
+struct HvLogger::Line {
+  std::string text;
+  bool begun = false;      // a prefix was written
+  bool continued = false;  // LogContinue came since the last piece
+  bool bad = false;        // an unrepresentable character dropped the rest
+  bool lost = false;       // a piece found no memory: the line is not written
+};
+
+namespace {
+
+std::atomic<uint64_t> g_next_writer_id{1};
+
+// The lines this thread has open, one per writer. Plain values only: a
+// thread-local with a destructor would run code of an unloaded module when
+// a host thread ends after the module is gone.
+constexpr int kOpenLinesPerThread = 4;
+struct OpenLines {
+  uint64_t writer[kOpenLinesPerThread];
+  void* line[kOpenLinesPerThread];
+};
+thread_local OpenLines t_open{};
+
+}  // namespace
+
 // A writer that runs out of memory while it is set up fails every line
 // silently rather than failing the module's load.
-HvLogger::HvLogger() {
-  if (!SurvivesAllocation([this] {
-        EnterExecutableDirectory();
-        Open(kLogFileName);
-      })) {
-    state_ = kFail;
-  }
+HvLogger::HvLogger() : id_(g_next_writer_id.fetch_add(1)) {
+  SurvivesAllocation([this] {
+    EnterExecutableDirectory();
+    Open(kLogFileName);
+  });
 }
 
-HvLogger::HvLogger(const WString& path) {
-  if (!SurvivesAllocation([&] { Open(path); })) state_ = kFail;
+HvLogger::HvLogger(const WString& path) : id_(g_next_writer_id.fetch_add(1)) {
+  SurvivesAllocation([&] { Open(path); });
 }
 
 void HvLogger::Open(const WString& path) {
@@ -105,8 +130,8 @@ void HvLogger::Open(const WString& path) {
   if (!platform::FileSize(path, &size)) size = 0;
   auto mode = size < kRestartSize ? platform::LogFile::Mode::kAppend
                                   : platform::LogFile::Mode::kTruncate;
-  state_ = file_.Open(path, mode) ? kGood : kFail;
-  if (!platform::InitAnsi() && state_ == kGood) {
+  file_open_ = file_.Open(path, mode);
+  if (!platform::InitAnsi() && file_open_) {
     static const char kMessage[] = "set locale error";
     std::string text = std::string(kMessage) + platform::TextLineEnd();
     file_.Write(text.data(), text.size());
@@ -114,95 +139,105 @@ void HvLogger::Open(const WString& path) {
 }
 
 HvLogger::~HvLogger() {
-  if (state_ == kGood) file_.Close();
+  if (file_open_) file_.Close();
 }
 
-bool HvLogger::HoldsLock() const {
-  return owner_.load(std::memory_order_acquire) == platform::CurrentThreadId();
-}
-
-void HvLogger::Lock() {
-  if (HoldsLock()) return;  // a second line start keeps the count balanced
-  line_mutex_.lock();
-  owner_.store(platform::CurrentThreadId(), std::memory_order_release);
-}
-
-void HvLogger::Unlock() {
-  if (!HoldsLock()) return;
-  owner_.store(0, std::memory_order_release);
-  line_mutex_.unlock();
-}
-
-// Runs before every append. Returns false when nothing may be written.
-bool HvLogger::LineStart() {
-  if (continuation_.load(std::memory_order_acquire)) {
-    if (HoldsLock()) return state_ == kGood;
-    // Another thread's line is being continued: let it end before reading
-    // the time, so that this line's time is not earlier than that line's.
-    std::lock_guard<std::mutex> wait_for_line_end(line_mutex_);
+HvLogger::Line* HvLogger::TakeLine() {
+  std::lock_guard<std::mutex> hold(pool_mutex_);
+  if (free_lines_.empty()) {
+    lines_.push_back(std::make_unique<Line>());
+    free_lines_.reserve(lines_.size());  // returning a line never allocates
+    return lines_.back().get();
   }
-  // The error state is read under the lock in this implementation; only the
-  // lock holder changes it.
+  Line* line = free_lines_.back();
+  free_lines_.pop_back();
+  return line;
+}
+
+void HvLogger::ReturnLine(Line* line) {
+  // A rare long line does not keep its memory for every later one.
+  if (line->text.capacity() > 4096) std::string().swap(line->text);
+  line->text.clear();
+  line->begun = line->continued = line->bad = line->lost = false;
+  std::lock_guard<std::mutex> hold(pool_mutex_);
+  free_lines_.push_back(line);
+}
+
+// This thread's open line on this writer; with `begin`, a new one when none
+// is open. Null when there is none (or no memory for one). A thread with
+// lines open on as many other writers at once gives up the first of them
+// (a writer destroyed with a line open leaves its place that way, too).
+HvLogger::Line* HvLogger::OpenLine(bool begin) {
+  int empty = -1;
+  for (int i = 0; i < kOpenLinesPerThread; ++i) {
+    if (t_open.writer[i] == id_) return static_cast<Line*>(t_open.line[i]);
+    if (t_open.writer[i] == 0 && empty < 0) empty = i;
+  }
+  if (!begin) return nullptr;
+  if (empty < 0) empty = 0;
+  Line* line = nullptr;
+  if (!SurvivesAllocation([&] { line = TakeLine(); })) return nullptr;
+  t_open.writer[empty] = id_;
+  t_open.line[empty] = line;
+  return line;
+}
+
+// Runs before every append; returns the line to append to, or null when
+// nothing may be written.
+HvLogger::Line* HvLogger::LineStart() {
+  if (!file_open_) return nullptr;
+  Line* line = OpenLine(true);
+  if (line == nullptr || line->bad || line->lost) return nullptr;
+  if (line->continued && line->begun) return line;
+  // Without LogContinue a piece starts with a prefix of its own, even
+  // inside an open line.
   platform::LocalTime t = platform::Now();
-  Lock();
-  if (state_ != kGood) {
-    // Nothing can be written; hold no lock for a line that never began.
-    if (!line_begun_) Unlock();
-    return false;
+  if (!SurvivesAllocation([&] { AppendPrefix(t, platform::CurrentThreadId(), &line->text); })) {
+    line->lost = true;
+    return nullptr;
   }
-  line_begun_ = true;  // the lock is held until LogEndLine, written or not
-  if (!SurvivesAllocation([&] { AppendPrefix(t, platform::CurrentThreadId(), &line_); })) {
-    line_lost_ = true;
-    state_ |= kBad;
-    return false;
-  }
-  return true;
+  line->begun = true;
+  return line;
 }
 
 void HvLogger::EndLine() {
-  continuation_.store(false, std::memory_order_release);
-  if (!HoldsLock()) return;  // the line never began: nothing to write
-  if (line_begun_ && !line_lost_ &&
-      SurvivesAllocation([this] { line_.append(platform::TextLineEnd()); })) {
-    // A line that lost its tail to an unrepresentable character still ends
-    // here, so that the next line starts on a line of its own. A line that
-    // lost a piece for want of memory is not written at all: the file holds
-    // whole lines only.
-    if (!file_.Write(line_.data(), line_.size()) || !file_.Flush()) {
-      state_ |= kBad;
-    }
+  Line* line = OpenLine(false);
+  if (line == nullptr) return;  // the line never began: nothing to write
+  // A line that lost its tail to an unrepresentable character still ends
+  // here, so that the next line starts on a line of its own. A line that
+  // lost a piece for want of memory is not written at all: the file holds
+  // whole lines only. One append per line: nothing to flush afterwards.
+  if (line->begun && !line->lost &&
+      SurvivesAllocation([line] { line->text.append(platform::TextLineEnd()); })) {
+    file_.Write(line->text.data(), line->text.size());
   }
-  line_.clear();
-  line_begun_ = false;
-  line_lost_ = false;
-  state_ = kGood;
-  Unlock();
+  for (int i = 0; i < kOpenLinesPerThread; ++i) {
+    if (t_open.writer[i] == id_) t_open.writer[i] = 0;
+  }
+  ReturnLine(line);
 }
 
 void HvLogger::WriteLastError() {
   uint32_t code = platform::LastSystemError();
-  bool held = HoldsLock();
-  if (!held) Lock();
-  if (state_ == kGood) {
-    char text[16];
-    int n = std::snprintf(text, sizeof text, "[%lu]", static_cast<unsigned long>(code));
-    if (held && line_begun_) {
-      if (!SurvivesAllocation([&] { line_.append(text, static_cast<size_t>(n)); })) {
-        line_lost_ = true;
-        state_ |= kBad;
-      }
-    } else if (!file_.Write(text, static_cast<size_t>(n))) {
-      state_ |= kBad;
-    }
+  if (!file_open_) return;
+  char text[16];
+  int n = std::snprintf(text, sizeof text, "[%lu]", static_cast<unsigned long>(code));
+  Line* line = OpenLine(false);
+  if (line == nullptr || !line->begun) {
+    file_.Write(text, static_cast<size_t>(n));
+  } else if (!line->bad && !line->lost &&
+             !SurvivesAllocation([&] { line->text.append(text, static_cast<size_t>(n)); })) {
+    line->lost = true;
   }
-  if (!held) Unlock();
 }
 
 void HvLogger::Control(int32_t code) {
   switch (code) {
-    case LogContinue:
-      continuation_.store(true, std::memory_order_release);
+    case LogContinue: {
+      Line* line = OpenLine(false);
+      if (line != nullptr) line->continued = true;
       break;
+    }
     case LogLastError:
       WriteLastError();
       break;
@@ -215,36 +250,34 @@ void HvLogger::Control(int32_t code) {
 }
 
 // Appends one piece to the open line. A piece that cannot be stored for
-// want of memory loses the whole line (and drops the rest of it, as an
-// error state does); the line lock is still released at its end.
+// want of memory loses the whole line; its end still frees it.
 template <class Piece>
 void HvLogger::AppendPiece(Piece&& piece) {
-  if (LineStart() && !SurvivesAllocation(piece)) {
-    line_lost_ = true;
-    state_ |= kBad;
-  }
-  continuation_.store(false, std::memory_order_release);
+  Line* line = LineStart();
+  if (line == nullptr) return;
+  if (!SurvivesAllocation([&] { piece(line); })) line->lost = true;
+  line->continued = false;
 }
 
 void HvLogger::AppendNumber(long long value) {
-  AppendPiece([&] {
+  AppendPiece([&](Line* line) {
     char digits[24];
     auto r = std::to_chars(digits, digits + sizeof digits, value);
-    line_.append(digits, r.ptr);
+    line->text.append(digits, r.ptr);
   });
 }
 
 void HvLogger::AppendNumber(unsigned long long value) {
-  AppendPiece([&] {
+  AppendPiece([&](Line* line) {
     char digits[24];
     auto r = std::to_chars(digits, digits + sizeof digits, value);
-    line_.append(digits, r.ptr);
+    line->text.append(digits, r.ptr);
   });
 }
 
 void HvLogger::AppendText(WStringView text) {
-  AppendPiece([&] {
-    if (!platform::WideToAnsi(text, &line_)) state_ |= kBad;
+  AppendPiece([&](Line* line) {
+    if (!platform::WideToAnsi(text, &line->text)) line->bad = true;
   });
 }
 

@@ -7,11 +7,15 @@
 //   VerifyLog() << HV_W("SendVerifyUrl : Navigate status is ") << LogContinue
 //               << status << LogEndLine;
 // The writer puts "yyyy-mm-dd hh:mm:ss|tttttttt| " before each line and
-// writes the whole line to the file at its end.
+// writes the whole line to the file at its end, with one append.
 //
-// Thread-safety: any thread may log. The first append of a line takes the
-// line lock and LogEndLine releases it, so lines of different threads never
-// mix; all pieces of one line must come from the thread that began it.
+// Thread-safety: any thread may log. Each thread composes its own open line
+// (all pieces of a line, and its LogEndLine, come from the thread that began
+// it), and the line reaches the file in one append at its end: lines of
+// different threads never mix, and no lock is held while the file is
+// written, so a thread never waits for another thread's line. A thread
+// keeps up to four lines open at once on different writers; a fifth takes
+// the place of the first, which is then lost.
 //
 // Errors: nothing here throws or reports an error; a line that runs out of
 // memory is dropped whole. A file that cannot be opened makes every line fail silently; a
@@ -20,10 +24,11 @@
 #ifndef HV_LOG_LOGGER_H_
 #define HV_LOG_LOGGER_H_
 
-#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/wide.h"
 #include "platform/file.h"
@@ -33,7 +38,7 @@ namespace hv {
 enum LogControl : int32_t {
   LogContinue = 0,   // the next append continues the open line
   LogLastError = 1,  // writes "[" last system error "]", no line start
-  LogEndLine = 2,    // ends the line, writes and flushes it
+  LogEndLine = 2,    // ends the line and appends it to the file
 };
 
 class HvLogger {
@@ -66,11 +71,11 @@ class HvLogger {
   static constexpr uint64_t kRestartSize = 65536;
 
  private:
-  // The stream's error state, as a standard stream keeps it.
-  enum State : unsigned { kGood = 0, kFail = 1, kBad = 2 };
+  struct Line;
 
   void Open(const WString& path);
-  bool LineStart();
+  Line* OpenLine(bool begin);
+  Line* LineStart();
   void EndLine();
   void WriteLastError();
   void AppendNumber(long long value);
@@ -78,18 +83,15 @@ class HvLogger {
   void AppendText(WStringView text);
   template <class Piece>
   void AppendPiece(Piece&& piece);
-  bool HoldsLock() const;
-  void Lock();
-  void Unlock();
+  Line* TakeLine();
+  void ReturnLine(Line* line);
 
   platform::LogFile file_;
-  std::atomic<bool> continuation_{false};
-  std::mutex line_mutex_;
-  std::atomic<uint32_t> owner_{0};  // thread holding the line, 0 when none
-  unsigned state_ = kGood;          // guarded by the line lock
-  bool line_begun_ = false;         // a prefix was written for the open line
-  bool line_lost_ = false;          // a piece of the open line found no memory
-  std::string line_;                // bytes of the open line
+  bool file_open_ = false;  // set while the writer is built, read-only after
+  const uint64_t id_;       // tells this writer from an earlier one at its address
+  std::mutex pool_mutex_;   // guards the two line lists only, never a write
+  std::vector<std::unique_ptr<Line>> lines_;
+  std::vector<Line*> free_lines_;
 };
 
 // The writer that module code logs to. The module points it at its

@@ -104,31 +104,53 @@ TEST(LoggerLine, UnrepresentableCharacterDropsTheRestOfItsLineOnly) {
   EXPECT_THAT(capture.Messages(), ElementsAre("kept ", "next line"));
 }
 
-TEST(LoggerConcurrency, LinesOfTwoThreadsNeverMix) {
+// Every thread's lines arrive whole, in its own order, and none is lost or
+// overwritten by another thread's line written at the same moment.
+TEST(LoggerConcurrency, LinesOfManyThreadsAreWholeInOrderAndNoneLost) {
   TempDir dir;
   auto path = dir.File("log.txt");
   LogCapture capture(path);
+  const int kThreads = 8, kLines = 400;
   {
     HvLogger log(ToWide(path));
-    auto writer = [&log](const WChar* text) {
-      for (int i = 0; i < 300; ++i) {
-        log << text << LogContinue << i << LogContinue << HV_W(" end") << LogEndLine;
-      }
-    };
-    std::thread a(writer, HV_W("thread-a ")), b(writer, HV_W("thread-b "));
-    a.join();
-    b.join();
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+      writers.emplace_back([&log, t] {
+        WString name = HV_W("thread-") + WString(1, static_cast<WChar>('a' + t)) + HV_W(" ");
+        for (int i = 0; i < kLines; ++i) {
+          log << name << LogContinue << i << LogContinue << HV_W(" end") << LogEndLine;
+        }
+      });
+    }
+    for (auto& w : writers) w.join();
   }
   auto messages = capture.Messages();
-  ASSERT_EQ(messages.size(), 600u);
-  int a_next = 0, b_next = 0;
+  ASSERT_EQ(messages.size(), static_cast<size_t>(kThreads * kLines));
+  std::vector<int> next(kThreads, 0);
   for (const std::string& m : messages) {
-    int& next = m.rfind("thread-a ", 0) == 0 ? a_next : b_next;
-    EXPECT_EQ(m.substr(9), std::to_string(next) + " end") << m;
-    ++next;
+    ASSERT_EQ(m.rfind("thread-", 0), 0u) << m;
+    int t = m[7] - 'a';
+    ASSERT_TRUE(t >= 0 && t < kThreads) << m;
+    EXPECT_EQ(m.substr(9), std::to_string(next[t]) + " end") << m;
+    ++next[t];
   }
-  EXPECT_EQ(a_next, 300);
-  EXPECT_EQ(b_next, 300);
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kLines);
+}
+
+// Each thread composes its own line: one whose line stays open (a caller
+// stalled mid-line) holds up nobody, and its line still arrives whole.
+TEST(LoggerConcurrency, AnOpenLineHoldsUpNoOtherThread) {
+  TempDir dir;
+  auto path = dir.File("log.txt");
+  LogCapture capture(path);
+  HvLogger log(ToWide(path));
+  log << HV_W("slow ") << LogContinue;
+  std::thread other([&log] {
+    for (int i = 0; i < 3; ++i) log << HV_W("other ") << LogContinue << i << LogEndLine;
+  });
+  other.join();
+  log << HV_W("done") << LogEndLine;
+  EXPECT_THAT(capture.Messages(), ElementsAre("other 0", "other 1", "other 2", "slow done"));
 }
 
 TEST(LoggerFailure, FileThatCannotBeOpenedNeverBlocksLaterLines) {

@@ -1,8 +1,13 @@
 // An output file for append-style logging.
 //
 // Ownership: a LogFile owns its handle and closes it on destruction (RAII);
-// it can be moved but not copied. Thread-safety: none; the caller serialises
-// (the log writer holds its line lock around every use).
+// it can be moved but not copied. Thread-safety: Write may run on several
+// threads at once, and each call's bytes land whole at the end of the file
+// (the file is opened for appending only, in both modes). On POSIX the
+// system's append does that alone; on Windows the writes of one LogFile
+// take turns, because an append there is only as atomic as the file system
+// makes it (Wine's, and network shares, are not). Open and Close must not
+// run alongside anything else.
 //
 // The file is opened shared for reading and writing by other processes, so
 // that an operator can read or rotate it while the host runs. Writes go
@@ -12,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "base/wide.h"
 
@@ -47,6 +53,8 @@ class LogFile {
  private:
   // A file descriptor on POSIX, a HANDLE on Windows.
   intptr_t handle_ = -1;
+  // Serialises Write where appends are not atomic (Windows); not moved.
+  std::mutex append_mutex_;
 };
 
 // The bytes that end one line in a text file of this platform

@@ -30,17 +30,19 @@ bool LogFile::Open(const WString& path, Mode mode) {
   Close();
   // FILE_APPEND_DATA without FILE_WRITE_DATA makes every write go to the
   // end of the file, whoever else writes to it.
-  DWORD access = FILE_APPEND_DATA | SYNCHRONIZE;
-  DWORD disposition = mode == Mode::kAppend ? OPEN_ALWAYS : CREATE_ALWAYS;
-  if (mode == Mode::kTruncate) access |= GENERIC_WRITE;
-  HANDLE h = CreateFileW(path.c_str(), access,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   if (mode == Mode::kTruncate) {
-    LARGE_INTEGER zero{};
-    SetFilePointerEx(h, zero, nullptr, FILE_END);
+    // Emptied through a handle of its own: a handle with write access would
+    // write at its own position, and concurrent lines could overwrite each
+    // other.
+    HANDLE emptied = CreateFileW(path.c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (emptied == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(emptied);
   }
+  HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, share, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<intptr_t>(h);
   return true;
 }
@@ -49,6 +51,7 @@ bool LogFile::IsOpen() const { return handle_ != kNoHandle && handle_ != -1; }
 
 bool LogFile::Write(const char* data, size_t size) {
   if (!IsOpen()) return false;
+  std::lock_guard<std::mutex> one_append_at_a_time(append_mutex_);
   while (size > 0) {
     DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
     DWORD written = 0;
