@@ -1,6 +1,8 @@
 #include "ipc/ipc_server.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <new>
 
 #include "base/barrier.h"
@@ -25,6 +27,22 @@ IpcMethodRegistry& IpcMethodRegistry::Instance() {
   return ModuleSingleton<IpcMethodRegistry>::Instance();
 }
 
+void IpcMethodRegistry::Register(const WString& path, IpcMethodHandler handler) {
+  methods_[path] = handler;
+  if (std::all_of(path.begin(), path.end(), [](WChar c) { return c < 0x80; })) {
+    ascii_methods_[std::string(path.begin(), path.end())] = handler;
+  }
+}
+
+IpcMethodHandler IpcMethodRegistry::FindUtf8(const char* path) const {
+  std::string_view bytes(path);
+  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    auto it = ascii_methods_.find(bytes);
+    return it == ascii_methods_.end() ? nullptr : it->second;
+  }
+  return Find(Utf8ToWide(std::string(bytes)));
+}
+
 IpcMethodHandler IpcMethodRegistry::Find(const WString& path) const {
   auto it = methods_.find(path);
   return it == methods_.end() ? nullptr : it->second;
@@ -46,7 +64,7 @@ HvResult HV_CALL VexIPCServer::Dispatch(const char* method, const char* request,
     if (method == nullptr || request == nullptr || reply == nullptr) return HV_E_POINTER;
     IpcMethodRegistry& registry = IpcMethodRegistry::Instance();
     CallContextScope scope(context);
-    IpcMethodHandler handler = registry.Find(Utf8ToWide(std::string(method)));
+    IpcMethodHandler handler = registry.FindUtf8(method);
     if (handler == nullptr) return VEX_E_IPC_NO_METHOD;
     return handler(this, request, reply);
   });

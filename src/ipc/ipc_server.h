@@ -38,8 +38,11 @@ class IpcMethodRegistry {
   static IpcMethodRegistry& Instance();
 
   // A second registration of a path replaces the handler.
-  void Register(const WString& path, IpcMethodHandler handler) { methods_[path] = handler; }
+  void Register(const WString& path, IpcMethodHandler handler);
   IpcMethodHandler Find(const WString& path) const;
+  // The handler of a path given as the host gives it, in UTF-8. An ASCII
+  // path (every path in practice) is found without conversion.
+  IpcMethodHandler FindUtf8(const char* path) const;
 
   // The host's per-call context of the Dispatch running on this thread.
   static void* CallContext();
@@ -47,6 +50,8 @@ class IpcMethodRegistry {
 
  private:
   std::map<WString, IpcMethodHandler> methods_;
+  // The ASCII ones among them again, keyed by their bytes.
+  std::map<std::string, IpcMethodHandler, std::less<>> ascii_methods_;
 };
 
 // Registers "/" + interface + "/" + method while the module loads. The

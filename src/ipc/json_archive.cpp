@@ -48,14 +48,7 @@ bool ParseNumber(std::string_view text, T* value) {
   return true;
 }
 
-template <typename T>
-bool FormatNumber(T value, std::string* text) {
-  char digits[16];
-  auto result = std::to_chars(digits, digits + sizeof digits, value);
-  if (result.ec != std::errc()) return false;
-  text->assign(digits, result.ptr);
-  return true;
-}
+
 
 }  // namespace
 
@@ -108,18 +101,18 @@ int32_t JsonArchive::EnterBase() {
   return 0;
 }
 
-void JsonArchive::EnterMember(const std::string& name, ArchiveMode mode) {
+void JsonArchive::EnterMember(std::string_view name, ArchiveMode mode) {
   Json::Value* parent = stack_.empty() ? nullptr : stack_.back().node;
   Json::Value* node = nullptr;
   if (parent != nullptr && (parent->isObject() || parent->isNull())) {
     if (mode == kArchiveWrite) {
-      node = &(*parent)[name];
+      node = parent->demand(name.data(), name.data() + name.size());
     } else if (parent->isObject()) {
       // One lookup that never adds a member; a read frame is only read.
       node = const_cast<Json::Value*>(parent->find(name.data(), name.data() + name.size()));
     }
   }
-  stack_.push_back({node, name});
+  stack_.push_back({node, std::string(name)});
 }
 
 void JsonArchive::LeaveMember() {
@@ -163,16 +156,22 @@ int32_t JsonArchive::ReadUInt32(uint32_t* value) {
 
 int32_t JsonArchive::WriteInt32(int32_t value) {
   int32_t rc = CurrentNode();
-  std::string text;
   if (rc != 0) return rc;
-  return FormatNumber(value, &text) ? Store(Json::Value(text)) : VEX_E_ARCHIVE_CONVERT;
+  return StoreNumber(value);
 }
 
 int32_t JsonArchive::WriteUInt32(uint32_t value) {
   int32_t rc = CurrentNode();
-  std::string text;
   if (rc != 0) return rc;
-  return FormatNumber(value, &text) ? Store(Json::Value(text)) : VEX_E_ARCHIVE_CONVERT;
+  return StoreNumber(value);
+}
+
+template <typename T>
+int32_t JsonArchive::StoreNumber(T value) {
+  char digits[16];
+  auto result = std::to_chars(digits, digits + sizeof digits, value);
+  if (result.ec != std::errc()) return VEX_E_ARCHIVE_CONVERT;
+  return Store(Json::Value(static_cast<const char*>(digits), static_cast<const char*>(result.ptr)));
 }
 
 int32_t JsonArchive::ReadWide(WString* value) {
@@ -202,11 +201,12 @@ int32_t JsonArchive::WriteNarrow(const std::string& value) {
 ArchivePathScope::ArchivePathScope(JsonArchive& archive, const std::string& path,
                                    ArchiveMode mode)
     : archive_(archive) {
+  std::string_view rest(path);
   size_t start = 0;
-  while (start < path.size()) {
-    size_t slash = path.find('/', start);
-    if (slash == std::string::npos) slash = path.size();
-    archive_.EnterMember(path.substr(start, slash - start), mode);
+  while (start < rest.size()) {
+    size_t slash = rest.find('/', start);
+    if (slash == std::string_view::npos) slash = rest.size();
+    archive_.EnterMember(rest.substr(start, slash - start), mode);
     ++entered_;
     start = slash + 1;
   }

@@ -46,7 +46,7 @@ class JsonArchive {
   int32_t OpenForWrite();
 
   // Never fails by itself: an absent member shows at the next value step.
-  void EnterMember(const std::string& name, ArchiveMode mode);
+  void EnterMember(std::string_view name, ArchiveMode mode);
   void LeaveMember();
   int32_t CurrentNode() const;
 
@@ -67,6 +67,8 @@ class JsonArchive {
   // The current node when it holds a JSON string, else the failure code.
   int32_t StringNode(const Json::Value** node) const;
   int32_t Store(Json::Value value);
+  template <typename T>
+  int32_t StoreNumber(T value);
 
   // Frames the records of this system need at most, kept without growing.
   static constexpr size_t kTypicalDepth = 8;
