@@ -1,7 +1,12 @@
 # Fails unless the module exports exactly its entry points: on Windows each
 # name with its ordinal and nothing else, on Linux the names alone.
 # Run as: cmake -DMODULE=... -DWINDOWS=ON|OFF [-DOBJDUMP=...]
-#               -DEXPORTS=name:ordinal:bytes;... -P check_exports.cmake
+#               [-DEXPORTS=name:ordinal:bytes;...] -P check_exports.cmake
+# (without EXPORTS, the table of cmake/exports.cmake)
+if(NOT DEFINED EXPORTS)
+  include(${CMAKE_CURRENT_LIST_DIR}/exports.cmake)
+  set(EXPORTS ${HV_EXPORTS})
+endif()
 set(expected "")
 foreach(entry IN LISTS EXPORTS)
   string(REPLACE ":" ";" fields "${entry}")

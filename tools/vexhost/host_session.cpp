@@ -27,7 +27,12 @@ class StringReply : public IVexResponse {
 HostSession::~HostSession() { Finish(); }
 
 int HostSession::Load(const WString& module_path, std::string* error) {
-  if (!base_.Load(BesideThisProgram(VEX_BASE_LIBRARY_NAME), error)) {
+  // Beside vexhost when it is there; else by name, which an installed
+  // vexhost finds in its library folder.
+  uint64_t size = 0;
+  WString base = BesideThisProgram(VEX_BASE_LIBRARY_NAME);
+  if (!platform::FileSize(base, &size)) base = VEX_BASE_LIBRARY_NAME;
+  if (!base_.Load(base, error)) {
     *error = "cannot load the base library: " + *error;
     return kExitNoModule;
   }

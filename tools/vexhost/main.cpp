@@ -21,7 +21,7 @@ namespace {
 using hv::host::HostSession;
 
 const char kUsage[] =
-    "usage: vexhost [--module PATH] COMMAND\n"
+    "usage: vexhost [--module PATH] COMMAND | --version\n"
     "  classes                       list the module's classes\n"
     "  request METHOD [DOCUMENT]     send one JSON request to a method path such as\n"
     "                                /IHvVerify/SetVerifyOpt (the document from standard\n"
@@ -53,8 +53,13 @@ std::string RequestDocument(const std::string& param_1) {
   return "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":" + param_1 + "}}}";
 }
 
+// Beside vexhost when it is there (a build folder, the Windows package);
+// else by name, which an installed vexhost finds in its library folder.
 hv::WString DefaultModule() {
-  return hv::platform::ExecutableDirectory() + hv::platform::LibraryFileName(HV_W("HvVerifySp"));
+  hv::WString name = hv::platform::LibraryFileName(HV_W("HvVerifySp"));
+  hv::WString beside = hv::platform::ExecutableDirectory() + name;
+  uint64_t size = 0;
+  return hv::platform::FileSize(beside, &size) ? beside : name;
 }
 
 int Send(HostSession& session, const std::string& method, const std::string& document,
@@ -123,6 +128,10 @@ int main(int argc, char** argv) {
   if (args.size() >= 2 && args[0] == "--module") {
     module = hv::Utf8ToWide(args[1]);
     args.erase(args.begin(), args.begin() + 2);
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::cout << "vexhost " HV_VERSION_TEXT "\n";
+    return hv::host::kExitOk;
   }
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::cout << kUsage;
