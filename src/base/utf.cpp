@@ -94,9 +94,9 @@ char32_t NextUtf16CodePoint(WStringView text, size_t* i) {
   return c;
 }
 
-std::string WideToUtf8(const WString& wide) {
+std::string WideToUtf8(WStringView wide) {
   std::string out;
-  out.reserve(wide.size());
+  out.reserve(wide.size() * 3);  // a unit is at most three bytes, a pair four
   for (size_t i = 0; i < wide.size();) {
     char32_t c = NextUtf16CodePoint(wide, &i);
     AppendUtf8(IsSurrogate(c) ? kReplacement : c, &out);

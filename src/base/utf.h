@@ -15,7 +15,9 @@
 namespace hv {
 
 WString Utf8ToWide(const std::string& utf8);
-std::string WideToUtf8(const WString& wide);
+// The result is built in one buffer that is never grown (room for the
+// longest encoding is reserved first), so that a caller can wipe it.
+std::string WideToUtf8(WStringView wide);
 
 // The code points under both conversions, for the converters that follow
 // other rules (the URL normaliser, the ANSI encoders).

@@ -32,10 +32,13 @@ template <class Impl, class Interface, class Param, class Result,
           int32_t (Interface::*Method)(const Param&, Result&)>
 HvResult IpcMethodStub(IVexRequestDispatch* server, const char* request, IVexResponse* reply) {
   Impl* impl = Impl::FromDispatch(server);
-  IpcRequest<Param> envelope;
+  // The decoded record's secrets are wiped however the call ends.
+  struct Envelope : IpcRequest<Param> {
+    ~Envelope() { WipeSecrets(this->param_1); }
+  } envelope;
   IpcError error;
   Result result{};
-  error.error_code = SafeDecodeRequest(request, &envelope);
+  error.error_code = SafeDecodeRequest(request, static_cast<IpcRequest<Param>*>(&envelope));
   if (error.error_code == 0) {
     Interface& target = *impl;
     error.error_code = (target.*Method)(envelope.param_1, result);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/wide.h"
+#include "platform/memory.h"
 
 namespace hv {
 
@@ -26,6 +27,15 @@ struct VerifyRequest {
   WString User;
   WString Password;
 };
+
+// Records that carry secrets wipe them once the operation is done with
+// them; the others have nothing to wipe.
+template <class Record>
+void WipeSecrets(Record&) {}
+inline void WipeSecrets(VerifyRequest& request) {
+  platform::WipeString("request record", request.User);
+  platform::WipeString("request record", request.Password);
+}
 
 struct VerifyResult {
   uint32_t ResultType = 0;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/memory.h"
 #include "verify/base64.h"
 #include "verify/des.h"
 
@@ -34,10 +35,10 @@ bool Encrypt(const uint8_t* in, size_t n, char* out, size_t capacity,
   std::memset(work.get(), '@', m);
   if (n > 0) std::memcpy(work.get() + (m - n), in, n);
   auto* cipher = reinterpret_cast<uint8_t*>(out);
-  if (!TripleDesBuffer(work.get(), m, kDesEncipher, KeyBytes(),
-                       kVerifyCipherKeyLength, cipher, capacity)) {
-    return false;
-  }
+  bool enciphered = TripleDesBuffer(work.get(), m, kDesEncipher, KeyBytes(),
+                                    kVerifyCipherKeyLength, cipher, capacity);
+  platform::Wipe("cipher work", work.get(), m);  // the plain query, filled
+  if (!enciphered) return false;
   auto text = NewArray<char>(2 * m);
   if (!text) return false;
   size_t length = 0;

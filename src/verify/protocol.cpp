@@ -36,8 +36,13 @@ std::string Unescape(const std::string& escaped) {
 
 }  // namespace
 
+// Built in one buffer, never grown, so that wiping it wipes every copy.
 WString VerifyQuery(const WString& user, const WString& password) {
-  return Utf8ToWide(kUserKey) + user + Utf8ToWide(kPasswordKey) + password;
+  const WString user_key = Utf8ToWide(kUserKey), password_key = Utf8ToWide(kPasswordKey);
+  WString query;
+  query.reserve(user_key.size() + user.size() + password_key.size() + password.size());
+  query.append(user_key).append(user).append(password_key).append(password);
+  return query;
 }
 
 std::string VerifyQuery(const std::string& user, const std::string& password) {

@@ -24,7 +24,8 @@ extern const char kVerifyQueryStart[];  // "?c="
 extern const char kAnswerAccepted[];  // "result=accepted"
 extern const char kAnswerRejected[];  // "result=rejected"
 
-// "UserName=" user "&PassWord=" password.
+// "UserName=" user "&PassWord=" password. The wide one is built in one
+// buffer that is never grown, so that the caller can wipe it.
 WString VerifyQuery(const WString& user, const WString& password);
 std::string VerifyQuery(const std::string& user, const std::string& password);
 

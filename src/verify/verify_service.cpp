@@ -9,6 +9,7 @@
 #include "http/http_client.h"
 #include "ipc/method_stub.h"
 #include "log/logger.h"
+#include "platform/memory.h"
 #include "verify/cipher.h"
 #include "verify/protocol.h"
 
@@ -113,8 +114,20 @@ bool HvVerifyImpl::EncryptVerifyUrl(const WString& user, const WString& password
     VerifyLog() << HV_W("EncryptVerifyUrl : endpoint setting VerifyHost is invalid!") << LogEndLine;
     return false;
   }
+  // The query and its UTF-8 bytes hold the password: wiped on every way
+  // out, exhausted memory included.
+  struct Wiped {
+    WString query;
+    std::string bytes;
+    ~Wiped() {
+      platform::WipeString("query", query);
+      platform::WipeString("query utf-8", bytes);
+    }
+  } secret;
+  secret.query = VerifyQuery(user, password);
+  secret.bytes = WideToUtf8(WStringView(secret.query).substr(0, secret.query.find(WChar(0))));
   std::string cipher_text;
-  if (!Encipher(WideToUtf8(UpToNul(VerifyQuery(user, password))), &cipher_text)) return false;
+  if (!Encipher(secret.bytes, &cipher_text)) return false;
   *url = VerifyUrl(endpoint_host_, cipher_text);
   return true;
 }

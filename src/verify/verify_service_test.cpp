@@ -12,9 +12,13 @@
 #include <vector>
 
 #include "base/utf.h"
-#include "verify/protocol.h"
+#include "ipc/method_stub.h"
+#include "platform/memory.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/reply_sink.h"
 #include "tests/support/script_server.h"
+#include "verify/protocol.h"
 
 namespace hv {
 namespace {
@@ -148,6 +152,41 @@ TEST(StartVerifyQuery, SpecialCharactersNulAndNonAsciiTravelAsUtf8) {
     EXPECT_EQ(t.result.ResultType, VERIFY_RESULT_OK);
     EXPECT_EQ(t.result.ResultValue, HV_W("r\u00e9sultat"));
     EXPECT_EQ(QueryOfRequest(t.request), c.query);
+  }
+}
+
+// Every copy of the password the module makes for a verification (the
+// decoded request record, the query text, its UTF-8 bytes, the cipher's
+// work buffer) is wiped, to zeros, before it is let go.
+std::vector<std::pair<std::string, std::string>> g_wiped;  // what, bytes after the wipe
+
+TEST(Credentials, EveryCopyOfThePasswordIsWiped) {
+  ScriptServer server = Endpoint(HttpResponse(200, EncipheredAnswer("@@@@@@ok")));
+  auto service = ServiceFor(server);
+  g_wiped.clear();
+  platform::SetWipeObserver([](const char* what, const void* data, size_t size) {
+    g_wiped.emplace_back(what, std::string(static_cast<const char*>(data), size));
+  });
+  testing::RecordingReply reply;
+  std::string request = testing::VerifyRequestDocument("alice", "s3cret-pw");
+  EXPECT_EQ(kHvVerifyMethods[1].handler(service.get(), request.c_str(), &reply), 0);
+  platform::SetWipeObserver(nullptr);
+  ASSERT_EQ(reply.replies().size(), 1u);
+  EXPECT_THAT(reply.replies()[0], ::testing::HasSubstr("\"ResultValue\" : \"ok\""));
+  std::set<std::string> kinds;
+  for (const auto& [what, bytes] : g_wiped) {
+    kinds.insert(what);
+    EXPECT_EQ(bytes, std::string(bytes.size(), '\0')) << what;
+  }
+  EXPECT_EQ(kinds, (std::set<std::string>{"request record", "query", "query utf-8", "cipher work"}));
+  // The query's buffers held the whole query: nothing of it was left out.
+  size_t query_bytes = std::string("UserName=alice&PassWord=s3cret-pw").size();
+  for (const auto& [what, bytes] : g_wiped) {
+    if (what == std::string("query utf-8")) {
+      EXPECT_EQ(bytes.size(), query_bytes);
+    } else if (what == std::string("query")) {
+      EXPECT_EQ(bytes.size(), 2 * query_bytes);
+    }
   }
 }
 
