@@ -48,6 +48,9 @@ HostSettings LoadHostSettings() {
     // Credentials never go to a machine that nobody configured.
     settings.verify_host = HV_W("127.0.0.1");
   }
+  if (ConfiguredValue(HV_W("VerifyCertSha256"), &settings.cert_sha256) != 0) {
+    settings.cert_sha256.clear();
+  }
   return settings;
 }
 
@@ -77,7 +80,36 @@ bool IsPort(WStringView text) {
 
 }  // namespace
 
+namespace {
+
+// The length of a leading "http://" or "https://" (either case), or 0.
+size_t SchemeLength(WStringView value) {
+  for (WStringView scheme : {WStringView(HV_W("http://")), WStringView(HV_W("https://"))}) {
+    if (value.size() >= scheme.size() && EqualsIgnoreCase(value.substr(0, scheme.size()), scheme)) {
+      return scheme.size();
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool IsTlsEndpoint(WStringView value) { return SchemeLength(value) == 8; }
+
+WStringView EndpointHostPort(WStringView value) { return value.substr(SchemeLength(value)); }
+
+bool ParseCertPin(WStringView text, std::array<unsigned char, 32>* pin) {
+  if (text.size() != 64) return false;
+  for (size_t i = 0; i < 32; ++i) {
+    int high = HexDigitValue(text[2 * i]), low = HexDigitValue(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    (*pin)[i] = static_cast<unsigned char>(high * 16 + low);
+  }
+  return true;
+}
+
 bool IsValidEndpoint(WStringView value) {
+  value = EndpointHostPort(value);
   WStringView rest;
   if (!value.empty() && value.front() == '[') {
     size_t close = value.find(']');

@@ -8,6 +8,7 @@
 #ifndef HV_HOST_CONFIG_H_
 #define HV_HOST_CONFIG_H_
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -35,13 +36,24 @@ WString NamedValue(const WChar* key);
 // True when `value` is a host name, an IPv4 address or a bracketed IPv6
 // literal, optionally followed by ":" and a port from 1 to 65535, and
 // nothing else: no path, query, fragment, user information, blank or
-// control character. The endpoint setting is refused otherwise.
+// control character. It may begin with "http://" or "https://" (either
+// case). The endpoint setting is refused otherwise.
 bool IsValidEndpoint(WStringView value);
+
+// True when the endpoint setting asks for TLS (begins with "https://").
+bool IsTlsEndpoint(WStringView value);
+// The setting without its scheme.
+WStringView EndpointHostPort(WStringView value);
+
+// A certificate pin: 64 hexadecimal digits (either case), the SHA-256 of
+// the server certificate's DER encoding, into `pin`. False otherwise.
+bool ParseCertPin(WStringView text, std::array<unsigned char, 32>* pin);
 
 // What the module takes from the configuration, computed once.
 struct HostSettings {
   WString interface_name;  // key "IHvVerify"; default "IHvVerify"
   WString verify_host;     // key "VerifyHost"; default "127.0.0.1"
+  WString cert_sha256;     // key "VerifyCertSha256"; default none
 };
 
 HostSettings LoadHostSettings();

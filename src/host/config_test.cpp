@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <vector>
 
 #include "base/utf.h"
@@ -67,6 +69,25 @@ TEST(HostSettings, DefaultsWithoutAnyFile) {
   // No test writes "vexcomm.dat" beside this executable.
   EXPECT_EQ(HostConfig().interface_name, HV_W("IHvVerify"));
   EXPECT_EQ(HostConfig().verify_host, HV_W("127.0.0.1"));
+}
+
+// "VerifyCertSha256": exactly 64 hexadecimal digits, either case.
+TEST(CertPinSetting, SixtyFourHexDigitsOnly) {
+  std::array<unsigned char, 32> pin{};
+  WString upper = Utf8ToWide("00FF" + std::string(60, 'a'));
+  ASSERT_TRUE(ParseCertPin(upper, &pin));
+  EXPECT_EQ(pin[0], 0x00);
+  EXPECT_EQ(pin[1], 0xFF);
+  EXPECT_EQ(pin[2], 0xAA);
+  for (const std::string& bad : {std::string(63, 'a'), std::string(65, 'a'), std::string(63, 'a') + "g",
+                                std::string(62, 'a') + " a", std::string()}) {
+    EXPECT_FALSE(ParseCertPin(Utf8ToWide(bad), &pin)) << bad;
+  }
+  EXPECT_TRUE(IsTlsEndpoint(HV_W("HTTPS://host:8443")));
+  EXPECT_FALSE(IsTlsEndpoint(HV_W("http://host")));
+  EXPECT_TRUE(IsValidEndpoint(HV_W("https://[::1]:8443")));
+  EXPECT_FALSE(IsValidEndpoint(HV_W("https://")));
+  EXPECT_FALSE(IsValidEndpoint(HV_W("https://https://host")));
 }
 
 // "VerifyHost" goes into the request URL: only a host and a port may.

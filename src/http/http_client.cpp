@@ -4,5 +4,6 @@
 namespace hv {
 
 template class CAtlHttpClientT<ZEvtSyncSocket>;
+template class CAtlHttpClientT<ZEvtSyncTlsSocket>;
 
 }  // namespace hv

@@ -25,6 +25,7 @@
 #include "base/wide.h"
 #include "http/evt_sync_socket.h"
 #include "http/response_head.h"
+#include "http/tls_socket.h"
 #include "http/url.h"
 
 namespace hv {
@@ -43,6 +44,9 @@ struct NavigateSettings {
   uint64_t max_body_bytes = 16 * 1024 * 1024;
   uint32_t max_redirects = 10;
   uint32_t deadline_ms = 0;           // the whole exchange; 0 is none
+  // The one scheme this exchange follows, first URL and redirects alike:
+  // kSchemeHttp, or kSchemeHttps with a TLS socket (never down to http).
+  int32_t scheme = kSchemeHttp;
 };
 
 template <class TSocket>
@@ -112,8 +116,11 @@ class CAtlHttpClientT : public TSocket {
 };
 
 using CAtlHttpClient = CAtlHttpClientT<ZEvtSyncSocket>;
+// The same over TLS, for https (settings.scheme kSchemeHttps).
+using CAtlHttpsClient = CAtlHttpClientT<ZEvtSyncTlsSocket>;
 
 extern template class CAtlHttpClientT<ZEvtSyncSocket>;
+extern template class CAtlHttpClientT<ZEvtSyncTlsSocket>;
 
 }  // namespace hv
 

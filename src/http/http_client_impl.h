@@ -64,10 +64,11 @@ void CAtlHttpClientT<TSocket>::Reset() {
   settings_ = nullptr;
 }
 
-// The current URL must be plain http with a host; fills the defaults.
+// The current URL must be of the exchange's scheme, with a host; fills the
+// defaults.
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::CheckUrl() {
-  if (url_.scheme != kSchemeHttp || url_.host_name.empty()) return false;
+  if (url_.scheme != settings_->scheme || url_.host_name.empty()) return false;
   if (url_.path.empty()) url_.path = HV_W("/");
   if (url_.port == 0) url_.port = settings_->default_port;
   return true;
@@ -89,7 +90,7 @@ WString CAtlHttpClientT<TSocket>::ComposeRequest() const {
   }
   if (settings_ != nullptr) text += settings_->extra_headers;
   text.append(HV_W("Host: ")).append(url_.host_name);
-  if (url_.port != 80) {
+  if (url_.port != DefaultPort(url_.scheme)) {
     numbers = ":" + std::to_string(url_.port);
     text.append(numbers.begin(), numbers.end());
   }

@@ -59,9 +59,9 @@ bool SplitVerifyQuery(const std::string& query, std::string* user, std::string* 
   return true;
 }
 
-WString VerifyUrl(const WString& host, const std::string& cipher_text) {
-  return HV_W("http://") + host + Utf8ToWide(kVerifyPath) + Utf8ToWide(kVerifyQueryStart) +
-         WString(cipher_text.begin(), cipher_text.end());
+WString VerifyUrl(bool tls, WStringView host, const std::string& cipher_text) {
+  return (tls ? HV_W("https://") : HV_W("http://")) + WString(host) + Utf8ToWide(kVerifyPath) +
+         Utf8ToWide(kVerifyQueryStart) + WString(cipher_text.begin(), cipher_text.end());
 }
 
 std::string VerifyTarget(const std::string& query) {

@@ -33,8 +33,9 @@ std::string VerifyQuery(const std::string& user, const std::string& password);
 // "&PassWord=". False when the query does not have that shape.
 bool SplitVerifyQuery(const std::string& query, std::string* user, std::string* password);
 
-// "http://" host kVerifyPath kVerifyQueryStart cipher_text.
-WString VerifyUrl(const WString& host, const std::string& cipher_text);
+// "http://" (or "https://" for `tls`) host kVerifyPath kVerifyQueryStart
+// cipher_text.
+WString VerifyUrl(bool tls, WStringView host, const std::string& cipher_text);
 
 // The request target for a query: kVerifyPath kVerifyQueryStart and the
 // enciphered query ("" when the cipher fails).

@@ -1,5 +1,6 @@
 #include "verify/verify_service.h"
 
+#include <array>
 #include <limits>
 #include <new>
 
@@ -48,9 +49,10 @@ HvResult HvVerifyImpl::QueryInterface(const HvGuid& iid, void** out) noexcept {
   return HV_E_NOINTERFACE;
 }
 
-HvVerifyImpl::HvVerifyImpl() : HvVerifyImpl(HostConfig().verify_host) {}
+HvVerifyImpl::HvVerifyImpl() : HvVerifyImpl(HostConfig().verify_host, HostConfig().cert_sha256) {}
 
-HvVerifyImpl::HvVerifyImpl(WString endpoint_host) : endpoint_host_(std::move(endpoint_host)) {}
+HvVerifyImpl::HvVerifyImpl(WString endpoint_host, WString cert_sha256)
+    : endpoint_host_(std::move(endpoint_host)), cert_pin_(std::move(cert_sha256)) {}
 
 int32_t HvVerifyImpl::SetVerifyOpt(const VerifyOption& option, NullResult& result) {
   (void)result;
@@ -114,6 +116,11 @@ bool HvVerifyImpl::EncryptVerifyUrl(const WString& user, const WString& password
     VerifyLog() << HV_W("EncryptVerifyUrl : endpoint setting VerifyHost is invalid!") << LogEndLine;
     return false;
   }
+  std::array<unsigned char, 32> pin;
+  if (!cert_pin_.empty() && !ParseCertPin(cert_pin_, &pin)) {
+    VerifyLog() << HV_W("EncryptVerifyUrl : endpoint setting VerifyCertSha256 is invalid!") << LogEndLine;
+    return false;
+  }
   // The query and its UTF-8 bytes hold the password: wiped on every way
   // out, exhausted memory included.
   struct Wiped {
@@ -128,9 +135,29 @@ bool HvVerifyImpl::EncryptVerifyUrl(const WString& user, const WString& password
   secret.bytes = WideToUtf8(WStringView(secret.query).substr(0, secret.query.find(WChar(0))));
   std::string cipher_text;
   if (!Encipher(secret.bytes, &cipher_text)) return false;
-  *url = VerifyUrl(endpoint_host_, cipher_text);
+  *url = VerifyUrl(IsTlsEndpoint(endpoint_host_), EndpointHostPort(endpoint_host_), cipher_text);
   return true;
 }
+
+namespace {
+
+// One exchange with either client: the same status rules and log lines.
+template <class Client>
+bool Exchange(Client& client, const WString& url, const NavigateSettings& settings, std::string* body) {
+  if (!client.Navigate(url, settings)) {
+    VerifyLog() << HV_W("SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ")
+                << LogContinue << static_cast<unsigned long>(client.GetLastError()) << LogEndLine;
+    return false;
+  }
+  int32_t status = client.GetStatus();
+  VerifyLog() << HV_W("SendVerifyUrl : Navigate status is ") << LogContinue
+              << static_cast<long>(status) << LogEndLine;
+  if (status < 200 || status > 299) return false;
+  *body = client.GetBody();  // up to the first NUL
+  return true;
+}
+
+}  // namespace
 
 bool HvVerifyImpl::SendVerifyUrl(const WString& url, std::string* body) {
   if (url.empty()) {
@@ -143,18 +170,17 @@ bool HvVerifyImpl::SendVerifyUrl(const WString& url, std::string* body) {
   settings.deadline_ms = seconds > std::numeric_limits<uint32_t>::max() / 1000
                              ? std::numeric_limits<uint32_t>::max()
                              : seconds * 1000;
-  CAtlHttpClient client;
-  if (!client.Navigate(url, settings)) {
-    VerifyLog() << HV_W("SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ")
-                << LogContinue << static_cast<unsigned long>(client.GetLastError()) << LogEndLine;
-    return false;
+  if (url.compare(0, 8, HV_W("https://")) != 0) {
+    CAtlHttpClient client;
+    return Exchange(client, url, settings, body);
   }
-  int32_t status = client.GetStatus();
-  VerifyLog() << HV_W("SendVerifyUrl : Navigate status is ") << LogContinue
-              << static_cast<long>(status) << LogEndLine;
-  if (status < 200 || status > 299) return false;
-  *body = client.GetBody();  // up to the first NUL
-  return true;
+  // TLS: https only, redirects included; the pin, when configured, decides
+  // which certificate is accepted (it was checked with the URL).
+  settings.scheme = kSchemeHttps;
+  CAtlHttpsClient client;
+  std::array<unsigned char, 32> pin;
+  if (!cert_pin_.empty() && ParseCertPin(cert_pin_, &pin)) client.SetPin(pin);
+  return Exchange(client, url, settings, body);
 }
 
 bool HvVerifyImpl::DecryptVerifyResult(const std::string& body, VerifyResult& result) {

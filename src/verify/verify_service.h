@@ -56,8 +56,10 @@ class HvVerifyImpl : public IVexServiceProvider,
   // Verifies against the configured endpoint host.
   HvVerifyImpl();
   // Verifies against `endpoint_host` (a host name or address, optionally
-  // followed by ":" and a port).
-  explicit HvVerifyImpl(WString endpoint_host);
+  // followed by ":" and a port; "https://" before it for TLS), accepting,
+  // over TLS, the certificate whose SHA-256 is `cert_sha256` (64
+  // hexadecimal digits) when one is given.
+  explicit HvVerifyImpl(WString endpoint_host, WString cert_sha256 = WString());
   virtual ~HvVerifyImpl() = default;
 
   // IUnknown, through both the primary interface and HvComRoot. AddRef and
@@ -93,6 +95,7 @@ class HvVerifyImpl : public IVexServiceProvider,
   // SendVerifyUrl on any thread.
   std::atomic<uint32_t> TimeoutSetting{30};
   WString endpoint_host_;
+  WString cert_pin_;
   uint32_t wait_limit_ms_ = 10000;
 };
 

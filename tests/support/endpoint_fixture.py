@@ -20,7 +20,7 @@ ACCOUNTS = [
 ]
 
 
-def start(base, endpoint):
+def start(base, endpoint, *serve_options):
     accounts = os.path.join(base, "accounts")
     if os.path.exists(accounts):
         os.remove(accounts)
@@ -28,7 +28,7 @@ def start(base, endpoint):
         subprocess.run([endpoint, "add-account", "--accounts", accounts, "--user", user,
                         "--iterations", "1000"], input=(password + "\n").encode(), check=True)
     log = open(os.path.join(base, "endpoint.log"), "w")
-    server = subprocess.Popen([endpoint, "serve", "--accounts", accounts, "--port", "0"],
+    server = subprocess.Popen([endpoint, "serve", "--accounts", accounts, "--port", "0"] + list(serve_options),
                               stdout=subprocess.PIPE, stderr=log, stdin=subprocess.DEVNULL,
                               start_new_session=True)
     first = server.stdout.readline().decode().strip()

@@ -1,6 +1,7 @@
 // verify-endpoint: a reference verification endpoint for the module.
 //
 //   verify-endpoint serve --accounts FILE [--host ADDR] [--port N]
+//                         [--tls-cert FILE --tls-key FILE] [--redirect URL]
 //   verify-endpoint add-account --accounts FILE --user NAME [--iterations N]
 //
 // "serve" answers GET /interface/newauth/index.php?c=CIPHER: it deciphers
@@ -8,7 +9,8 @@
 // against the accounts file, and answers 200 with the enciphered text
 // "result=accepted" or "result=rejected" (Base64, no URL escaping). A
 // missing or undecipherable "c" gets 400, other paths 404, other methods
-// 405. Its first line of output is "listening on HOST:PORT" (port 0 picks a
+// 405. With --tls-cert and --tls-key (PEM) it serves over TLS; with
+// --redirect it sends every verification on to URL (for tests). Its first line of output is "listening on HOST:PORT" (port 0 picks a
 // free one). One line per request goes to standard error, never a user name
 // or password. SIGINT and SIGTERM stop it.
 //
@@ -21,6 +23,7 @@
 #include <iostream>
 #include <limits>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +37,7 @@ namespace {
 
 const char kUsage[] =
     "usage: verify-endpoint serve --accounts FILE [--host ADDR] [--port N]\n"
+    "                             [--tls-cert FILE --tls-key FILE] [--redirect URL]\n"
     "       verify-endpoint add-account --accounts FILE --user NAME [--iterations N]\n"
     "       (the password is read from standard input)\n";
 
@@ -92,7 +96,24 @@ int Serve(const std::map<std::string, std::string>& options) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
-  httplib::Server server;
+  // TLS with the given certificate and key (PEM) when both are named.
+  std::unique_ptr<httplib::Server> tls_or_plain;
+  if (options.count("tls-cert") || options.count("tls-key")) {
+    if (!options.count("tls-cert") || !options.count("tls-key")) {
+      std::cerr << "verify-endpoint: --tls-cert and --tls-key go together\n";
+      return 2;
+    }
+    auto tls = std::make_unique<httplib::SSLServer>(options.at("tls-cert").c_str(),
+                                                    options.at("tls-key").c_str());
+    if (!tls->is_valid()) {
+      std::cerr << "verify-endpoint: cannot use the TLS certificate or key\n";
+      return 1;
+    }
+    tls_or_plain = std::move(tls);
+  } else {
+    tls_or_plain = std::make_unique<httplib::Server>();
+  }
+  httplib::Server& server = *tls_or_plain;
   server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
     if (req.path == hv::kVerifyPath && req.method != "GET" && req.method != "HEAD") {
       res.status = 405;
@@ -101,7 +122,14 @@ int Serve(const std::map<std::string, std::string>& options) {
     }
     return httplib::Server::HandlerResponse::Unhandled;
   });
-  server.Get(hv::kVerifyPath, [&accounts](const httplib::Request& req, httplib::Response& res) {
+  // --redirect URL: every verification is sent on to URL instead (for
+  // tests of the module's redirect rules).
+  std::string redirect = options.count("redirect") ? options.at("redirect") : "";
+  server.Get(hv::kVerifyPath, [&accounts, redirect](const httplib::Request& req, httplib::Response& res) {
+    if (!redirect.empty()) {
+      res.set_redirect(redirect, 302);
+      return;
+    }
     Answer(accounts, req, res);
   });
   server.set_logger([](const httplib::Request& req, const httplib::Response& res) {

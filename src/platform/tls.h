@@ -1,0 +1,69 @@
+// TlsSession: the client side of one TLS connection as a byte engine. It
+// never touches a socket: the caller carries the bytes it produces to the
+// peer and feeds it the bytes the peer sends, so that every wait stays in
+// the caller's bounded socket code.
+//
+// TLS 1.2 or later only. The server is accepted when its certificate's
+// SHA-256 (of its DER encoding) equals the pin, whoever signed it; without
+// a pin, when its chain validates against the platform's trust store and
+// it names the host (DNS name, or IP address for an address literal). The
+// host name is sent for name-based virtual hosting when it is a name.
+//
+// Results: kDone, kMore (feed more bytes from the peer), kClosed (the peer
+// ended the session) or kFailed, with the platform's error number in
+// *error (OpenSSL's error or certificate-verification code; Schannel's
+// SECURITY_STATUS). Nothing is logged here.
+//
+// Ownership and threads: one session per connection, used by one thread
+// at a time. On Linux OpenSSL's libssl; on Windows Schannel, whose system
+// libraries are loaded from the system directory only.
+#ifndef HV_PLATFORM_TLS_H_
+#define HV_PLATFORM_TLS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace hv::platform {
+
+class TlsSession {
+ public:
+  enum class Result { kDone, kMore, kClosed, kFailed };
+
+  TlsSession();
+  ~TlsSession();
+  TlsSession(const TlsSession&) = delete;
+  TlsSession& operator=(const TlsSession&) = delete;
+
+  // Starts a session with `host` (a name or an address literal, without
+  // brackets). `pin`: 32 bytes, or null for chain and name validation.
+  // Returns 0, or the error number when no session could be set up.
+  uint32_t Begin(const std::string& host, const unsigned char* pin);
+
+  // Handshake: consumes `*received` (all of it), appends what must go to
+  // the peer to `*to_send`.
+  Result Handshake(std::string* received, std::string* to_send, uint32_t* error);
+  // Application data out: appends the records to `*to_send`.
+  Result Seal(const char* data, size_t size, std::string* to_send, uint32_t* error);
+  // Application data in: consumes `*received`, appends what it decrypts to
+  // `*plain` (kDone when some came, kMore when more bytes are needed),
+  // and anything the protocol must answer to `*to_send`.
+  Result Open(std::string* received, std::string* plain, std::string* to_send, uint32_t* error);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Whether this platform has TLS at all (Windows: Schannel could be loaded).
+bool TlsAvailable();
+
+// The environment variable that points the trust store at a file of
+// certificates (OpenSSL's SSL_CERT_FILE), or null where the platform's
+// store cannot be pointed elsewhere that way (Windows).
+const char* TlsTrustFileVariable();
+
+}  // namespace hv::platform
+
+#endif  // HV_PLATFORM_TLS_H_

@@ -1,0 +1,166 @@
+// POSIX implementation of platform/tls.h: OpenSSL's libssl over memory
+// BIOs.
+#include "platform/tls.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <cstring>
+
+namespace hv::platform {
+
+struct TlsSession::Impl {
+  SSL_CTX* ctx = nullptr;
+  SSL* ssl = nullptr;
+  BIO* in = nullptr;   // peer → engine, owned by ssl
+  BIO* out = nullptr;  // engine → peer, owned by ssl
+  bool pinned = false;
+  unsigned char pin[32] = {};
+  ~Impl() {
+    if (ssl != nullptr) SSL_free(ssl);
+    if (ctx != nullptr) SSL_CTX_free(ctx);
+  }
+};
+
+namespace {
+
+bool IsAddressLiteral(const std::string& host) {
+  unsigned char buffer[16];
+  return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
+uint32_t LastTlsError() {
+  unsigned long code = ERR_get_error();
+  ERR_clear_error();
+  return code != 0 ? static_cast<uint32_t>(code & 0xFFFFFFFFu) : 1;
+}
+
+void Drain(BIO* out, std::string* to_send) {
+  char buffer[4096];
+  for (int n; (n = BIO_read(out, buffer, sizeof buffer)) > 0;) to_send->append(buffer, static_cast<size_t>(n));
+}
+
+bool Feed(BIO* in, std::string* received) {
+  if (!received->empty() &&
+      BIO_write(in, received->data(), static_cast<int>(received->size())) != static_cast<int>(received->size())) {
+    return false;
+  }
+  received->clear();
+  return true;
+}
+
+// The server certificate's SHA-256 against the pin.
+bool PinMatches(SSL* ssl, const unsigned char* pin) {
+  X509* cert = SSL_get1_peer_certificate(ssl);
+  if (cert == nullptr) return false;
+  unsigned char digest[32];
+  unsigned int length = 0;
+  bool ok = X509_digest(cert, EVP_sha256(), digest, &length) == 1 && length == 32 &&
+            std::memcmp(digest, pin, 32) == 0;
+  X509_free(cert);
+  return ok;
+}
+
+}  // namespace
+
+TlsSession::TlsSession() : impl_(new Impl) {}
+TlsSession::~TlsSession() = default;
+
+bool TlsAvailable() { return true; }
+
+const char* TlsTrustFileVariable() { return "SSL_CERT_FILE"; }
+
+uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pin) {
+  Impl& s = *impl_;
+  s.ctx = SSL_CTX_new(TLS_client_method());
+  if (s.ctx == nullptr) return LastTlsError();
+  SSL_CTX_set_min_proto_version(s.ctx, TLS1_2_VERSION);
+  s.pinned = pin != nullptr;
+  if (s.pinned) {
+    std::memcpy(s.pin, pin, 32);
+    SSL_CTX_set_verify(s.ctx, SSL_VERIFY_NONE, nullptr);  // the pin decides, after the handshake
+  } else {
+    // The system's trust store, or the one SSL_CERT_FILE / SSL_CERT_DIR name.
+    if (SSL_CTX_set_default_verify_paths(s.ctx) != 1) return LastTlsError();
+    SSL_CTX_set_verify(s.ctx, SSL_VERIFY_PEER, nullptr);
+  }
+  s.ssl = SSL_new(s.ctx);
+  if (s.ssl == nullptr) return LastTlsError();
+  s.in = BIO_new(BIO_s_mem());
+  s.out = BIO_new(BIO_s_mem());
+  if (s.in == nullptr || s.out == nullptr) {
+    BIO_free(s.in);
+    BIO_free(s.out);
+    return LastTlsError();
+  }
+  SSL_set_bio(s.ssl, s.in, s.out);
+  bool address = IsAddressLiteral(host);
+  if (!address && SSL_set_tlsext_host_name(s.ssl, host.c_str()) != 1) return LastTlsError();
+  if (!s.pinned) {
+    X509_VERIFY_PARAM* param = SSL_get0_param(s.ssl);
+    int ok = address ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str())
+                     : X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size());
+    if (ok != 1) return LastTlsError();
+  }
+  SSL_set_connect_state(s.ssl);
+  return 0;
+}
+
+TlsSession::Result TlsSession::Handshake(std::string* received, std::string* to_send, uint32_t* error) {
+  Impl& s = *impl_;
+  if (!Feed(s.in, received)) return *error = LastTlsError(), Result::kFailed;
+  int rc = SSL_do_handshake(s.ssl);
+  Drain(s.out, to_send);
+  if (rc == 1) {
+    if (s.pinned && !PinMatches(s.ssl, s.pin)) {
+      *error = X509_V_ERR_CERT_UNTRUSTED;
+      return Result::kFailed;
+    }
+    return Result::kDone;
+  }
+  int reason = SSL_get_error(s.ssl, rc);
+  if (reason == SSL_ERROR_WANT_READ) return Result::kMore;
+  long verify = SSL_get_verify_result(s.ssl);
+  *error = verify != X509_V_OK ? static_cast<uint32_t>(verify) : LastTlsError();
+  ERR_clear_error();
+  return Result::kFailed;
+}
+
+TlsSession::Result TlsSession::Seal(const char* data, size_t size, std::string* to_send, uint32_t* error) {
+  Impl& s = *impl_;
+  while (size > 0) {
+    int chunk = size > 16384 ? 16384 : static_cast<int>(size);
+    int rc = SSL_write(s.ssl, data, chunk);
+    if (rc <= 0) return *error = LastTlsError(), Result::kFailed;
+    data += rc;
+    size -= static_cast<size_t>(rc);
+  }
+  Drain(s.out, to_send);
+  return Result::kDone;
+}
+
+TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, std::string* to_send,
+                                    uint32_t* error) {
+  Impl& s = *impl_;
+  if (!Feed(s.in, received)) return *error = LastTlsError(), Result::kFailed;
+  size_t before = plain->size();
+  char buffer[16384];
+  for (;;) {
+    int rc = SSL_read(s.ssl, buffer, sizeof buffer);
+    if (rc > 0) {
+      plain->append(buffer, static_cast<size_t>(rc));
+      continue;
+    }
+    Drain(s.out, to_send);
+    int reason = SSL_get_error(s.ssl, rc);
+    if (reason == SSL_ERROR_WANT_READ) return plain->size() > before ? Result::kDone : Result::kMore;
+    if (reason == SSL_ERROR_ZERO_RETURN) return plain->size() > before ? Result::kDone : Result::kClosed;
+    *error = LastTlsError();
+    return Result::kFailed;
+  }
+}
+
+}  // namespace hv::platform

@@ -1,0 +1,306 @@
+// Windows implementation of platform/tls.h: Schannel through SSPI. The
+// system libraries (secur32, crypt32) are loaded at run time from the
+// system directory only, so that no planted library is picked up and the
+// module's static imports stay as they are.
+#include "platform/tls.h"
+
+#define SECURITY_WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <wincrypt.h>
+#include <schannel.h>
+#include <security.h>
+#include <sspi.h>
+
+#include <cstring>
+#include <vector>
+
+namespace hv::platform {
+namespace {
+
+// The entry points this file uses, bound once per process.
+struct Schannel {
+  PSecurityFunctionTableW sspi = nullptr;
+  decltype(&CertGetCertificateChain) get_chain = nullptr;
+  decltype(&CertVerifyCertificateChainPolicy) verify_policy = nullptr;
+  decltype(&CertFreeCertificateChain) free_chain = nullptr;
+  decltype(&CertFreeCertificateContext) free_cert = nullptr;
+  decltype(&CryptHashCertificate2) hash_cert = nullptr;
+  bool ok = false;
+
+  Schannel() {
+    HMODULE secur32 = LoadLibraryExW(L"secur32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE crypt32 = LoadLibraryExW(L"crypt32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (secur32 == nullptr || crypt32 == nullptr) return;
+    auto init = reinterpret_cast<INIT_SECURITY_INTERFACE_W>(
+        reinterpret_cast<void*>(GetProcAddress(secur32, "InitSecurityInterfaceW")));
+    sspi = init != nullptr ? init() : nullptr;
+    Bind(crypt32, "CertGetCertificateChain", &get_chain);
+    Bind(crypt32, "CertVerifyCertificateChainPolicy", &verify_policy);
+    Bind(crypt32, "CertFreeCertificateChain", &free_chain);
+    Bind(crypt32, "CertFreeCertificateContext", &free_cert);
+    Bind(crypt32, "CryptHashCertificate2", &hash_cert);
+    ok = sspi != nullptr && get_chain && verify_policy && free_chain && free_cert && hash_cert;
+    // Both stay loaded for the life of the process: sessions may be in
+    // use on other threads at any time.
+  }
+  template <class Fn>
+  static void Bind(HMODULE library, const char* name, Fn* fn) {
+    *fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+  }
+};
+
+const Schannel& Api() {
+  static const Schannel api;
+  return api;
+}
+
+uint32_t Status(SECURITY_STATUS status) { return static_cast<uint32_t>(status); }
+
+}  // namespace
+
+struct TlsSession::Impl {
+  CredHandle cred{};
+  CtxtHandle ctx{};
+  bool have_cred = false;
+  bool have_ctx = false;
+  bool done = false;
+  std::wstring host;
+  bool pinned = false;
+  unsigned char pin[32] = {};
+  SecPkgContext_StreamSizes sizes{};
+
+  ~Impl() {
+    if (have_ctx) Api().sspi->DeleteSecurityContext(&ctx);
+    if (have_cred) Api().sspi->FreeCredentialsHandle(&cred);
+  }
+
+  // Runs one InitializeSecurityContext step on `received`.
+  TlsSession::Result Step(std::string* received, std::string* to_send, uint32_t* error);
+  // The server's certificate against the pin, or its chain and name.
+  uint32_t CheckServer();
+};
+
+TlsSession::TlsSession() : impl_(new Impl) {}
+TlsSession::~TlsSession() = default;
+
+bool TlsAvailable() { return Api().ok; }
+
+const char* TlsTrustFileVariable() { return nullptr; }
+
+uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pin) {
+  if (!Api().ok) return static_cast<uint32_t>(ERROR_NOT_SUPPORTED);
+  Impl& s = *impl_;
+  s.host.assign(host.begin(), host.end());
+  s.pinned = pin != nullptr;
+  if (s.pinned) std::memcpy(s.pin, pin, 32);
+  // The certificate is checked here after the handshake (pin, or chain and
+  // name), so Schannel's own check is off.
+  SCHANNEL_CRED cred{};
+  cred.dwVersion = SCHANNEL_CRED_VERSION;
+  cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+  TimeStamp expiry;
+  SECURITY_STATUS rc = SEC_E_UNSUPPORTED_FUNCTION;
+  // TLS 1.3 and 1.2 where the system has 1.3; else 1.2 alone.
+  for (DWORD protocols : {DWORD{SP_PROT_TLS1_2_CLIENT | 0x00002000 /* TLS 1.3 client */},
+                          DWORD{SP_PROT_TLS1_2_CLIENT}}) {
+    cred.grbitEnabledProtocols = protocols;
+    rc = Api().sspi->AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W),
+                                               SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr,
+                                               nullptr, &s.cred, &expiry);
+    if (rc == SEC_E_OK) break;
+  }
+  if (rc != SEC_E_OK) return Status(rc);
+  s.have_cred = true;
+  return 0;
+}
+
+TlsSession::Result TlsSession::Impl::Step(std::string* received, std::string* to_send,
+                                          uint32_t* error) {
+  SecBuffer in[2];
+  in[0].BufferType = SECBUFFER_TOKEN;
+  in[0].pvBuffer = received->empty() ? nullptr : &(*received)[0];
+  in[0].cbBuffer = static_cast<unsigned long>(received->size());
+  in[1].BufferType = SECBUFFER_EMPTY;
+  in[1].pvBuffer = nullptr;
+  in[1].cbBuffer = 0;
+  SecBufferDesc in_desc{SECBUFFER_VERSION, 2, in};
+  SecBuffer out[1];
+  out[0].BufferType = SECBUFFER_TOKEN;
+  out[0].pvBuffer = nullptr;
+  out[0].cbBuffer = 0;
+  SecBufferDesc out_desc{SECBUFFER_VERSION, 1, out};
+  const unsigned long wanted = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                               ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
+  unsigned long attributes = 0;
+  TimeStamp expiry;
+  // The name goes out for name-based hosting; an address literal is sent
+  // as nothing.
+  IN6_ADDR any;
+  bool address = InetPtonW(AF_INET, host.c_str(), &any) == 1 || InetPtonW(AF_INET6, host.c_str(), &any) == 1;
+  SEC_WCHAR* target = address ? nullptr : const_cast<SEC_WCHAR*>(host.c_str());
+  bool first = !have_ctx;
+  SECURITY_STATUS rc = Api().sspi->InitializeSecurityContextW(
+      &cred, first ? nullptr : &ctx, target, wanted, 0, 0, first ? nullptr : &in_desc, 0,
+      first ? &ctx : nullptr, &out_desc, &attributes, &expiry);
+  if (first && (rc == SEC_I_CONTINUE_NEEDED || rc == SEC_E_OK)) have_ctx = true;
+  if (out[0].pvBuffer != nullptr) {
+    if (out[0].cbBuffer > 0) to_send->append(static_cast<const char*>(out[0].pvBuffer), out[0].cbBuffer);
+    Api().sspi->FreeContextBuffer(out[0].pvBuffer);
+  }
+  if (rc == SEC_E_INCOMPLETE_MESSAGE) return Result::kMore;  // `received` kept whole
+  if (rc != SEC_E_OK && rc != SEC_I_CONTINUE_NEEDED) {
+    *error = Status(rc);
+    return Result::kFailed;
+  }
+  // What the step did not read stays for the next one (or, at the end,
+  // is the start of the application data).
+  if (!first && in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 &&
+      in[1].cbBuffer <= received->size()) {
+    received->erase(0, received->size() - in[1].cbBuffer);
+  } else if (!first) {
+    received->clear();
+  }
+  if (rc == SEC_I_CONTINUE_NEEDED) return Result::kMore;
+  rc = Api().sspi->QueryContextAttributesW(&ctx, SECPKG_ATTR_STREAM_SIZES, &sizes);
+  if (rc != SEC_E_OK) {
+    *error = Status(rc);
+    return Result::kFailed;
+  }
+  uint32_t check = CheckServer();
+  if (check != 0) {
+    *error = check;
+    return Result::kFailed;
+  }
+  done = true;
+  return Result::kDone;
+}
+
+uint32_t TlsSession::Impl::CheckServer() {
+  PCCERT_CONTEXT cert = nullptr;
+  SECURITY_STATUS rc = Api().sspi->QueryContextAttributesW(&ctx, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert);
+  if (rc != SEC_E_OK || cert == nullptr) return rc != SEC_E_OK ? Status(rc) : Status(SEC_E_CERT_UNKNOWN);
+  uint32_t result = 0;
+  if (pinned) {
+    BYTE digest[32];
+    DWORD size = sizeof digest;
+    if (!Api().hash_cert(BCRYPT_SHA256_ALGORITHM, 0, nullptr, cert->pbCertEncoded, cert->cbCertEncoded,
+                         digest, &size) ||
+        size != 32) {
+      result = static_cast<uint32_t>(GetLastError());
+    } else if (std::memcmp(digest, pin, 32) != 0) {
+      result = Status(CERT_E_UNTRUSTEDROOT);
+    }
+  } else {
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
+    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (!Api().get_chain(nullptr, cert, nullptr, cert->hCertStore, &para, 0, nullptr, &chain)) {
+      result = static_cast<uint32_t>(GetLastError());
+    } else {
+      SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+      ssl.cbSize = sizeof ssl;
+      ssl.dwAuthType = AUTHTYPE_SERVER;
+      ssl.pwszServerName = const_cast<WCHAR*>(host.c_str());
+      CERT_CHAIN_POLICY_PARA policy{};
+      policy.cbSize = sizeof policy;
+      policy.pvExtraPolicyPara = &ssl;
+      CERT_CHAIN_POLICY_STATUS status{};
+      status.cbSize = sizeof status;
+      if (!Api().verify_policy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+        result = static_cast<uint32_t>(GetLastError());
+      } else if (status.dwError != 0) {
+        result = status.dwError;
+      }
+      Api().free_chain(chain);
+    }
+  }
+  Api().free_cert(cert);
+  return result;
+}
+
+TlsSession::Result TlsSession::Handshake(std::string* received, std::string* to_send, uint32_t* error) {
+  Impl& s = *impl_;
+  if (!s.have_cred) {
+    *error = static_cast<uint32_t>(ERROR_NOT_SUPPORTED);
+    return Result::kFailed;
+  }
+  // The first step sends the hello; later ones need the peer's bytes.
+  for (;;) {
+    if (s.have_ctx && received->empty()) return Result::kMore;
+    size_t before = received->size();
+    Result result = s.Step(received, to_send, error);
+    if (result != Result::kMore || received->empty() || received->size() == before) return result;
+  }
+}
+
+TlsSession::Result TlsSession::Seal(const char* data, size_t size, std::string* to_send, uint32_t* error) {
+  Impl& s = *impl_;
+  while (size > 0) {
+    size_t chunk = size < s.sizes.cbMaximumMessage ? size : s.sizes.cbMaximumMessage;
+    std::vector<char> record(s.sizes.cbHeader + chunk + s.sizes.cbTrailer);
+    std::memcpy(record.data() + s.sizes.cbHeader, data, chunk);
+    SecBuffer buffers[4];
+    buffers[0] = {s.sizes.cbHeader, SECBUFFER_STREAM_HEADER, record.data()};
+    buffers[1] = {static_cast<unsigned long>(chunk), SECBUFFER_DATA, record.data() + s.sizes.cbHeader};
+    buffers[2] = {s.sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + s.sizes.cbHeader + chunk};
+    buffers[3] = {0, SECBUFFER_EMPTY, nullptr};
+    SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+    SECURITY_STATUS rc = Api().sspi->EncryptMessage(&s.ctx, 0, &desc, 0);
+    if (rc != SEC_E_OK) {
+      *error = Status(rc);
+      return Result::kFailed;
+    }
+    to_send->append(record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+    data += chunk;
+    size -= chunk;
+  }
+  return Result::kDone;
+}
+
+TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, std::string* to_send,
+                                    uint32_t* error) {
+  Impl& s = *impl_;
+  size_t before = plain->size();
+  while (!received->empty()) {
+    SecBuffer buffers[4];
+    buffers[0] = {static_cast<unsigned long>(received->size()), SECBUFFER_DATA, &(*received)[0]};
+    buffers[1] = {0, SECBUFFER_EMPTY, nullptr};
+    buffers[2] = {0, SECBUFFER_EMPTY, nullptr};
+    buffers[3] = {0, SECBUFFER_EMPTY, nullptr};
+    SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+    SECURITY_STATUS rc = Api().sspi->DecryptMessage(&s.ctx, &desc, 0, nullptr);
+    if (rc == SEC_E_INCOMPLETE_MESSAGE) break;
+    if (rc == SEC_I_CONTEXT_EXPIRED) {
+      received->clear();
+      return plain->size() > before ? Result::kDone : Result::kClosed;
+    }
+    if (rc != SEC_E_OK && rc != SEC_I_RENEGOTIATE) {
+      *error = Status(rc);
+      return Result::kFailed;
+    }
+    std::string extra;
+    for (const SecBuffer& b : buffers) {
+      if (b.BufferType == SECBUFFER_DATA && b.cbBuffer > 0) {
+        plain->append(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
+      } else if (b.BufferType == SECBUFFER_EXTRA && b.cbBuffer > 0) {
+        extra.assign(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
+      }
+    }
+    *received = extra;
+    if (rc == SEC_I_RENEGOTIATE) {
+      // Post-handshake messages (a TLS 1.3 ticket, a key update) go back
+      // through the handshake step.
+      Result result = s.Step(received, to_send, error);
+      if (result == Result::kFailed) return result;
+    }
+  }
+  return plain->size() > before ? Result::kDone : Result::kMore;
+}
+
+}  // namespace hv::platform

@@ -1,0 +1,147 @@
+// StartVerify over TLS against the reference endpoint serving test
+// certificates (the tls fixture): accepted with the pin and with a trusted
+// chain, and every failure ending in ResultType 3 within the deadline.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+
+#include "base/utf.h"
+#include "platform/system.h"
+#include "platform/tls.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/script_server.h"
+#include "verify/protocol.h"
+#include "verify/verify_service.h"
+
+namespace hv {
+namespace {
+
+std::string TlsFile(const std::string& name) {
+  const char* dir = std::getenv("HV_TLS_DIR");
+  std::ifstream in(std::string(dir == nullptr ? "" : dir) + "/" + name);
+  std::string text;
+  in >> text;
+  return text;
+}
+
+WString Https(const std::string& host, const std::string& peer) {
+  return Utf8ToWide("https://" + host + ":" + TlsFile(peer + ".port"));
+}
+
+struct Outcome {
+  VerifyResult result;
+  std::vector<std::string> log;
+  std::chrono::steady_clock::duration spent;
+};
+
+Outcome Verify(const WString& endpoint, const std::string& pin, const WString& password = HV_W("right-pw")) {
+  HvVerifyImpl service(endpoint, Utf8ToWide(pin));
+  service.set_wait_limit_ms(2000);
+  NullResult none;
+  service.SetVerifyOpt({VERIFY_OPT_TIMEOUT, HV_W("3")}, none);
+  testing::LogCapture log;
+  Outcome outcome;
+  auto start = std::chrono::steady_clock::now();
+  service.StartVerify({HV_W("alice"), password}, outcome.result);
+  outcome.spent = std::chrono::steady_clock::now() - start;
+  outcome.log = log.Messages();
+  return outcome;
+}
+
+class TlsEndpoint : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!platform::TlsAvailable()) GTEST_SKIP() << "no TLS on this platform build";
+    ASSERT_FALSE(TlsFile("valid.port").empty()) << "the tls fixture did not start";
+  }
+};
+
+TEST_F(TlsEndpoint, PinnedCertificateVerifiesAccounts) {
+  Outcome right = Verify(Https("127.0.0.1", "valid"), TlsFile("valid.sha256"));
+  EXPECT_EQ(right.result.ResultType, VERIFY_RESULT_OK);
+  EXPECT_EQ(right.result.ResultValue, Utf8ToWide(kAnswerAccepted));
+  Outcome wrong = Verify(Https("127.0.0.1", "valid"), TlsFile("valid.sha256"), HV_W("nope"));
+  EXPECT_EQ(wrong.result.ResultValue, Utf8ToWide(kAnswerRejected));
+  // The pin decides whoever signed: a self-signed server with its own pin.
+  Outcome self = Verify(Https("127.0.0.1", "selfsigned"), TlsFile("selfsigned.sha256"));
+  EXPECT_EQ(self.result.ResultType, VERIFY_RESULT_OK);
+}
+
+// Without a pin the chain must validate against the trust store, which the
+// test points at its own authority where the platform lets it (OpenSSL's
+// certificate-file variable); elsewhere the test authority is untrusted
+// and only the refusals can be checked.
+TEST_F(TlsEndpoint, TrustedChainVerifiesByAddressAndByName) {
+  const char* variable = platform::TlsTrustFileVariable();
+  if (variable != nullptr) {
+    std::string ca = std::string(std::getenv("HV_TLS_DIR")) + "/ca.pem";
+    ASSERT_TRUE(platform::SetEnvironmentValue(variable, ca.c_str()));
+    EXPECT_EQ(Verify(Https("127.0.0.1", "valid"), "").result.ResultType, VERIFY_RESULT_OK);
+    EXPECT_EQ(Verify(Https("localhost", "valid"), "").result.ResultType, VERIFY_RESULT_OK);
+  }
+  // Each of these fails the chain or the name.
+  for (const char* peer : {"expired", "othername", "selfsigned"}) {
+    Outcome o = Verify(Https("127.0.0.1", peer), "");
+    EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_SEND_FAILED) << peer;
+  }
+  if (variable != nullptr) platform::SetEnvironmentValue(variable, "");
+}
+
+TEST_F(TlsEndpoint, EveryFailureEndsInTheSendStageWithinTheDeadline) {
+  std::string other_pin(64, '0');
+  struct Case { const char* what; WString endpoint; std::string pin; } cases[] = {
+      {"pin does not match", Https("127.0.0.1", "valid"), other_pin},
+      {"expired, pinned to another", Https("127.0.0.1", "expired"), TlsFile("valid.sha256")},
+      {"redirect down to plain http", Https("127.0.0.1", "redirect"), TlsFile("valid.sha256")},
+      {"plain HTTP on the TLS port",
+       Utf8ToWide("https://127.0.0.1:" + testing::FixturePort("HV_VERIFY_ENDPOINT_DIR")), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Outcome o = Verify(c.endpoint, c.pin);
+    EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+    EXPECT_LT(o.spent, std::chrono::seconds(4));
+    bool stage_line = false;
+    for (const std::string& line : o.log) {
+      stage_line |= line.rfind("SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ", 0) == 0 ||
+                    line.rfind("SendVerifyUrl : Navigate status is 302", 0) == 0;
+      EXPECT_EQ(line.find("right-pw"), std::string::npos);
+    }
+    EXPECT_TRUE(stage_line);
+  }
+}
+
+// A peer that takes the connection and never answers the handshake holds
+// the verification no longer than the time-out option allows.
+TEST(TlsHandshake, SilentPeerEndsWithinTheDeadline) {
+  if (!platform::TlsAvailable()) GTEST_SKIP() << "no TLS on this platform build";
+  testing::ScriptServer silent({{testing::Step::Hold()}});
+  std::string pin(64, 'a');
+  auto start = std::chrono::steady_clock::now();
+  Outcome o = Verify(Utf8ToWide("https://127.0.0.1:" + std::to_string(silent.port())), pin);
+  EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+}
+
+TEST(TlsSettings, MalformedSettingsSendNothing) {
+  struct Case { const char* endpoint; const char* pin; const char* line; } cases[] = {
+      {"https://", "", "EncryptVerifyUrl : endpoint setting VerifyHost is invalid!"},
+      {"https://host/path", "", "EncryptVerifyUrl : endpoint setting VerifyHost is invalid!"},
+      {"ftp://host", "", "EncryptVerifyUrl : endpoint setting VerifyHost is invalid!"},
+      {"https://127.0.0.1:1", "abc", "EncryptVerifyUrl : endpoint setting VerifyCertSha256 is invalid!"},
+      {"https://127.0.0.1:1", "zz00000000000000000000000000000000000000000000000000000000000000",
+       "EncryptVerifyUrl : endpoint setting VerifyCertSha256 is invalid!"},
+  };
+  for (const Case& c : cases) {
+    Outcome o = Verify(Utf8ToWide(c.endpoint), c.pin);
+    EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_ENCRYPT_FAILED) << c.endpoint;
+    EXPECT_THAT(o.log, ::testing::Contains(c.line)) << c.endpoint;
+  }
+}
+
+}  // namespace
+}  // namespace hv
