@@ -97,6 +97,7 @@ TEST_F(TlsEndpoint, EveryFailureEndsInTheSendStageWithinTheDeadline) {
       {"pin does not match", Https("127.0.0.1", "valid"), other_pin},
       {"expired, pinned to another", Https("127.0.0.1", "expired"), TlsFile("valid.sha256")},
       {"redirect down to plain http", Https("127.0.0.1", "redirect"), TlsFile("valid.sha256")},
+      {"an alert in the middle of the body", Https("127.0.0.1", "midbody"), TlsFile("midbody.sha256")},
       {"plain HTTP on the TLS port",
        Utf8ToWide("https://127.0.0.1:" + testing::FixturePort("HV_VERIFY_ENDPOINT_DIR")), ""},
   };

@@ -9,13 +9,19 @@ certificates made now, and the reference endpoint serving each of them.
   tls_fixture.py stop DIR
 
 NAME: valid (for 127.0.0.1 and localhost, signed by the CA), expired,
-othername (for other.example only), selfsigned, and redirect (valid, but
-sending every verification on to plain http).
+othername (for other.example only), selfsigned, redirect (valid, but
+sending every verification on to plain http), and midbody (valid, a peer
+of this script that ends the TLS session with an alert in the middle of
+its answer's body).
 """
 import hashlib
 import os
+import signal
+import socket
+import ssl
 import subprocess
 import sys
+import time
 
 import endpoint_fixture
 import fixture_cli
@@ -52,8 +58,51 @@ def fingerprint(pem):
     return hashlib.sha256(der).hexdigest()
 
 
+def serve_midbody(base, cert, key):
+    """Answers every request with a head announcing 100 bytes, sends 7,
+    then close_notify: the alert ends the session mid-body."""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    with open(os.path.join(base, "midbody.port.tmp"), "w") as f:
+        f.write(str(listener.getsockname()[1]))
+    os.rename(os.path.join(base, "midbody.port.tmp"), os.path.join(base, "midbody.port"))
+    signal.alarm(900)  # never outlives a test run
+    while True:
+        conn, _ = listener.accept()
+        try:
+            conn.settimeout(10)
+            tls = context.wrap_socket(conn, server_side=True)
+            request = b""
+            while b"\r\n\r\n" not in request:
+                chunk = tls.recv(4096)
+                if not chunk:
+                    break
+                request += chunk
+            tls.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial")
+            tls.unwrap()
+        except (OSError, ssl.SSLError):
+            pass
+        finally:
+            conn.close()
+
+
 def start(base, endpoint):
     key = make_certificates(base)
+    peer = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve-midbody", base,
+                             os.path.join(base, "valid.pem"), key],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+    with open(os.path.join(base, "midbody.pid"), "w") as f:
+        f.write(str(peer.pid))
+    for _ in range(100):
+        if os.path.exists(os.path.join(base, "midbody.port")):
+            break
+        time.sleep(0.05)
+    with open(os.path.join(base, "midbody.sha256"), "w") as out:
+        out.write(fingerprint(os.path.join(base, "valid.pem")))
     for name in ("valid", "expired", "othername", "selfsigned", "redirect"):
         pem = os.path.join(base, ("valid" if name == "redirect" else name) + ".pem")
         folder = os.path.join(base, name)
@@ -71,7 +120,11 @@ def start(base, endpoint):
 def stop(base):
     for name in ("valid", "expired", "othername", "selfsigned", "redirect"):
         endpoint_fixture.stop(os.path.join(base, name))
+    fixture_cli.stop_pids(base, "midbody.pid")
 
 
 if __name__ == "__main__":
-    fixture_cli.run(start, stop, __doc__)
+    if len(sys.argv) == 5 and sys.argv[1] == "serve-midbody":
+        serve_midbody(*sys.argv[2:])
+    else:
+        fixture_cli.run(start, stop, __doc__)
