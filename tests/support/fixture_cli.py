@@ -19,6 +19,18 @@ def stop_pids(base, *pid_files):
             pass
 
 
+def read_head(sock):
+    """Reads from `sock` until a blank line ends an HTTP head (or the peer
+    closes); returns what it read."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = sock.recv(4096)
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
 def run(start, stop, usage):
     if len(sys.argv) < 3 or sys.argv[1] not in ("start", "stop"):
         sys.exit(usage)

@@ -108,12 +108,7 @@ def head_of(port, path):
     server chunks only what it can frame on a kept connection)."""
     with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
         s.sendall(("GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" % path).encode())
-        data = b""
-        while b"\r\n\r\n" not in data:
-            chunk = s.recv(4096)
-            if not chunk:
-                break
-            data += chunk
+        data = fixture_cli.read_head(s)
     return data.split(b"\r\n\r\n", 1)[0].decode(errors="replace").lower()
 
 

@@ -75,12 +75,7 @@ def serve_midbody(base, cert, key):
         try:
             conn.settimeout(10)
             tls = context.wrap_socket(conn, server_side=True)
-            request = b""
-            while b"\r\n\r\n" not in request:
-                chunk = tls.recv(4096)
-                if not chunk:
-                    break
-                request += chunk
+            fixture_cli.read_head(tls)
             tls.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial")
             tls.unwrap()
         except (OSError, ssl.SSLError):
