@@ -65,7 +65,8 @@ size_t ReadDigits(const String& text, size_t* at, unsigned long long cap,
   unsigned long long v = 0;
   for (; *at < text.size() && IsDigitAscii(text[*at]); ++*at) {
     auto digit = static_cast<unsigned long long>(text[*at] - '0');
-    v = v > (cap - digit) / 10 ? cap : v * 10 + digit;
+    // digit > cap first: cap - digit would wrap for caps below 9.
+    v = digit > cap || v > (cap - digit) / 10 ? cap : v * 10 + digit;
   }
   *value = v;
   return *at - start;

@@ -42,6 +42,23 @@ TEST(StrictDecimal, AcceptsDigitsOnlyWithinTheRange) {
   EXPECT_FALSE(ParseStrictDecimal(std::string("2147483648"), std::numeric_limits<int>::max(), &big));
 }
 
+// The reader's contract holds for every cap, those below 9 too: a digit
+// larger than the cap must not wrap the comparison and let the value grow.
+TEST(ReadDigits, ValueNeverGrowsPastACapBelowNine) {
+  for (unsigned long long cap = 0; cap < 12; ++cap) {
+    for (const char* text : {"7", "9", "12", "99", "5", "0"}) {
+      size_t at = 0;
+      unsigned long long value = 1234;
+      ReadDigits(std::string(text), &at, cap, &value);
+      EXPECT_LE(value, cap) << text << " cap " << cap;
+      unsigned long long plain = std::stoull(text);
+      if (plain <= cap) {
+        EXPECT_EQ(value, plain) << text << " cap " << cap;
+      }
+    }
+  }
+}
+
 TEST(HexDigitValue, BothCasesAndNothingElse) {
   EXPECT_EQ(HexDigitValue('0'), 0);
   EXPECT_EQ(HexDigitValue('a'), 10);
