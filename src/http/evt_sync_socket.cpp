@@ -17,8 +17,16 @@ uint32_t ZEvtSyncSocket::WaitBudget() const {
   return left.count() < SocketTimeout ? static_cast<uint32_t>(left.count()) : SocketTimeout;
 }
 
+bool ZEvtSyncSocket::DeadlinePassed() {
+  if (!deadline_ || Clock::now() < *deadline_) return false;
+  deadline_expired_ = true;
+  CloseConnection();
+  return true;
+}
+
 bool ZEvtSyncSocket::OpenConnection(const WString& host, uint16_t port) {
   if (connected_) return true;
+  if (DeadlinePassed()) return false;
   uint32_t start = platform::StartSockets();
   if (start != 0) {
     LastError = start;
@@ -70,6 +78,7 @@ bool ZEvtSyncSocket::SendBuffers(const SendBuffer* buffers, size_t count, size_t
     return false;
   }
   for (size_t i = 0; i < count; ++i) {
+    if (DeadlinePassed()) return false;
     size_t n = 0;
     uint32_t error = 0;
     uint32_t budget = WaitBudget();
@@ -87,6 +96,9 @@ bool ZEvtSyncSocket::ReceiveInto(char* buffer, size_t* size) {
     LastError = platform::kSocketNotConnected;
     return false;
   }
+  // Checked before the receive: bytes already queued are no reason to go
+  // on once the time is up.
+  if (DeadlinePassed()) return false;
   uint32_t error = 0;
   uint32_t budget = WaitBudget();
   auto status = socket_.Receive(buffer, room, budget, size, &error);

@@ -3,7 +3,10 @@
 //
 // Each wait lasts at most SocketTimeout milliseconds, and never past the
 // deadline when one is set (SetDeadline), so that a peer that drips bytes
-// cannot hold the calling thread beyond it.
+// cannot hold the calling thread beyond it. Once the deadline has passed,
+// every connect, send and receive fails before touching the socket (as a
+// wait that ran out: LastError unchanged, DeadlineExpired true), even when
+// the peer's bytes are already queued.
 //
 // Results: the operations return true on success. On failure LastError
 // holds a Windows socket error number, except after a wait that ran out,
@@ -66,6 +69,8 @@ class ZEvtSyncSocket {
   // The wait allowed now: SocketTimeout, cut to the time left before the
   // deadline.
   uint32_t WaitBudget() const;
+  // True, and the connection closed, when the deadline has passed.
+  bool DeadlinePassed();
   // Ends a send or receive of `status`, waited for up to `budget` ms.
   bool Completed(platform::IoStatus status, uint32_t budget, uint32_t error);
 
