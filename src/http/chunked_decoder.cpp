@@ -5,38 +5,25 @@
 #include "base/ascii.h"
 
 namespace hv {
-namespace {
 
-}  // namespace
-
-ChunkedDecoder::ChunkedDecoder(bool expect_trailer, uint64_t max_body, size_t max_line)
-    : expect_trailer_(expect_trailer), max_body_(max_body), max_line_(max_line) {}
+ChunkedDecoder::ChunkedDecoder(uint64_t max_body, size_t max_line)
+    : max_body_(max_body), max_line_(max_line) {}
 
 void ChunkedDecoder::FinishSizeLine() {
   const std::string& s = line_;
   size_t i = 0;
-  while (i < s.size() && IsSpaceAscii(s[i])) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  if (i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
-      HexDigitValue(s[i + 2]) >= 0) {
-    i += 2;
-  }
-  size_t digits_start = i;
   uint64_t size = 0;
   for (; i < s.size() && HexDigitValue(s[i]) >= 0; ++i) {
     size = size * 16 + static_cast<uint64_t>(HexDigitValue(s[i]));
     if (size > 0x7FFFFFFF) return Fail(Error::kMalformed);
   }
-  bool no_digits = i == digits_start;
-  if (no_digits && !s.empty()) return Fail(Error::kMalformed);
+  if (i == 0) return Fail(Error::kMalformed);  // 1*HEXDIG: no sign, prefix or blank
   // Chunk extensions (";" name ["=" value], after optional blanks) carry
   // nothing this client uses: skipped. Anything else after the size is junk.
   size_t after = i;
   while (after < s.size() && (s[after] == ' ' || s[after] == '\t')) ++after;
-  bool extension = !no_digits && after < s.size() && s[after] == ';';
+  bool extension = after < s.size() && s[after] == ';';
   if (i != s.size() && !extension) return Fail(Error::kMalformed);
-  if (negative && size != 0) return Fail(Error::kMalformed);
   if (body_length_ + size > max_body_) return Fail(Error::kTooLarge);
   chunk_left_ = size;
   last_chunk_ = size == 0;
@@ -67,7 +54,7 @@ size_t ChunkedDecoder::Feed(const char* data, size_t size, std::string* body,
         } else if (!last_chunk_) {
           state_ = State::kData;
         } else {
-          state_ = expect_trailer_ ? State::kTrailer : State::kDone;
+          state_ = State::kTrailer;
         }
         break;
       case State::kData: {

@@ -6,16 +6,15 @@
 //   kSizeLineLf  the LF after it
 //   kData        chunk data
 //   kDataCr/Lf   the CR LF after the data
-//   kTrailer     trailer lines up to an empty line (only when the response
-//                announced a "Trailer" field)
+//   kTrailer     the trailer section: lines up to an empty line, read
+//                whether or not the response announced a "Trailer" field
 //   kDone, kError  terminal and sticky: Feed consumes nothing more
 //
-// The size line is a hexadecimal number as strtol reads it (white space,
-// sign and "0x" taken), optionally followed by chunk extensions (blanks,
-// then ";" and anything up to the CR, skipped), then CR; an empty line
-// reads as 0, the last chunk. Anything else after the size fails, as do
-// negative sizes, sizes beyond the signed 32-bit range, a size line longer
-// than the line limit, and a body larger than the limit. Thread-safety: one decoder, one thread.
+// The size line is 1*HEXDIG (no blank, sign or "0x" before it), optionally
+// followed by chunk extensions (blanks, then ";" and anything up to the CR,
+// skipped), then CR LF. Anything else fails: an empty size line, junk after
+// the size, sizes beyond the signed 32-bit range, a size line longer than
+// the line limit, a trailer section over it, a body larger than the limit. Thread-safety: one decoder, one thread.
 #ifndef HV_HTTP_CHUNKED_DECODER_H_
 #define HV_HTTP_CHUNKED_DECODER_H_
 
@@ -31,8 +30,8 @@ class ChunkedDecoder {
   enum class State { kSizeLine, kSizeLineLf, kData, kDataCr, kDataLf, kTrailer, kDone, kError };
   enum class Error { kNone, kMalformed, kTooLarge };
 
-  // `max_line` bounds a size line and all trailer lines together.
-  ChunkedDecoder(bool expect_trailer, uint64_t max_body, size_t max_line);
+  // `max_line` bounds a size line, and all trailer lines together.
+  ChunkedDecoder(uint64_t max_body, size_t max_line);
 
   // Consumes bytes from `data` and appends decoded chunk data to `*body`
   // and complete trailer lines (without CR LF) to `*trailers`. Returns the
@@ -56,7 +55,6 @@ class ChunkedDecoder {
 
   State state_ = State::kSizeLine;
   Error error_ = Error::kNone;
-  bool expect_trailer_;
   uint64_t max_body_;
   size_t max_line_;
   std::string line_;          // the size line or trailer line being collected

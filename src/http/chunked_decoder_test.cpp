@@ -12,9 +12,8 @@ struct Outcome {
   std::vector<std::string> trailers;
 };
 
-Outcome Decode(const std::string& wire, bool trailer = false, bool bytewise = false,
-               uint64_t max_body = 1 << 20) {
-  ChunkedDecoder d(trailer, max_body, 1024);
+Outcome Decode(const std::string& wire, bool bytewise = false, uint64_t max_body = 1 << 20) {
+  ChunkedDecoder d(max_body, 1024);
   Outcome o{ChunkedDecoder::State::kSizeLine, "", {}};
   if (bytewise) {
     for (char c : wire) d.Feed(&c, 1, &o.body, &o.trailers);
@@ -28,27 +27,34 @@ Outcome Decode(const std::string& wire, bool trailer = false, bool bytewise = fa
 using State = ChunkedDecoder::State;
 
 TEST(ChunkedDecoder, DecodesWhetherFedWholeOrByteByByte) {
-  const std::string wire = "5\r\nhello\r\n0x6\r\n world\r\n0\r\n";
+  const std::string wire = "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n";
   for (bool bytewise : {false, true}) {
-    Outcome o = Decode(wire, false, bytewise);
+    Outcome o = Decode(wire, bytewise);
     EXPECT_EQ(o.state, State::kDone);
     EXPECT_EQ(o.body, "hello world");
   }
 }
 
-TEST(ChunkedDecoder, ReadsTrailersOnlyWhenAnnounced) {
-  Outcome with = Decode("1\r\na\r\n0\r\nX-Sum: 1\r\n\r\n", true);
+// The trailer section and its final CR LF belong to the body, announced or
+// not: left unread they would break the next response on the connection.
+TEST(ChunkedDecoder, TrailerSectionIsAlwaysReadToItsBlankLine) {
+  Outcome with = Decode("1\r\na\r\n0\r\nX-Sum: 1\r\n\r\n");
   EXPECT_EQ(with.state, State::kDone);
   ASSERT_EQ(with.trailers.size(), 1u);
   EXPECT_EQ(with.trailers[0], "X-Sum: 1");
-  Outcome without = Decode("1\r\na\r\n0\r\n", false);
-  EXPECT_EQ(without.state, State::kDone);
+  Outcome unfinished = Decode("1\r\na\r\n0\r\n");
+  EXPECT_EQ(unfinished.state, State::kTrailer);
+  Outcome bare = Decode("1\r\na\r\n0\r\n\r\n");
+  EXPECT_EQ(bare.state, State::kDone);
+  EXPECT_TRUE(bare.trailers.empty());
+  // Bounded: an endless trailer fails.
+  EXPECT_EQ(Decode("0\r\n" + std::string(2000, 't')).state, State::kError);
 }
 
 TEST(ChunkedDecoder, ExtensionsAfterTheSizeAreSkipped) {
-  const std::string wire = "5;ext=1\r\nhello\r\n1 \t; a=\"x;y\" ;b\r\n!\r\n0;end\r\n";
+  const std::string wire = "5;ext=1\r\nhello\r\n1 \t; a=\"x;y\" ;b\r\n!\r\n0;end\r\n\r\n";
   for (bool bytewise : {false, true}) {
-    Outcome o = Decode(wire, false, bytewise);
+    Outcome o = Decode(wire, bytewise);
     EXPECT_EQ(o.state, State::kDone);
     EXPECT_EQ(o.body, "hello!");
   }
@@ -70,12 +76,21 @@ TEST(ChunkedDecoder, MalformedFramingFails) {
   for (const char* wire : bad) EXPECT_EQ(Decode(wire).state, State::kError) << wire;
 }
 
-TEST(ChunkedDecoder, EmptySizeLineIsTheLastChunk) {
-  EXPECT_EQ(Decode("\r\n").state, State::kDone);
+// A chunk size is 1*HEXDIG and nothing else: an empty size line would end
+// the body early (silent truncation); a "0x" prefix, a sign or leading
+// blanks are not HTTP.
+TEST(ChunkedDecoder, SizeIsHexDigitsOnly) {
+  const char* bad[] = {"\r\n", "0x5\r\nhello\r\n0\r\n\r\n", "+5\r\nhello\r\n0\r\n\r\n",
+                       " 5\r\nhello\r\n0\r\n\r\n", "-0\r\n\r\n", "\t0\r\n\r\n"};
+  for (const char* wire : bad) {
+    EXPECT_EQ(Decode(wire).state, State::kError) << wire;
+    EXPECT_EQ(Decode(wire, true).state, State::kError) << wire;
+  }
+  EXPECT_EQ(Decode("00005\r\nhello\r\n0\r\n\r\n").body, "hello");
 }
 
 TEST(ChunkedDecoder, BodyOverTheLimitFailsBeforeItsDataArrives) {
-  ChunkedDecoder d(false, 10, 1024);
+  ChunkedDecoder d(10, 1024);
   std::string body;
   std::vector<std::string> trailers;
   d.Feed("8\r\n12345678\r\n8\r\n", 16, &body, &trailers);
@@ -85,10 +100,10 @@ TEST(ChunkedDecoder, BodyOverTheLimitFailsBeforeItsDataArrives) {
 }
 
 TEST(ChunkedDecoder, TerminalStatesAreSticky) {
-  ChunkedDecoder d(false, 100, 1024);
+  ChunkedDecoder d(100, 1024);
   std::string body;
   std::vector<std::string> trailers;
-  EXPECT_EQ(d.Feed("0\r\n1\r\na", 7, &body, &trailers), 3u);
+  EXPECT_EQ(d.Feed("0\r\n\r\n1\r\na", 9, &body, &trailers), 5u);
   EXPECT_TRUE(d.done());
   EXPECT_EQ(d.Feed("1\r\na", 4, &body, &trailers), 0u);
   EXPECT_TRUE(body.empty());

@@ -114,5 +114,28 @@ TEST(EvtSyncSocket, DeadlineCutsTheWaitBelowTheTimeout) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
 }
 
+// A peer that keeps the queue full must still be cut off: once the
+// deadline has passed, no receive or send reads or writes another byte,
+// whatever is already waiting on the socket.
+TEST(EvtSyncSocket, NothingIsReadOrSentAfterTheDeadlineEvenWithBytesQueued) {
+  ScriptServer server({{Step::Send(std::string(64, 'q')), Step::Hold()}});
+  ZEvtSyncSocket socket;
+  socket.SocketTimeout = 2000;
+  ASSERT_TRUE(socket.OpenConnection(HV_W("127.0.0.1"), server.port()));
+  char buffer[16];
+  size_t size = 1;
+  ASSERT_TRUE(socket.ReceiveInto(buffer, &size));  // the bytes are queued now
+  ASSERT_EQ(size, 1u);
+  socket.SetDeadline(ZEvtSyncSocket::Clock::now() - std::chrono::milliseconds(1));
+  size = sizeof buffer;
+  EXPECT_FALSE(socket.ReceiveInto(buffer, &size));
+  EXPECT_EQ(size, 0u);
+  EXPECT_TRUE(socket.DeadlineExpired());
+  EXPECT_FALSE(socket.connected());
+  ZEvtSyncSocket late;
+  late.SetDeadline(ZEvtSyncSocket::Clock::now() - std::chrono::milliseconds(1));
+  EXPECT_FALSE(late.OpenConnection(HV_W("127.0.0.1"), server.port()));
+}
+
 }  // namespace
 }  // namespace hv

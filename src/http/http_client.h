@@ -5,7 +5,9 @@
 // GetLastError, destroy (which closes any connection still open).
 //
 // Results: Navigate returns true when the exchange reached an accepted
-// status (200..206, 304, 305, or a redirect without "Location"). Every
+// status (200..206, 304, 305, or a redirect without "Location"). Bodies are
+// framed by RFC 9112's rules (see framing.h); 1xx answers but 101 are
+// skipped; 301, 302, 303, 307 and 308 are followed. Every
 // failure is false; GetStatus is then -1 when no status line was read, and
 // GetLastError holds a Windows socket error number when a socket step
 // failed (0 otherwise). Limits: header block and body sizes, redirects and
@@ -68,8 +70,15 @@ class CAtlHttpClientT : public TSocket {
   const CUrlParts& CurrentUrl() const { return url_; }
   uint32_t GetLastError() const { return this->LastError; }
 
-  // The request text for the current URL (public for tests).
-  WString ComposeRequest() const;
+  // The request bytes for the current URL; false, with nothing composed,
+  // when the method, target or host holds a byte outside visible ASCII
+  // (public for tests).
+  bool ComposeRequest(std::string* bytes) const;
+  // The most bytes of the response held at once during the last Navigate
+  // (for tests and fuzzers: it stays within the limits plus one receive).
+  size_t PeakBytesHeld() const { return peak_held_; }
+  // When the exchange's time is up, by the transport's clock.
+  ZEvtSyncSocket::Clock::time_point Deadline() const { return deadline_; }
 
  protected:
   // Answers a 401 (proxy false) or 407 (proxy true) challenge. No scheme is
@@ -83,36 +92,38 @@ class CAtlHttpClientT : public TSocket {
 
   void Reset();
   bool CheckUrl();
+  bool TimeIsUp();
+  bool Open();
   bool SendRequest();
+  bool Receive(char* into, size_t* size);
+  bool ReceiveSome(size_t block, int* empty_receives);
   bool ReceiveResponse();
   bool ReceiveHead();
-  bool ReceiveBody(int64_t announced);
-  bool ReceiveChunkedBody();
-  bool ReceiveSome(size_t block, int* empty_receives);
+  bool CutAfter(uint64_t body_bytes);
+  size_t BlockSize() const;
+  bool ReceiveSized(uint64_t length, bool* excess);
+  bool ReceiveToClose();
+  bool ReceiveChunked(bool* excess);
   Judgement JudgeStatus();
   bool FollowRedirect();
   const WString* Header(const WChar* name) const { return headers_.Find(name); }
-  bool HeaderIs(const WChar* name, const WChar* value) const;
-  bool DeadlinePassed() const;
   // Where the body starts; never past the buffer, even after a failure.
-  size_t BodyOffset() const {
-    size_t at = header_start_ + header_length_;
-    return at < buffer_.size() ? at : buffer_.size();
-  }
+  size_t BodyOffset() const { return header_length_ < buffer_.size() ? header_length_ : buffer_.size(); }
 
   HeaderTable headers_;
   std::vector<WString> challenges_;
-  std::string buffer_;
+  std::string buffer_;  // the final response's head, then its body
   CUrlParts url_;
   WString method_;
   int32_t status_ = -1;
   int64_t body_length_ = 0;
   size_t header_length_ = 0;
-  size_t header_start_ = 0;
+  FramingFields framing_;  // of the response just read
   const NavigateSettings* settings_ = nullptr;
   ZEvtSyncSocket::Clock::time_point deadline_{};
   bool has_deadline_ = false;
-  bool http10_ = false;  // the response's status line says HTTP/1.0
+  bool deadline_hit_ = false;  // a step was refused because the time was up
+  size_t peak_held_ = 0;
 };
 
 using CAtlHttpClient = CAtlHttpClientT<ZEvtSyncSocket>;

@@ -16,6 +16,26 @@ namespace http_detail {
 constexpr size_t kHeadReceiveSize = 2048;
 constexpr int kMaxEmptyReceives = 5;       // in a row, for the head and a sized body
 constexpr int kMaxEmptyUnsizedReads = 6;   // in a row, for a body read to the end
+
+// The transport's clock: its own when it has one (the in-memory transport
+// of tests and fuzzers keeps a virtual clock), else the steady clock.
+template <class S>
+auto NowOf(const S& socket, int) -> decltype(socket.Now()) { return socket.Now(); }
+template <class S>
+ZEvtSyncSocket::Clock::time_point NowOf(const S&, long) { return ZEvtSyncSocket::Clock::now(); }
+
+// The bytes a request line's method and target, and the Host field, may
+// hold: visible ASCII only. A blank, CR, LF or any control byte would let
+// the text end the line or add one.
+inline bool IsVisibleAscii(WChar c) { return c > 0x20 && c < 0x7F; }
+
+inline bool AppendVisible(const WString& text, std::string* out) {
+  for (WChar c : text) {
+    if (!IsVisibleAscii(c)) return false;
+    out->push_back(static_cast<char>(c));
+  }
+  return true;
+}
 }  // namespace http_detail
 
 template <class TSocket>
@@ -40,14 +60,11 @@ void CAtlHttpClientT<TSocket>::OnSetCookie(const WString& value) {
 }
 
 template <class TSocket>
-bool CAtlHttpClientT<TSocket>::HeaderIs(const WChar* name, const WChar* value) const {
-  const WString* v = Header(name);
-  return v != nullptr && EqualsIgnoreCase(*v, WStringView(value));
-}
-
-template <class TSocket>
-bool CAtlHttpClientT<TSocket>::DeadlinePassed() const {
-  return has_deadline_ && ZEvtSyncSocket::Clock::now() >= deadline_;
+bool CAtlHttpClientT<TSocket>::TimeIsUp() {
+  if (!has_deadline_ || http_detail::NowOf(*this, 0) < deadline_) return false;
+  deadline_hit_ = true;
+  this->CloseConnection();
+  return true;
 }
 
 template <class TSocket>
@@ -60,48 +77,64 @@ void CAtlHttpClientT<TSocket>::Reset() {
   status_ = -1;
   body_length_ = 0;
   header_length_ = 0;
-  header_start_ = 0;
+  framing_ = FramingFields();
   settings_ = nullptr;
+  peak_held_ = 0;
+  deadline_hit_ = false;
 }
 
-// The current URL must be of the exchange's scheme, with a host; fills the
-// defaults.
+// The current URL must be of the exchange's scheme, with a host that can
+// stand in a Host field; fills the defaults.
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::CheckUrl() {
   if (url_.scheme != settings_->scheme || url_.host_name.empty()) return false;
+  for (WChar c : url_.host_name) {
+    if (!http_detail::IsVisibleAscii(c) || c == '/' || c == '?' || c == '#' || c == '@') return false;
+  }
   if (url_.path.empty()) url_.path = HV_W("/");
   if (url_.port == 0) url_.port = settings_->default_port;
   return true;
 }
 
+// The one place a request is written. Method, target and host must be
+// visible ASCII, or nothing is composed: no byte of the URL can end the
+// request line or add a line to the request. The fragment is never sent.
 template <class TSocket>
-WString CAtlHttpClientT<TSocket>::ComposeRequest() const {
-  std::string numbers;
-  WString text;
-  text.reserve(method_.size() + url_.path.size() + url_.extra.size() + url_.host_name.size() + 128);
-  text.append(method_).append(HV_W(" ")).append(url_.path).append(url_.extra);
-  text.append(HV_W(" HTTP/1.1\r\n"));
+bool CAtlHttpClientT<TSocket>::ComposeRequest(std::string* bytes) const {
+  bytes->clear();
+  WString target = url_.path + url_.extra.substr(0, url_.extra.find('#'));
+  if (target.empty() || target[0] != '/' || !http_detail::AppendVisible(method_, bytes)) return false;
+  bytes->push_back(' ');
+  if (!http_detail::AppendVisible(target, bytes)) return false;
+  bytes->append(" HTTP/1.1\r\n");
   if (settings_ != nullptr && !settings_->body.empty()) {
-    numbers = "Content-Length: " + std::to_string(settings_->body.size()) + "\r\n";
-    text.append(numbers.begin(), numbers.end());
+    bytes->append("Content-Length: " + std::to_string(settings_->body.size()) + "\r\n");
   }
   if (settings_ != nullptr && !settings_->content_type.empty()) {
-    text += HV_W("Content-Type: ") + settings_->content_type + HV_W("\r\n");
+    bytes->append("Content-Type: ");
+    if (!platform::WideToAnsi(settings_->content_type, bytes)) return false;
+    bytes->append("\r\n");
   }
-  if (settings_ != nullptr) text += settings_->extra_headers;
-  text.append(HV_W("Host: ")).append(url_.host_name);
-  if (url_.port != DefaultPort(url_.scheme)) {
-    numbers = ":" + std::to_string(url_.port);
-    text.append(numbers.begin(), numbers.end());
-  }
-  text += HV_W("\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n");
-  return text;
+  if (settings_ != nullptr && !platform::WideToAnsi(settings_->extra_headers, bytes)) return false;
+  bytes->append("Host: ");
+  if (!http_detail::AppendVisible(url_.host_name, bytes)) return false;
+  if (url_.port != DefaultPort(url_.scheme)) bytes->append(":" + std::to_string(url_.port));
+  bytes->append("\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n");
+  return true;
+}
+
+template <class TSocket>
+bool CAtlHttpClientT<TSocket>::Open() {
+  return !TimeIsUp() && this->OpenConnection(url_.host_name, url_.port);
 }
 
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::SendRequest() {
   std::string bytes;
-  platform::WideToAnsi(ComposeRequest(), &bytes);
+  if (!ComposeRequest(&bytes) || TimeIsUp()) {
+    this->CloseConnection();
+    return false;
+  }
   bytes += settings_->body;
   ZEvtSyncSocket::SendBuffer buffer{bytes.size(), bytes.data()};
   size_t sent = 0;
@@ -112,6 +145,17 @@ bool CAtlHttpClientT<TSocket>::SendRequest() {
   return true;
 }
 
+// Every receive of the exchange goes through here: none once the
+// deadline has passed, whatever the peer has queued.
+template <class TSocket>
+bool CAtlHttpClientT<TSocket>::Receive(char* into, size_t* size) {
+  if (TimeIsUp()) {
+    *size = 0;
+    return false;
+  }
+  return this->ReceiveInto(into, size);
+}
+
 // One receive of up to `block` bytes appended to the buffer. An empty
 // receive counts towards `*empty_receives`; a data receive resets it.
 template <class TSocket>
@@ -119,96 +163,122 @@ bool CAtlHttpClientT<TSocket>::ReceiveSome(size_t block, int* empty_receives) {
   size_t at = buffer_.size();
   buffer_.resize(at + block);
   size_t got = block;
-  bool ok = this->ReceiveInto(&buffer_[at], &got);
+  bool ok = Receive(&buffer_[at], &got);
   buffer_.resize(at + (ok ? got : 0));
+  peak_held_ = std::max(peak_held_, buffer_.size());
   if (ok) *empty_receives = got == 0 ? *empty_receives + 1 : 0;
   return ok;
 }
 
+// Receives head blocks until a final one (status 200 or above) is in the
+// buffer from its start. Interim blocks (1xx but 101) are dropped from the
+// buffer as they are read, and count against the header limit.
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::ReceiveHead() {
-  size_t scan = header_start_;
+  size_t interim = 0, scan = 0;
   int empty = 0;
   for (;;) {
     size_t end = buffer_.find("\r\n\r\n", scan);
     if (end == std::string::npos) {
-      if (buffer_.size() - header_start_ > settings_->max_header_bytes) return false;
-      scan = buffer_.size() >= 3 ? std::max(header_start_, buffer_.size() - 3) : header_start_;
+      if (interim + buffer_.size() > settings_->max_header_bytes) return false;
+      scan = buffer_.size() >= 3 ? buffer_.size() - 3 : 0;
       if (!ReceiveSome(http_detail::kHeadReceiveSize, &empty)) return false;
       if (empty >= http_detail::kMaxEmptyReceives) return false;
       continue;
     }
-    header_length_ = end + 4 - header_start_;
-    if (header_length_ > settings_->max_header_bytes) return false;
-    const char* head = buffer_.data() + header_start_;
-    const char* line_end = static_cast<const char*>(std::memchr(head, '\n', header_length_));
+    size_t length = end + 4;
+    if (interim + length > settings_->max_header_bytes) return false;
+    const char* head = buffer_.data();
+    const char* line_end = static_cast<const char*>(std::memchr(head, '\n', length));
     if (!ParseStatusLine(head, line_end, &status_)) return false;
-    if (status_ == 100) {  // interim response: the real one follows
-      headers_.Clear();
+    if (status_ >= 100 && status_ < 200) {
+      if (status_ == 101) return false;  // no upgrade was asked for
+      interim += length;
+      buffer_.erase(0, length);
       status_ = -1;
-      header_start_ = end + 4;
-      scan = header_start_;
+      scan = 0;
       continue;
     }
-    HeaderSink sink{&headers_, &challenges_, [this](const WString& v) { OnSetCookie(v); }};
-    ParseHeaderLines(head, head + header_length_, sink);
-    http10_ = header_length_ >= 8 && std::memcmp(head, "HTTP/1.0", 8) == 0;
+    header_length_ = length;
+    framing_ = FramingFields();
+    framing_.http10 = length >= 8 && std::memcmp(head, "HTTP/1.0", 8) == 0;
+    HeaderSink sink{&headers_, &challenges_, [this](const WString& v) { OnSetCookie(v); }, &framing_};
+    ParseHeaderLines(head, head + length, sink);
     return true;
   }
 }
 
+// Bytes past the body's end are no body: they are cut. True when there
+// were any (the connection then cannot be trusted for another response).
 template <class TSocket>
-bool CAtlHttpClientT<TSocket>::ReceiveBody(int64_t announced) {
-  size_t body_start = header_start_ + header_length_;
-  size_t block = settings_->read_block_size == 0 ? 2048 : settings_->read_block_size;
+bool CAtlHttpClientT<TSocket>::CutAfter(uint64_t body_bytes) {
+  if (buffer_.size() - header_length_ <= body_bytes) return false;
+  buffer_.resize(header_length_ + static_cast<size_t>(body_bytes));
+  return true;
+}
+
+template <class TSocket>
+size_t CAtlHttpClientT<TSocket>::BlockSize() const {
+  return settings_->read_block_size == 0 ? 2048 : settings_->read_block_size;
+}
+
+template <class TSocket>
+bool CAtlHttpClientT<TSocket>::ReceiveSized(uint64_t length, bool* excess) {
+  if (length > settings_->max_body_bytes) return false;
   int empty = 0;
-  if (announced >= 0) {
-    if (static_cast<uint64_t>(announced) > settings_->max_body_bytes) return false;
-    while (buffer_.size() - body_start < static_cast<uint64_t>(announced)) {
-      if (!ReceiveSome(block, &empty) || empty >= http_detail::kMaxEmptyReceives) return false;
-    }
-  } else {
-    for (;;) {
-      if (!ReceiveSome(block, &empty)) {
-        // A body still open when the exchange's time is up is a failure;
-        // a single wait's own time-out, or an error, ends the body.
-        if (this->DeadlineExpired() || DeadlinePassed()) return false;
-        break;
-      }
-      if (empty >= http_detail::kMaxEmptyUnsizedReads) break;
-      if (buffer_.size() - body_start > settings_->max_body_bytes) return false;
-    }
+  for (uint64_t have; (have = buffer_.size() - header_length_) < length;) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(BlockSize(), length - have));
+    if (!ReceiveSome(want, &empty) || empty >= http_detail::kMaxEmptyReceives) return false;
   }
-  body_length_ = static_cast<int64_t>(buffer_.size() - body_start);
+  *excess = CutAfter(length);
+  body_length_ = static_cast<int64_t>(length);
   return true;
 }
 
 template <class TSocket>
-bool CAtlHttpClientT<TSocket>::ReceiveChunkedBody() {
-  std::string output = buffer_.substr(header_start_, header_length_);
-  std::string pending = buffer_.substr(header_start_ + header_length_);
-  buffer_.clear();
-  header_start_ = 0;
-  body_length_ = 0;
-  ChunkedDecoder decoder(Header(HV_W("Trailer")) != nullptr, settings_->max_body_bytes,
-                         settings_->max_header_bytes);
-  std::vector<std::string> trailers;
-  std::vector<char> block(settings_->read_block_size == 0 ? 2048 : settings_->read_block_size);
+bool CAtlHttpClientT<TSocket>::ReceiveToClose() {
+  int empty = 0;
   for (;;) {
-    decoder.Feed(pending.data(), pending.size(), &output, &trailers);
-    if (decoder.failed()) return false;
-    if (decoder.done()) break;
-    size_t got = block.size();
-    if (!this->ReceiveInto(block.data(), &got) || got == 0) return false;
-    pending.assign(block.data(), got);
+    if (!ReceiveSome(BlockSize(), &empty)) {
+      // A body still open when the exchange's time is up is a failure;
+      // a single wait's own time-out, or an error, ends the body.
+      if (deadline_hit_ || this->DeadlineExpired()) return false;
+      break;
+    }
+    if (empty >= http_detail::kMaxEmptyUnsizedReads) break;
+    if (buffer_.size() - header_length_ > settings_->max_body_bytes) return false;
   }
-  HeaderSink sink{&headers_, &challenges_, [this](const WString& v) { OnSetCookie(v); }};
-  for (const std::string& line : trailers) ParseHeaderLine(line.data(), line.data() + line.size(), sink);
-  body_length_ = static_cast<int64_t>(decoder.body_length());
-  buffer_ = std::move(output);
+  body_length_ = static_cast<int64_t>(buffer_.size() - header_length_);
   return true;
 }
 
+// The decoded data follows the head in the buffer; the trailer section is
+// read to its end but its fields never enter the header table.
+template <class TSocket>
+bool CAtlHttpClientT<TSocket>::ReceiveChunked(bool* excess) {
+  std::string pending = buffer_.substr(header_length_);
+  buffer_.resize(header_length_);
+  ChunkedDecoder decoder(settings_->max_body_bytes, settings_->max_header_bytes);
+  std::vector<std::string> trailers;
+  std::vector<char> block(BlockSize());
+  for (;;) {
+    size_t used = decoder.Feed(pending.data(), pending.size(), &buffer_, &trailers);
+    if (decoder.failed()) return false;
+    if (decoder.done()) {
+      *excess = used < pending.size();
+      break;
+    }
+    size_t got = block.size();
+    if (!Receive(block.data(), &got) || got == 0) return false;
+    pending.assign(block.data(), got);
+    peak_held_ = std::max(peak_held_, buffer_.size() + pending.size());
+  }
+  body_length_ = static_cast<int64_t>(decoder.body_length());
+  return true;
+}
+
+// Head, then the body as DecideFraming says; the reading loops decide
+// nothing about the protocol.
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::ReceiveResponse() {
   status_ = -1;
@@ -216,20 +286,16 @@ bool CAtlHttpClientT<TSocket>::ReceiveResponse() {
   body_length_ = 0;
   headers_.Clear();
   if (!ReceiveHead()) return false;
-  bool ok;
-  if (HeaderIs(HV_W("Transfer-Encoding"), HV_W("chunked"))) {
-    ok = ReceiveChunkedBody();
-  } else {
-    // Only an absent field means "no length": an announced length below
-    // what is already there, a negative one too, reads nothing more.
-    const WString* length = Header(HV_W("Content-Length"));
-    ok = ReceiveBody(length == nullptr ? -1 : std::max<int64_t>(0, ParseDecimal(*length)));
+  Framing framing = DecideFraming(status_, framing_);
+  bool ok = false, excess = false;
+  switch (framing.body) {
+    case BodyFraming::kInvalid: return false;
+    case BodyFraming::kNone: ok = true; excess = CutAfter(0); break;
+    case BodyFraming::kLength: ok = ReceiveSized(framing.length, &excess); break;
+    case BodyFraming::kChunked: ok = ReceiveChunked(&excess); break;
+    case BodyFraming::kUntilClose: ok = ReceiveToClose(); break;
   }
-  // An HTTP/1.0 peer closes after its response unless it said keep-alive;
-  // reusing that connection for a redirect would only find it gone.
-  bool peer_closes = HeaderIs(HV_W("Connection"), HV_W("close")) ||
-                     (http10_ && !HeaderIs(HV_W("Connection"), HV_W("keep-alive")));
-  if (ok && peer_closes) this->CloseConnection();
+  if (ok && (framing.close_after || excess)) this->CloseConnection();
   return ok;
 }
 
@@ -239,10 +305,9 @@ typename CAtlHttpClientT<TSocket>::Judgement CAtlHttpClientT<TSocket>::JudgeStat
   if ((status_ >= 200 && status_ <= 206) || status_ == 304 || status_ == 305) {
     return Judgement::kAccept;
   }
-  if (status_ == 301 || status_ == 302 || status_ == 303) {
-    if (!settings_->follow_redirects || Header(HV_W("Location")) == nullptr) {
-      return Judgement::kAccept;
-    }
+  // 307 and 308 keep the method; for a GET they are followed as 302 is.
+  if (status_ == 301 || status_ == 302 || status_ == 303 || status_ == 307 || status_ == 308) {
+    if (!settings_->follow_redirects || framing_.locations == 0) return Judgement::kAccept;
     return Judgement::kRedirect;
   }
   if (status_ == 401 || status_ == 407) {
@@ -251,26 +316,25 @@ typename CAtlHttpClientT<TSocket>::Judgement CAtlHttpClientT<TSocket>::JudgeStat
   return Judgement::kReject;
 }
 
-// Moves to the "Location" target and sends the request there.
+// Moves to the "Location" target and sends the request there: over the
+// same connection when it is still open to the same host and port, else
+// over a new one to the new target only.
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::FollowRedirect() {
-  WString location = *Header(HV_W("Location"));
-  if (HeaderIs(HV_W("Connection"), HV_W("close")) || !this->connected()) {
-    this->CloseConnection();
-    this->OpenConnection(url_.host_name, url_.port);
-  }
+  const WString* field = Header(HV_W("Location"));
+  if (framing_.locations != 1 || field == nullptr) return false;  // none usable, or two
+  WString location = *field;
   WString old_host = url_.host_name;
   uint16_t old_port = url_.port;
   headers_.Clear();
   buffer_.clear();
-  header_start_ = 0;
   header_length_ = 0;
   if (!ResolveLocation(&location, url_) || !SplitUrl(location, &url_) || !CheckUrl()) {
     return false;
   }
-  if (url_.host_name != old_host || url_.port != old_port) {
+  if (!this->connected() || url_.host_name != old_host || url_.port != old_port) {
     this->CloseConnection();
-    this->OpenConnection(url_.host_name, url_.port);  // a failure shows at the send
+    if (!Open()) return false;
   }
   return SendRequest();
 }
@@ -291,14 +355,14 @@ bool CAtlHttpClientT<TSocket>::Navigate(const WString& url, const NavigateSettin
   method_ = settings.method;
   this->SocketTimeout = settings.timeout_ms;
   has_deadline_ = settings.deadline_ms != 0;
-  deadline_ = ZEvtSyncSocket::Clock::now() + std::chrono::milliseconds(settings.deadline_ms);
+  deadline_ = http_detail::NowOf(*this, 0) + std::chrono::milliseconds(settings.deadline_ms);
   if (has_deadline_) {
     this->SetDeadline(deadline_);
   } else {
     this->SetDeadline(std::nullopt);
   }
   url_ = parts;
-  bool ok = CheckUrl() && this->OpenConnection(url_.host_name, url_.port) && SendRequest();
+  bool ok = CheckUrl() && Open() && SendRequest();
   for (uint32_t redirects = 0; ok;) {
     if (!ReceiveResponse()) {
       ok = false;

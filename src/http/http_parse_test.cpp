@@ -10,49 +10,18 @@
 #include <vector>
 
 #include "base/utf.h"
-#include "http/http_client_impl.h"
-#include "tests/support/memory_socket.h"
+#include "tests/support/memory_exchange.h"
 #include "tests/support/script_server.h"
 
 namespace hv {
 namespace {
 
 using testing::HttpResponse;
-using testing::MemorySocket;
 
-const char kUrl[] = "http://127.0.0.1:8080/first?c=1";
+using testing::MemoryExchange;
+const std::string kUrl = testing::kExchangeUrl;
 
-// One exchange with a peer that answers each request with the next of
-// `answers`, and closes when it has none left.
-struct MemoryExchange {
-  MemoryExchange(const std::string& answer, size_t piece, const std::string& url = kUrl,
-                 NavigateSettings settings = NavigateSettings())
-      : MemoryExchange(std::vector<std::string>{answer}, piece, url, settings) {}
-  MemoryExchange(std::vector<std::string> answers, size_t piece, const std::string& url = kUrl,
-                 NavigateSettings settings = NavigateSettings()) {
-    client.Answers(std::move(answers), piece);
-    ok = client.Navigate(Utf8ToWide(url), settings);
-  }
-  std::string body() const { return std::string(client.GetBody(), client.GetBodyLength()); }
-  const WString* header(const WChar* name) const { return client.Headers().Find(name); }
-
-  CAtlHttpClientT<MemorySocket> client;
-  bool ok = false;
-};
-
-// Runs `check` on the exchange for `answers` with each way of cutting them.
-template <class Check>
-void ForEachCut(std::vector<std::string> answers, Check check, const std::string& url = kUrl) {
-  for (size_t piece : {size_t{1}, size_t{7}, size_t{4096}}) {
-    SCOPED_TRACE("pieces of " + std::to_string(piece));
-    MemoryExchange e(answers, piece, url);
-    check(e);
-  }
-}
-template <class Check>
-void ForEachCut(const std::string& answer, Check check, const std::string& url = kUrl) {
-  ForEachCut(std::vector<std::string>{answer}, check, url);
-}
+using testing::ForEachCut;
 
 TEST(HttpRequestBytes, PathPortAndQueryAreExact) {
   MemoryExchange e(HttpResponse(200, "ok"), 4096);
@@ -65,10 +34,10 @@ TEST(HttpRequestBytes, PathPortAndQueryAreExact) {
 }
 
 TEST(HttpBody, FramingByLengthByCloseAndShortBodies) {
-  ForEachCut(HttpResponse(200, "hello") + "trailing", [](const MemoryExchange& e) {
+  ForEachCut(HttpResponse(200, "hello"), [](const MemoryExchange& e) {
     EXPECT_TRUE(e.ok);
     EXPECT_EQ(e.client.GetStatus(), 200);
-    EXPECT_EQ(e.body().substr(0, 5), "hello");
+    EXPECT_EQ(e.body(), "hello");
     EXPECT_TRUE(e.client.connected());  // framed by its length
   });
   ForEachCut("HTTP/1.1 200 OK\r\n\r\npart one, part two", [](const MemoryExchange& e) {
@@ -88,8 +57,8 @@ TEST(HttpBody, ChunkedWithTrailerExtensionsAndAContinuedHeader) {
                ASSERT_TRUE(e.ok);
                EXPECT_EQ(std::string(e.client.GetBody()), "hello");
                EXPECT_EQ(e.client.GetBodyBytes(), 5);
-               ASSERT_NE(e.header(HV_W("x-sum")), nullptr);
-               EXPECT_EQ(*e.header(HV_W("x-sum")), HV_W("42"));
+               // Trailer fields are read, but never enter the header table.
+               EXPECT_EQ(e.header(HV_W("x-sum")), nullptr);
              });
   // Extensions are valid HTTP/1.1: skipped, not failed.
   ForEachCut("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;x=y\r\nhello\r\n"
@@ -127,7 +96,7 @@ TEST(HttpHead, StatusLineEndsAtItsLineFeedAndInterimAnswersAreSkipped) {
 TEST(HttpStatus, AcceptedAndRefusedCodes) {
   struct Case { int status; bool ok; } cases[] = {
       {200, true}, {204, true}, {206, true}, {304, true}, {305, true},
-      {207, false}, {300, false}, {307, false}, {401, false}, {404, false}, {500, false}};
+      {207, false}, {300, false}, {307, true}, {308, true}, {401, false}, {404, false}, {500, false}};
   for (const auto& c : cases) {
     MemoryExchange e(HttpResponse(c.status, ""), 4096);
     EXPECT_EQ(e.ok, c.ok) << c.status;
@@ -139,12 +108,14 @@ TEST(HttpStatus, AcceptedAndRefusedCodes) {
   EXPECT_EQ(proxy.client.GetStatus(), 407);
 }
 
-TEST(HttpHeaders, RepeatsJoinLongValuesDropAndOneCloseCloses) {
+// "Connection" is a list of tokens: two "close" fields joined still say
+// close, and so does any list that holds it.
+TEST(HttpHeaders, RepeatsJoinLongValuesDropAndAnyCloseTokenCloses) {
   ForEachCut(HttpResponse(200, "x", "Connection: close\r\nconnection: close\r\n"),
              [](const MemoryExchange& e) {
                ASSERT_TRUE(e.ok);
                EXPECT_EQ(*e.header(HV_W("CONNECTION")), HV_W("close,close"));
-               EXPECT_TRUE(e.client.connected());
+               EXPECT_FALSE(e.client.connected());
              });
   MemoryExchange closing(HttpResponse(200, "x", "Connection: close\r\n"), 4096);
   EXPECT_FALSE(closing.client.connected());

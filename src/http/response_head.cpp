@@ -40,24 +40,45 @@ bool ParseStatusLine(const char* begin, const char* end, int32_t* status) {
   return !overflow;
 }
 
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsTokenName(const char* begin, const char* end) {
+  if (begin == end) return false;
+  for (const char* p = begin; p < end; ++p) {
+    auto c = static_cast<unsigned char>(*p);
+    if (c <= 0x20 || c >= 0x7F) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink) {
   const char* colon = static_cast<const char*>(std::memchr(begin, ':', static_cast<size_t>(end - begin)));
-  if (colon == nullptr) return;
+  if (colon == nullptr || !IsTokenName(begin, colon)) return;
   const char* value = colon + 1;
   while (value < end && IsSpaceAscii(*value)) ++value;
-  if (static_cast<size_t>(colon - begin) >= kMaxHeaderPart ||
-      static_cast<size_t>(end - value) >= kMaxHeaderPart) {
-    return;
+  while (end > value && IsSpaceAscii(end[-1])) --end;
+  std::string name(begin, colon);
+  std::string bytes(value, end);
+  for (char& c : bytes) {
+    if (c == '\r' || c == '\n') c = ' ';
   }
-  WString name = platform::AnsiToWide(std::string(begin, colon));
-  WString text = platform::AnsiToWide(std::string(value, end));
+  if (sink.framing != nullptr) NoteFramingField(name, bytes, sink.framing);
+  if (name.size() >= kMaxHeaderPart || bytes.size() >= kMaxHeaderPart) return;
+  WString wide_name = platform::AnsiToWide(name);
+  WString text = platform::AnsiToWide(bytes);
   if (sink.challenges != nullptr &&
-      (EqualsIgnoreCase(name, WStringView(HV_W("www-authenticate"))) ||
-       EqualsIgnoreCase(name, WStringView(HV_W("proxy-authenticate"))))) {
+      (EqualsIgnoreCase(wide_name, WStringView(HV_W("www-authenticate"))) ||
+       EqualsIgnoreCase(wide_name, WStringView(HV_W("proxy-authenticate"))))) {
     sink.challenges->push_back(text);
   }
-  sink.table->Add(name, text);
-  if (sink.on_cookie && EqualsIgnoreCase(name, WStringView(HV_W("set-cookie")))) sink.on_cookie(text);
+  sink.table->Add(wide_name, text);
+  if (sink.on_cookie && EqualsIgnoreCase(wide_name, WStringView(HV_W("set-cookie")))) {
+    sink.on_cookie(text);
+  }
 }
 
 void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink) {
@@ -65,27 +86,27 @@ void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink
   const char* p = static_cast<const char*>(std::memchr(begin, '\n', static_cast<size_t>(end - begin)));
   if (p == nullptr) return;
   ++p;
-  const char* line = p;
-  while (p + 1 < end) {
-    if (p[0] != '\r' || p[1] != '\n') {
-      ++p;
-      continue;
+  std::string field;  // the field being collected, folds joined
+  bool open = false;
+  while (p < end) {
+    const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* line_end = lf == nullptr ? end : lf;
+    const char* next = lf == nullptr ? end : lf + 1;
+    if (line_end > p && line_end[-1] == '\r') --line_end;
+    if (open && line_end > p && IsBlank(*p)) {
+      // An obsolete fold: the field goes on after one blank.
+      while (!field.empty() && IsSpaceAscii(field.back())) field.pop_back();
+      while (p < line_end && IsBlank(*p)) ++p;
+      field.push_back(' ');
+      field.append(p, line_end);
+    } else {
+      if (open) ParseHeaderLine(field.data(), field.data() + field.size(), sink);
+      field.assign(p, line_end);
+      open = line_end > p;
     }
-    if (p == line) break;  // the blank line
-    // Any white space after the CR LF continues the line, unless it is the
-    // blank line's own CR LF.
-    bool folded = p + 2 < end && IsSpaceAscii(p[2]) &&
-                  !(p + 3 < end && p[2] == '\r' && p[3] == '\n');
-    if (folded) {
-      p += 2;
-      continue;
-    }
-    ParseHeaderLine(line, p, sink);
-    p += 2;
-    line = p;
+    p = next;
   }
+  if (open) ParseHeaderLine(field.data(), field.data() + field.size(), sink);
 }
-
-int64_t ParseDecimal(const WString& text) { return ParseSaturatingDecimal<int64_t>(text); }
 
 }  // namespace hv

@@ -14,6 +14,7 @@
 
 #include "base/ascii.h"
 #include "base/wide.h"
+#include "http/framing.h"
 
 namespace hv {
 
@@ -45,22 +46,22 @@ struct HeaderSink {
   HeaderTable* table = nullptr;
   std::vector<WString>* challenges = nullptr;            // www-/proxy-authenticate
   std::function<void(const WString&)> on_cookie;         // set-cookie
+  FramingFields* framing = nullptr;                      // the fields that frame the body
 };
 
-// Parses one header line (without its final CR LF) into the sink. A line
-// without ":" or with an over-long name or value is ignored.
+// Parses one header field (its line or lines, without the final line end)
+// into the sink. The name must be a token (no blank, no control byte)
+// followed directly by ":", else the field is ignored. The value is trimmed
+// of white space at both ends, and any CR or LF left in it becomes a blank.
+// Framing fields are noted whatever their length; a name or value over the
+// part limit is then left out of the table.
 void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink);
 
 // Parses the lines after the status line (which ends at its line feed) of a
-// header block [begin, end) that ends with its blank line. A CR LF followed
-// by white space (the C set) other than the blank line continues the line;
-// the value keeps the break as it stands. A value starts after the ":" and
-// any white space.
+// header block [begin, end). A line ends at LF, a CR before it dropped; a
+// line that begins with a blank or tab continues the field before it (an
+// obsolete fold), joined by one blank. Empty lines end nothing but a field.
 void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink);
-
-// Signed decimal as strtol reads it (leading white space, sign, digits up
-// to the first other character); no digits read as 0.
-int64_t ParseDecimal(const WString& text);
 
 }  // namespace hv
 

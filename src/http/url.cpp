@@ -1,5 +1,6 @@
 #include "http/url.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/ascii.h"
@@ -54,9 +55,15 @@ bool IsSchemeName(const WString& name) {
   return true;
 }
 
-// Signed decimal conversion as strtol does it (32-bit), kept in 16 bits.
-uint16_t PortFromText(const WString& text) {
-  return static_cast<uint16_t>(ParseSaturatingDecimal<int32_t>(text));
+// A port is digits only, 1 to 65535 (no sign, no blank: nothing wraps).
+// An empty port is the scheme's default.
+bool PortFromText(const WString& text, uint16_t* port, bool* given) {
+  if (text.empty()) return true;
+  uint32_t value = 0;
+  if (!ParseStrictDecimal<uint32_t>(text, 65535, &value) || value == 0) return false;
+  *port = static_cast<uint16_t>(value);
+  *given = true;
+  return true;
 }
 
 bool SplitHostPort(const WString& text, CUrlParts* parts, bool* port_given) {
@@ -72,9 +79,9 @@ bool SplitHostPort(const WString& text, CUrlParts* parts, bool* port_given) {
   parts->host_name = text.substr(0, colon);
   if (colon != WString::npos) {
     WString port = text.substr(colon + 1);
-    if (port.size() > CUrlParts::kMaxUser) return false;
-    parts->port = PortFromText(port);
-    *port_given = true;
+    if (port.size() > CUrlParts::kMaxUser || !PortFromText(port, &parts->port, port_given)) {
+      return false;
+    }
   }
   return parts->host_name.size() <= CUrlParts::kMaxHost;
 }
@@ -142,16 +149,75 @@ bool SplitInto(const WString& text, CUrlParts* parts) {
   return true;
 }
 
-// True when the normaliser would give `text` back unchanged: ASCII only,
-// and nothing before the query or fragment that needs escaping.
-bool NeedsNoEscaping(const WString& text) {
+// Bytes that never go into a request target as they are: blanks, control
+// bytes, DEL and everything beyond ASCII.
+bool IsRawTargetByte(unsigned char c) { return c > 0x20 && c < 0x7F; }
+
+// Where the authority of URL text ends: after "scheme://" and up to the
+// first "/", "?" or "#". 0 when the text has no authority.
+size_t AuthorityEnd(const std::string& text) {
+  size_t colon = text.find("://");
+  if (colon == std::string::npos || text.find_first_of("/?#") < colon) return 0;
+  size_t end = text.find_first_of("/?#", colon + 3);
+  return end == std::string::npos ? text.size() : end;
+}
+
+// The normaliser's escaping of UTF-8 `bytes`: the scheme and authority stay
+// as they are (a bracketed IPv6 host must keep its brackets); before the
+// first "?" or "#" bytes outside the safe set become "%xx"; from there on,
+// blanks, control bytes and non-ASCII bytes do. False past `limit`.
+bool EscapeUrlBytes(const std::string& bytes, size_t limit, std::string* out) {
+  static const char kHex[] = "0123456789abcdef";
+  size_t authority_end = AuthorityEnd(bytes);
+  out->assign(bytes, 0, authority_end);
   bool in_extra = false;
-  for (WChar c : text) {
-    if (c >= 0x80) return false;
+  for (size_t i = authority_end; i < bytes.size(); ++i) {
+    auto c = static_cast<unsigned char>(bytes[i]);
     if (!in_extra && (c == '?' || c == '#')) in_extra = true;
-    if (!in_extra && !IsSafeUrlByte(static_cast<unsigned char>(c))) return false;
+    if (in_extra ? IsRawTargetByte(c) : IsSafeUrlByte(c)) {
+      if (out->size() + 1 > limit) return false;
+      out->push_back(static_cast<char>(c));
+    } else {
+      if (out->size() + 3 > limit) return false;
+      out->push_back('%');
+      out->push_back(kHex[c >> 4]);
+      out->push_back(kHex[c & 15]);
+    }
   }
-  return true;
+  return out->size() <= limit;
+}
+
+// A path's "." and ".." segments removed (RFC 3986 5.2.4).
+WString RemoveDotSegments(const WString& path) {
+  WString in = path, out;
+  while (!in.empty()) {
+    if (in.compare(0, 3, HV_W("../")) == 0) {
+      in.erase(0, 3);
+    } else if (in.compare(0, 2, HV_W("./")) == 0) {
+      in.erase(0, 2);
+    } else if (in.compare(0, 3, HV_W("/./")) == 0) {
+      in.erase(0, 2);
+    } else if (in == HV_W("/.")) {
+      in = HV_W("/");
+    } else if (in.compare(0, 4, HV_W("/../")) == 0 || in == HV_W("/..")) {
+      in = in.size() == 3 ? WString(HV_W("/")) : in.substr(3);
+      size_t cut = out.rfind('/');
+      out.erase(cut == WString::npos ? 0 : cut);
+    } else if (in == HV_W(".") || in == HV_W("..")) {
+      in.clear();
+    } else {
+      size_t next = in.find('/', in[0] == '/' ? 1 : 0);
+      out += in.substr(0, next);
+      in.erase(0, next == WString::npos ? in.size() : next);
+    }
+  }
+  return out;
+}
+
+// The query of an extra part ("?..." up to a fragment), or empty.
+WString QueryOf(const WString& extra) {
+  if (extra.empty() || extra[0] != '?') return WString();
+  return extra.substr(0, extra.find('#'));
 }
 
 }  // namespace
@@ -164,28 +230,8 @@ uint16_t DefaultPort(int32_t scheme) {
 }
 
 bool NormalizeUrl(const WString& text, WString* out) {
-  static const char kHex[] = "0123456789abcdef";
   std::string bytes;
-  if (text.size() <= kMaxNormalizedUrl && NeedsNoEscaping(text)) {
-    // The usual case, without the byte-by-byte pass.
-    bytes.assign(text.begin(), text.end());
-  } else {
-    std::string utf8 = NormalizerUtf8(text);
-    bytes.reserve(utf8.size() + 16);
-    bool in_extra = false;
-    for (unsigned char c : utf8) {
-      if (!in_extra && (c == '?' || c == '#')) in_extra = true;
-      if (in_extra || IsSafeUrlByte(c)) {
-        if (bytes.size() + 1 > kMaxNormalizedUrl) return false;
-        bytes.push_back(static_cast<char>(c));
-      } else {
-        if (bytes.size() + 3 > kMaxNormalizedUrl) return false;
-        bytes.push_back('%');
-        bytes.push_back(kHex[c >> 4]);
-        bytes.push_back(kHex[c & 15]);
-      }
-    }
-  }
+  if (!EscapeUrlBytes(NormalizerUtf8(text), kMaxNormalizedUrl, &bytes)) return false;
   *out = platform::AnsiToWide(bytes);
   return out->size() <= kMaxNormalizedUrl;
 }
@@ -222,21 +268,44 @@ bool JoinUrl(const CUrlParts& parts, WString* out, size_t capacity, size_t* need
 }
 
 bool ResolveLocation(WString* location, const CUrlParts& current) {
-  WString target = TrimAscii(*location);
-  CUrlParts probe;
-  if (SplitUrl(target, &probe)) {
-    *location = target;
-    return true;
+  WString reference = TrimAscii(*location);
+  reference.erase(std::min(reference.find('#'), reference.size()));  // never sent
+  size_t delimiter = reference.find_first_of(HV_W(":/?"));
+  bool absolute = delimiter != WString::npos && reference[delimiter] == ':' &&
+                  IsSchemeName(reference.substr(0, delimiter));
+  if (!absolute && reference.compare(0, 2, HV_W("//")) == 0) {
+    reference = current.scheme_name + HV_W(":") + reference;  // same scheme, new authority
+    absolute = true;
   }
-  CUrlParts parts = current;
-  if (!target.empty() && target[0] == '/') {
-    parts.path = target;
+  CUrlParts parts;
+  if (absolute) {
+    if (!SplitUrl(reference, &parts)) return false;
   } else {
-    WString base = current.path.empty() ? WString(HV_W("/")) : current.path;
-    size_t cut = base.rfind('/');
-    if (cut == WString::npos) return false;
-    parts.path = base.substr(0, cut + 1) + target;
+    parts = current;
+    size_t query = reference.find('?');
+    WString path = reference.substr(0, query);
+    // The current query goes on only when the location brings none.
+    parts.extra = query == WString::npos ? QueryOf(current.extra) : reference.substr(query);
+    if (path.empty()) {
+      parts.path = current.path.empty() ? WString(HV_W("/")) : current.path;
+    } else if (path[0] == '/') {
+      parts.path = path;
+    } else {
+      WString base = current.path.empty() ? WString(HV_W("/")) : current.path;
+      parts.path = base.substr(0, base.rfind('/') + 1) + path;
+    }
   }
+  parts.path = RemoveDotSegments(parts.path);
+  // The target's blanks, control and non-ASCII bytes are escaped here, so
+  // that nothing the peer wrote reaches the request line raw.
+  std::string target;
+  if (!EscapeUrlBytes("?" + NormalizerUtf8(parts.path + parts.extra), kMaxResolvedUrl, &target)) {
+    return false;
+  }
+  size_t split = target.find('?', 1);
+  WString escaped = platform::AnsiToWide(target);
+  parts.path = escaped.substr(1, split == std::string::npos ? WString::npos : split - 1);
+  parts.extra = split == std::string::npos ? WString() : escaped.substr(split);
   size_t needed = 0;
   return JoinUrl(parts, location, kMaxResolvedUrl, &needed);
 }

@@ -16,13 +16,19 @@ std::string N(const WString& s) { return WideToUtf8(s); }
 const char kVerifyUrl[] =
     "http://127.0.0.1/interface/newauth/index.php?c=Ab12%2B%2F%3D%3D";
 
-TEST(NormalizeUrl, EscapesUnsafeBytesBeforeTheQueryOnly) {
+// Before the query, bytes outside the safe set are escaped; in the query
+// and fragment, only blanks, control bytes and non-ASCII bytes are (so that
+// none reaches a request line raw); the authority is left as it stands.
+TEST(NormalizeUrl, EscapesThePathAndNothingRawStaysInTheQuery) {
   struct Case { const char* in; const char* out; } cases[] = {
       {kVerifyUrl, kVerifyUrl},
       {"", ""},
-      {"http://h/a b?x y", "http://h/a%20b?x y"},
+      {"http://h/a b?x y", "http://h/a%20b?x%20y"},
       {"http://h/\xC3\xA9", "http://h/%c3%a9"},
-      {"http://h/50%#frag ment", "http://h/50%#frag ment"},
+      {"http://h/50%#frag ment", "http://h/50%#frag%20ment"},
+      {"http://h/p?a=\xC3\xA9&b=<\x01\x7F>", "http://h/p?a=%c3%a9&b=<%01%7f>"},
+      {"http://[::1]:8080/x", "http://[::1]:8080/x"},
+      {"http://[fe80::1%25eth0]/", "http://[fe80::1%25eth0]/"},
       {"http://h/!'()*-._~:", "http://h/!'()*-._~:"},
       {"http://h/<>\"", "http://h/%3c%3e%22"},
   };
@@ -66,7 +72,14 @@ TEST(SplitUrl, SplitsTheParts) {
       {"gopher://h/", true, "h", "", "", "/", "", 70, kSchemeGopher},
       {"x-custom://h/", true, "h", "", "", "/", "", 0, kSchemeUnknown},
       {"http://[::1]:81/", true, "[::1]", "", "", "/", "", 81, kSchemeHttp},
-      {"http://h:70000/", true, "h", "", "", "/", "", 70000 % 65536, kSchemeHttp},
+      {"http://h:/", true, "h", "", "", "/", "", 80, kSchemeHttp},
+      // A port is 1 to 65535, digits only: nothing wraps or takes a sign.
+      {"http://h:70000/", false, "", "", "", "", "", 0, kSchemeUnknown},
+      {"http://h:99999/", false, "", "", "", "", "", 0, kSchemeUnknown},
+      {"http://h:0/", false, "", "", "", "", "", 0, kSchemeUnknown},
+      {"http://h:+80/", false, "", "", "", "", "", 0, kSchemeUnknown},
+      {"http://h:-1/", false, "", "", "", "", "", 0, kSchemeUnknown},
+      {"http://h: 80/", false, "", "", "", "", "", 0, kSchemeUnknown},
       {"/a:b", false, "", "", "", "", "", 0, kSchemeUnknown},
   };
   for (const auto& c : cases) {
@@ -117,6 +130,21 @@ TEST(ResolveLocation, AbsoluteRootedAndRelativeTargets) {
       {"http://h:8080/a/b", "c", "http://h:8080/a/c"},
       {"http://h?c=1", "x", "http://h/x?c=1"},
       {"http://h/a", "/x:y", "http://h/x:y"},
+      // A location with its own query keeps it, and only it.
+      {"http://h/index.php?c=1", "/new/index.php?c=ABC", "http://h/new/index.php?c=ABC"},
+      {"http://h/a/b?c=1", "?d=2", "http://h/a/b?d=2"},
+      {"http://h/a/b?c=1", "", "http://h/a/b?c=1"},
+      {"http://h/a/b?c=1", "x?", "http://h/a/x?"},
+      // Dot segments are removed, a fragment is never carried.
+      {"http://h/a/b/c", "../d/./e", "http://h/a/d/e"},
+      {"http://h/a/b", "../../../x", "http://h/x"},
+      {"http://h/a/b", "/x/../y/.", "http://h/y/"},
+      {"http://h/a?c=1", "/x#frag", "http://h/x?c=1"},
+      {"http://h/a?c=1", "http://o/p/../q?z#f", "http://o/q?z"},
+      // A network-path reference keeps the scheme and takes the authority.
+      {"http://h/a?c=1", "//other:81/x", "http://other:81/x"},
+      // Blanks, control and non-ASCII bytes come out escaped.
+      {"http://h/a", "/a b?q r", "http://h/a%20b?q%20r"},
   };
   for (const auto& c : cases) {
     CUrlParts current;
@@ -124,6 +152,16 @@ TEST(ResolveLocation, AbsoluteRootedAndRelativeTargets) {
     WString location = W(c.location);
     ASSERT_TRUE(ResolveLocation(&location, current)) << c.location;
     EXPECT_EQ(N(location), c.result);
+  }
+}
+
+TEST(ResolveLocation, BadPortsAndHostlessReferencesFail) {
+  CUrlParts current;
+  ASSERT_TRUE(SplitUrl(W("http://h/a"), &current));
+  for (const char* bad : {"http://h:99999/", "http://h:+80/", "//h:0/"}) {
+    WString location = W(bad);
+    CUrlParts parts;
+    EXPECT_FALSE(ResolveLocation(&location, current) && SplitUrl(location, &parts)) << bad;
   }
 }
 

@@ -11,6 +11,7 @@
 #define HV_TESTS_SUPPORT_MEMORY_SOCKET_H_
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -35,6 +36,12 @@ class MemorySocket {
     piece_ = piece == 0 ? 1 : piece;
   }
   const std::string& sent() const { return sent_; }
+
+  // The virtual clock: it starts at construction and moves on by `step`
+  // with every receive, so that deadlines can be tested without waiting.
+  void TimePerReceive(Clock::duration step) { step_ = step; }
+  Clock::time_point Now() const { return now_; }
+  Clock::time_point Start() const { return start_; }
 
   // Every connection reads on in the one scripted stream, so that a
   // script may hold the answers to a request and to its redirects.
@@ -61,6 +68,7 @@ class MemorySocket {
     return true;
   }
   bool ReceiveInto(char* buffer, size_t* size) {
+    now_ += step_;
     if (!connected_) {
       LastError = 10057;
       *size = 0;
@@ -85,6 +93,9 @@ class MemorySocket {
   uint32_t SocketTimeout = 10000;
 
  private:
+  Clock::time_point start_ = Clock::now();
+  Clock::time_point now_ = start_;
+  Clock::duration step_{};
   std::string incoming_, sent_;
   std::vector<std::string> answers_;  // the next one last
   bool in_turns_ = false;

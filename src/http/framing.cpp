@@ -1,0 +1,95 @@
+#include "http/framing.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "base/ascii.h"
+
+namespace hv {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string TrimBlanks(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+// Splits a comma-separated list into trimmed members, empty ones included.
+std::vector<std::string> SplitList(const std::string& value) {
+  std::vector<std::string> members;
+  size_t at = 0;
+  for (;;) {
+    size_t comma = value.find(',', at);
+    members.push_back(TrimBlanks(value.substr(at, comma == std::string::npos ? comma : comma - at)));
+    if (comma == std::string::npos) return members;
+    at = comma + 1;
+  }
+}
+
+void AppendTokens(const std::string& value, std::vector<std::string>* tokens) {
+  for (std::string& member : SplitList(value)) {
+    if (member.empty()) continue;
+    for (char& c : member) c = ToLowerAscii(c);
+    tokens->push_back(std::move(member));
+  }
+}
+
+// All members digits only and equal; false otherwise.
+bool ContentLength(const std::vector<std::string>& members, uint64_t* length) {
+  constexpr auto kMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  for (const std::string& member : members) {
+    uint64_t value = 0;
+    if (!ParseStrictDecimal<uint64_t>(member, kMax, &value)) return false;
+    if (&member != &members.front() && value != *length) return false;
+    *length = value;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FramingFields::HasConnectionToken(const char* token) const {
+  return std::find(connection.begin(), connection.end(), token) != connection.end();
+}
+
+void NoteFramingField(const std::string& name, const std::string& value, FramingFields* fields) {
+  if (EqualsIgnoreCase(name, std::string("connection"))) {
+    AppendTokens(value, &fields->connection);
+  } else if (EqualsIgnoreCase(name, std::string("transfer-encoding"))) {
+    fields->transfer_encoding = true;
+    AppendTokens(value, &fields->codings);
+  } else if (EqualsIgnoreCase(name, std::string("content-length"))) {
+    for (std::string& member : SplitList(value)) fields->content_lengths.push_back(std::move(member));
+  } else if (EqualsIgnoreCase(name, std::string("location"))) {
+    ++fields->locations;
+  }
+}
+
+Framing DecideFraming(int32_t status, const FramingFields& fields) {
+  Framing f;
+  f.close_after = fields.HasConnectionToken("close") ||
+                  (fields.http10 && !fields.HasConnectionToken("keep-alive"));
+  if ((status >= 100 && status < 200) || status == 204 || status == 304) {
+    f.body = BodyFraming::kNone;
+    return f;
+  }
+  if (fields.transfer_encoding) {
+    if (!fields.content_lengths.empty() || fields.http10) f.close_after = true;
+    bool chunked_only = fields.codings.size() == 1 && fields.codings[0] == "chunked";
+    f.body = chunked_only ? BodyFraming::kChunked : BodyFraming::kInvalid;
+    return f;
+  }
+  if (!fields.content_lengths.empty()) {
+    f.body = ContentLength(fields.content_lengths, &f.length) ? BodyFraming::kLength
+                                                             : BodyFraming::kInvalid;
+    return f;
+  }
+  f.body = BodyFraming::kUntilClose;
+  f.close_after = true;
+  return f;
+}
+
+}  // namespace hv

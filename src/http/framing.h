@@ -1,0 +1,64 @@
+// How a response's body is framed and whether its connection ends with
+// it, decided in one place from the head's framing fields, in the order of
+// RFC 9112 section 6.3. No I/O here: the reading loops only carry out what
+// DecideFraming returns.
+//
+// Pure functions and plain records; thread-safe.
+#ifndef HV_HTTP_FRAMING_H_
+#define HV_HTTP_FRAMING_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hv {
+
+// The fields of a head that decide framing, their lists already split:
+// tokens are lower-case, trimmed of blanks and tabs; empty list members
+// are dropped, except in Content-Length, where an empty member is kept
+// (and makes the length invalid).
+struct FramingFields {
+  bool http10 = false;                       // the status line says HTTP/1.0
+  std::vector<std::string> connection;       // "Connection" tokens
+  bool transfer_encoding = false;            // a "Transfer-Encoding" field is present
+  std::vector<std::string> codings;          // its codings, in order
+  std::vector<std::string> content_lengths;  // every "Content-Length" member
+  int locations = 0;                         // how many "Location" fields came
+
+  bool HasConnectionToken(const char* token) const;
+};
+
+// Adds one field to `fields` when its name (any case) is one of those
+// above; `value` is the field's value, trimmed.
+void NoteFramingField(const std::string& name, const std::string& value, FramingFields* fields);
+
+enum class BodyFraming {
+  kNone,        // the response ends at its blank line
+  kLength,      // exactly `length` bytes
+  kChunked,     // the chunked coding, trailer section included
+  kUntilClose,  // everything until the peer closes
+  kInvalid,     // the framing cannot be trusted: the response fails
+};
+
+struct Framing {
+  BodyFraming body = BodyFraming::kInvalid;
+  uint64_t length = 0;
+  bool close_after = false;  // the connection ends with this response
+};
+
+// The decision, for a response to a GET with status `status`:
+//   1xx, 204, 304: no body.
+//   Transfer-Encoding present: Content-Length is ignored; chunked must be
+//     the one and final coding, else the response fails. A message that
+//     carries both fields, or Transfer-Encoding under HTTP/1.0, closes.
+//   Content-Length: every member must be digits only and all equal (a list
+//     such as "5, 5" is one length); anything else fails.
+//   Otherwise: the body runs until the peer closes.
+// The connection also ends after "close" in Connection, and after an
+// HTTP/1.0 response without "keep-alive".
+Framing DecideFraming(int32_t status, const FramingFields& fields);
+
+}  // namespace hv
+
+#endif  // HV_HTTP_FRAMING_H_

@@ -1,0 +1,231 @@
+// The HTTP client against a hostile peer, through the in-memory transport:
+// redirect targets that try to split the request, interim answers, framing
+// by RFC 9112's rules, connection tokens, trailers and the deadline. Each
+// case states the rule it holds, not only the case that broke it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/memory_exchange.h"
+#include "tests/support/script_server.h"
+
+namespace hv {
+namespace {
+
+using testing::CheckRequests;
+using testing::ForEachCut;
+using testing::HttpResponse;
+using testing::MemoryExchange;
+
+std::string Redirect(const std::string& location_line) {
+  return "HTTP/1.1 302 Found\r\nLocation: " + location_line + "\r\nContent-Length: 0\r\n\r\n";
+}
+
+// Whatever a "Location" holds, every request sent is one request line and
+// the fixed fields, its target bytes within 0x21..0x7E.
+TEST(HttpRequestSplitting, NoLocationValueCanAddALineToTheRequest) {
+  const std::string locations[] = {
+      "/a\r\n X-Injected: 1",            // obs-fold: becomes one blank, then escaped
+      "/a\nSET pwned 1\nX",              // bare line feeds end the field
+      "/a b",                            // a blank
+      "/a\rb",                           // a bare CR
+      "/caf\xC3\xA9?q=\xE2\x82\xAC x",   // non-ASCII and a blank in the query
+      "http://other.example/x\r\n\ty z",  // absolute, folded
+      "/\x01\x7F\x1B",                  // control bytes
+  };
+  for (const std::string& location : locations) {
+    SCOPED_TRACE(location);
+    ForEachCut({Redirect(location), HttpResponse(200, "ok")}, [](const MemoryExchange& e) {
+      size_t count = 0;
+      EXPECT_EQ(CheckRequests(e.client.sent(), &count), "");
+      EXPECT_EQ(count, 2u);
+      EXPECT_TRUE(e.ok);
+    });
+  }
+  MemoryExchange folded({Redirect("/a\r\n X-Injected: 1"), HttpResponse(200, "ok")}, 4096);
+  EXPECT_THAT(folded.client.sent(), ::testing::HasSubstr("GET /a%20X-Injected:%201?c=1 HTTP/1.1\r\n"));
+  MemoryExchange bare({Redirect("/a\nSET pwned 1\nX"), HttpResponse(200, "ok")}, 4096);
+  EXPECT_THAT(bare.client.sent(), ::testing::HasSubstr("GET /a?c=1 HTTP/1.1\r\n"));
+}
+
+// A target whose host cannot go into a Host field is refused before any
+// byte of its request is sent.
+TEST(HttpRequestSplitting, AHostWithBlanksOrControlsIsNeverSentTo) {
+  for (const char* location : {"http://evil\x01host/", "http://a b/", "http://h\x7F/"}) {
+    MemoryExchange e({Redirect(location), HttpResponse(200, "ok")}, 4096);
+    EXPECT_FALSE(e.ok) << location;
+    size_t count = 0;
+    EXPECT_EQ(CheckRequests(e.client.sent(), &count), "");
+    EXPECT_EQ(count, 1u) << location;
+  }
+}
+
+// The first URL's query is escaped the same way: a blank or a non-ASCII
+// character never reaches the request line raw.
+TEST(HttpRequestSplitting, TheFirstUrlsQueryIsEscapedToo) {
+  MemoryExchange e(HttpResponse(200, "ok"), 4096, "http://h/p?x y&z=caf\xC3\xA9#frag");
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.client.sent(),
+            "GET /p?x%20y&z=caf%c3%a9 HTTP/1.1\r\nHost: h\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n");
+}
+
+// Every 1xx but 101 is interim and skipped; 101 answers no upgrade that
+// was asked for and fails.
+TEST(HttpInterim, EveryInformationalAnswerButSwitchingIsSkipped) {
+  for (const char* interim : {"HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n",
+                              "HTTP/1.1 102 Processing\r\n\r\n", "HTTP/1.1 100 Continue\r\n\r\n"}) {
+    ForEachCut(std::string(interim) + interim + HttpResponse(200, "final"),
+               [&](const MemoryExchange& e) {
+                 EXPECT_TRUE(e.ok) << interim;
+                 EXPECT_EQ(e.client.GetStatus(), 200);
+                 EXPECT_EQ(e.body(), "final");
+                 EXPECT_EQ(e.header(HV_W("Link")), nullptr);
+               });
+  }
+  MemoryExchange upgrade("HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n" + HttpResponse(200, "no"), 4096);
+  EXPECT_FALSE(upgrade.ok);
+}
+
+// Interim blocks count against the header limit: a peer that sends them
+// without end is cut off there.
+TEST(HttpInterim, EndlessInterimBlocksFailAtTheHeaderLimit) {
+  NavigateSettings small;
+  small.max_header_bytes = 2000;
+  std::string blocks;
+  for (int i = 0; i < 200; ++i) blocks += "HTTP/1.1 100 Continue\r\n\r\n";
+  EXPECT_FALSE(MemoryExchange(blocks + HttpResponse(200, "x"), 4096, testing::kExchangeUrl, small).ok);
+  EXPECT_FALSE(MemoryExchange(blocks + HttpResponse(200, "x"), 5, testing::kExchangeUrl, small).ok);
+}
+
+// RFC 9112 6.3, in its order.
+TEST(HttpFraming, NoBodyAfter204And304AndWhatFollowsIsCutWithTheConnection) {
+  for (int status : {204, 304}) {
+    std::string head = "HTTP/1.1 " + std::to_string(status) + " X\r\n\r\n";
+    ForEachCut(head, [&](const MemoryExchange& e) {
+      EXPECT_TRUE(e.ok) << status;
+      EXPECT_EQ(e.body(), "");
+    });
+    MemoryExchange extra(head + "XYZ", 4096);
+    EXPECT_TRUE(extra.ok);
+    EXPECT_EQ(extra.body(), "");
+    EXPECT_FALSE(extra.client.connected());
+  }
+}
+
+TEST(HttpFraming, TransferEncodingWinsOverLengthAndOnlyAFinalChunkedIsRead) {
+  ForEachCut("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n"
+             "5\r\nhello\r\n0\r\n\r\n",
+             [](const MemoryExchange& e) {
+               EXPECT_TRUE(e.ok);
+               EXPECT_EQ(e.body(), "hello");
+               EXPECT_FALSE(e.client.connected());  // a message that says both closes
+             });
+  ForEachCut("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked \r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+             [](const MemoryExchange& e) {
+               EXPECT_TRUE(e.ok);
+               EXPECT_EQ(e.body(), "hello");
+             });
+  for (const char* codings : {"gzip, chunked", "gzip", "chunked, gzip", "identity", ""}) {
+    MemoryExchange e(std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: ") + codings +
+                         "\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+                     4096);
+    EXPECT_FALSE(e.ok) << codings;
+  }
+}
+
+TEST(HttpFraming, InvalidOrConflictingLengthsFailAndAnIdenticalListIsOne) {
+  for (const char* lengths : {"Content-Length: 5\r\nContent-Length: 10\r\n", "Content-Length: 3abc\r\n",
+                              "Content-Length: -5\r\n", "Content-Length: +5\r\n", "Content-Length: 5, 6\r\n",
+                              "Content-Length:\r\n", "Content-Length: 99999999999999999999999\r\n"}) {
+    MemoryExchange e("HTTP/1.1 200 OK\r\n" + std::string(lengths) + "\r\nhello", 4096);
+    EXPECT_FALSE(e.ok) << lengths;
+  }
+  ForEachCut("HTTP/1.1 200 OK\r\nContent-Length: 5, 5\r\nContent-Length: 5\r\n\r\nhello",
+             [](const MemoryExchange& e) {
+               EXPECT_TRUE(e.ok);
+               EXPECT_EQ(e.body(), "hello");
+             });
+}
+
+TEST(HttpFraming, BytesPastTheLengthAreNoBodyAndEndTheConnection) {
+  MemoryExchange e(HttpResponse(200, "hello") + "EXTRA", 4096);
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body(), "hello");
+  EXPECT_EQ(std::string(e.client.GetBody()), "hello");
+  EXPECT_FALSE(e.client.connected());
+}
+
+// "Connection" is a token list, with white space around its members.
+TEST(HttpConnection, CloseAnywhereInTheListClosesAndTheRedirectReconnects) {
+  for (const char* value : {"Upgrade, close", "close ", "keep-alive,CLOSE", " close\t"}) {
+    MemoryExchange e({"HTTP/1.1 302 Found\r\nLocation: /next\r\nConnection: " + std::string(value) +
+                          "\r\nContent-Length: 0\r\n\r\n",
+                      HttpResponse(200, "second")},
+                     4096);
+    EXPECT_TRUE(e.ok) << value;
+    EXPECT_EQ(e.body(), "second");
+    EXPECT_EQ(e.client.connections(), 2) << value;
+  }
+  // A body ended by the connection's end leaves it closed.
+  ForEachCut("HTTP/1.1 200 OK\r\n\r\nto the end", [](const MemoryExchange& e) {
+    EXPECT_TRUE(e.ok);
+    EXPECT_EQ(e.body(), "to the end");
+    EXPECT_FALSE(e.client.connected());
+  });
+}
+
+// The trailer section is always read to its blank line, and its fields
+// never enter the header table.
+TEST(HttpTrailers, AnUnannouncedTrailerIsConsumedAndNoTrailerSteersARedirect) {
+  ForEachCut({"HTTP/1.1 302 Found\r\nLocation: /next\r\nTransfer-Encoding: chunked\r\n\r\n"
+              "0\r\nX-T: 1\r\n\r\n",
+              HttpResponse(200, "second")},
+             [](const MemoryExchange& e) {
+               EXPECT_TRUE(e.ok);
+               EXPECT_EQ(e.body(), "second");
+               EXPECT_EQ(e.client.connections(), 1);
+             });
+  MemoryExchange steer({"HTTP/1.1 302 Found\r\nTransfer-Encoding: chunked\r\nTrailer: Location\r\n\r\n"
+                        "0\r\nLocation: http://evil.example/\r\n\r\n",
+                        HttpResponse(200, "evil")},
+                       4096);
+  EXPECT_TRUE(steer.ok);
+  EXPECT_EQ(steer.client.GetStatus(), 302);
+  EXPECT_EQ(steer.header(HV_W("Location")), nullptr);
+}
+
+TEST(HttpChunked, AnEmptySizeLineFailsInsteadOfEndingTheBody) {
+  for (const char* body : {"\r\n", "5\r\nhello\r\n\r\n", "0x5\r\nhello\r\n0\r\n\r\n", " 5\r\nhello\r\n0\r\n\r\n"}) {
+    MemoryExchange e(std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n") + body, 4096);
+    EXPECT_FALSE(e.ok) << body;
+  }
+}
+
+std::string ChunkedOnes(int chunks) {
+  std::string body = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; i < chunks; ++i) body += "1\r\nb\r\n";
+  return body + "0\r\n\r\n";
+}
+
+// The deadline binds every receive: a peer whose bytes keep coming is cut
+// off when the exchange's time is up (the transport's clock is virtual).
+TEST(HttpDeadline, APeerThatNeverStopsSendingIsCutAtTheDeadline) {
+  NavigateSettings settings;
+  settings.deadline_ms = 100;
+  settings.timeout_ms = 50;
+  for (const std::string& answer :
+       {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(1000, 'b'),
+        "HTTP/1.1 200 OK\r\n\r\n" + std::string(1000, 'b'),
+        ChunkedOnes(300)}) {
+    CAtlHttpClientT<testing::MemorySocket> client;
+    client.Answers({answer}, 1);
+    client.TimePerReceive(std::chrono::milliseconds(1));
+    EXPECT_FALSE(client.Navigate(HV_W("http://h/"), settings));
+    EXPECT_LE(client.Now() - client.Start(), std::chrono::milliseconds(100));
+  }
+}
+
+}  // namespace
+}  // namespace hv
