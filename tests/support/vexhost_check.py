@@ -63,6 +63,10 @@ def main():
         check("unknown method fails", rc == 1 and "-536543224" in out)
         rc, _, _ = run(["--module", os.path.join(host_dir, "missing-module"), "classes"])
         check("missing module exits 3", rc == 3)
+        # The base library exports none of the HvDll entry points: the host
+        # must say so and exit 4, not crash asking it HvDllCanUnloadNow.
+        rc, _, err = run(["--module", os.path.join(host_dir, names[2]), "classes"])
+        check("a module without HvDllCanUnloadNow exits 4", rc == 4 and "four HvDll" in err)
         rc, _, err = run(["verify"])
         check("missing arguments exit 2 and say so", rc == 2 and "arguments missing" in err)
         rc, _, err = run(["classes", "./module.so"])

@@ -87,7 +87,13 @@ int HostSession::Start(std::string* error) {
     return kExitNotStarted;
   }
   service_ = static_cast<IVexServiceProvider*>(out);
-  if ((rc = service_->Initialize()) != 0 || (rc = service_->Start()) != 0) {
+  // Uninitialize answers only an Initialize that succeeded.
+  if ((rc = service_->Initialize()) != 0) {
+    *error = "the service did not initialise: " + std::to_string(rc);
+    return kExitNotStarted;
+  }
+  initialized_ = true;
+  if ((rc = service_->Start()) != 0) {
     *error = "the service did not start: " + std::to_string(rc);
     return kExitNotStarted;
   }
@@ -112,15 +118,17 @@ HvResult HostSession::Request(const std::string& method, const std::string& docu
 bool HostSession::Finish() {
   if (service_ != nullptr) {
     if (started_) service_->Stop();
-    service_->Uninitialize();
+    if (initialized_) service_->Uninitialize();
     service_->Release();
     service_ = nullptr;
     started_ = false;
+    initialized_ = false;
   }
   if (module_.handle() == nullptr) return true;
   // Only an answer of 0 allows the unload; otherwise the module stays
-  // loaded for the rest of the process.
-  bool may_unload = can_unload_() == 0;
+  // loaded for the rest of the process, as it does when it cannot be asked
+  // (a module without HvDllCanUnloadNow).
+  bool may_unload = can_unload_ != nullptr && can_unload_() == 0;
   get_count_ = nullptr;
   get_info_ = nullptr;
   get_object_ = nullptr;

@@ -52,6 +52,7 @@ class HostSession {
   VexBaseRouteRequestFn route_ = nullptr;
   VexBaseRegisteredNameFn registered_name_ = nullptr;
   IVexServiceProvider* service_ = nullptr;
+  bool initialized_ = false;  // Initialize answered 0
   bool started_ = false;
 };
 
