@@ -6,8 +6,13 @@
 // Every function the host calls (the exports, the operations of the
 // service object's interfaces, Dispatch) runs its body through
 // CallAtBoundary, which never throws:
-//   exhausted memory (std::bad_alloc)  -> HV_E_OUTOFMEMORY (0x8007000E)
+//   exhausted memory                   -> HV_E_OUTOFMEMORY (0x8007000E)
 //   any other exception                -> HV_E_UNEXPECTED  (0x8000FFFF)
+// Exhausted memory shows in three forms (IsExhaustedMemory): std::bad_alloc
+// from operator new; std::system_error with errc::not_enough_memory (a
+// runtime that sets a thread object or lock up at its first use); and the
+// JSON library's own exception when its malloc fails (it raises a logic
+// error whose text says "Failed to allocate").
 // (the only other exception the module raises is "Dead Reference Detected",
 // from a module-wide object used after unload).
 //
@@ -16,24 +21,39 @@
 // every export then answers with the recorded code (LoadFailure()).
 //
 // SurvivesAllocation is for stages that report failure as false and log it
-// (a verification stage, a log line): it turns exhausted memory into false
-// and lets every other exception through to the barrier.
+// (a verification stage, a log line): it turns exhausted memory, in any of
+// its forms, into false and lets every other exception through to the
+// barrier.
 #ifndef HV_BASE_BARRIER_H_
 #define HV_BASE_BARRIER_H_
 
 #include <atomic>
+#include <cstring>
+#include <exception>
 #include <new>
+#include <system_error>
 
 #include "hv/vex_host.h"
 
 namespace hv {
 
+// True when `e` reports exhausted memory (see above). The JSON library's
+// text is the one mark its allocation failure carries: its exception types
+// are the same for a misuse of its interface, which the module never makes.
+inline bool IsExhaustedMemory(const std::exception& e) noexcept {
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) return true;
+  if (auto* system = dynamic_cast<const std::system_error*>(&e)) {
+    return system->code() == std::errc::not_enough_memory;
+  }
+  return std::strstr(e.what(), "Failed to allocate") != nullptr;
+}
+
 // The code for the exception being handled; call only inside a catch.
 inline HvResult ResultOfCurrentException() noexcept {
   try {
     throw;
-  } catch (const std::bad_alloc&) {
-    return HV_E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    return IsExhaustedMemory(e) ? HV_E_OUTOFMEMORY : HV_E_UNEXPECTED;
   } catch (...) {
     return HV_E_UNEXPECTED;
   }
@@ -55,7 +75,8 @@ bool SurvivesAllocation(Body&& body) {
   try {
     body();
     return true;
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception& e) {
+    if (!IsExhaustedMemory(e)) throw;
     return false;
   }
 }

@@ -1,6 +1,6 @@
 #include "host/base_binding.h"
 
-#include "base/module_singleton.h"
+#include "platform/module_singleton.h"
 
 namespace hv {
 

@@ -1,6 +1,6 @@
 #include "host/class_registry.h"
 
-#include "base/module_singleton.h"
+#include "platform/module_singleton.h"
 
 namespace hv {
 

@@ -6,22 +6,38 @@
 #include <new>
 
 #include "base/barrier.h"
-#include "base/module_singleton.h"
+#include "platform/module_singleton.h"
 #include "base/utf.h"
 #include "host/base_binding.h"
 
 namespace hv {
 namespace {
 
-thread_local void* t_call_context = nullptr;
+// Holds the host's context in the thread's slot for one call, and clears
+// it however the handler ends.
+class CallContextScope {
+ public:
+  CallContextScope(IpcMethodRegistry& registry, void* context)
+      : registry_(registry), stored_(registry.SetCallContext(context)) {}
+  ~CallContextScope() {
+    if (stored_) registry_.SetCallContext(nullptr);
+  }
+  // False when the thread had no room for the slot's value.
+  bool stored() const { return stored_; }
 
-// Clears the thread's call context however the handler ends.
-struct CallContextScope {
-  explicit CallContextScope(void* context) { IpcMethodRegistry::SetCallContext(context); }
-  ~CallContextScope() { IpcMethodRegistry::SetCallContext(nullptr); }
+ private:
+  IpcMethodRegistry& registry_;
+  bool stored_;
 };
 
 }  // namespace
+
+// A process without a free thread-local index is one whose resources ran
+// out: the registry is then not created, and the module's load fails as it
+// does for exhausted memory.
+IpcMethodRegistry::IpcMethodRegistry() {
+  if (!call_context_slot_.allocated()) throw std::bad_alloc();
+}
 
 IpcMethodRegistry& IpcMethodRegistry::Instance() {
   return ModuleSingleton<IpcMethodRegistry>::Instance();
@@ -48,8 +64,8 @@ IpcMethodHandler IpcMethodRegistry::Find(const WString& path) const {
   return it == methods_.end() ? nullptr : it->second;
 }
 
-void* IpcMethodRegistry::CallContext() { return t_call_context; }
-void IpcMethodRegistry::SetCallContext(void* context) { t_call_context = context; }
+void* IpcMethodRegistry::CallContext() const { return call_context_slot_.Get(); }
+bool IpcMethodRegistry::SetCallContext(void* context) { return call_context_slot_.Set(context); }
 
 IpcMethodRegistrar::IpcMethodRegistrar(const WString& (*interface_name)(), const WChar* method,
                                        IpcMethodHandler handler) {
@@ -63,7 +79,9 @@ HvResult HV_CALL VexIPCServer::Dispatch(const char* method, const char* request,
   return CallAtBoundary([&] {
     if (method == nullptr || request == nullptr || reply == nullptr) return HV_E_POINTER;
     IpcMethodRegistry& registry = IpcMethodRegistry::Instance();
-    CallContextScope scope(context);
+    CallContextScope scope(registry, context);
+    // The first value a thread stores may need memory of the system's.
+    if (!scope.stored()) return HV_E_OUTOFMEMORY;
     IpcMethodHandler handler = registry.FindUtf8(method);
     if (handler == nullptr) return VEX_E_IPC_NO_METHOD;
     return handler(this, request, reply);

@@ -26,6 +26,7 @@
 
 #include "base/wide.h"
 #include "hv/vex_host.h"
+#include "platform/thread_slot.h"
 
 namespace hv {
 
@@ -44,11 +45,16 @@ class IpcMethodRegistry {
   // path (every path in practice) is found without conversion.
   IpcMethodHandler FindUtf8(const char* path) const;
 
-  // The host's per-call context of the Dispatch running on this thread.
-  static void* CallContext();
-  static void SetCallContext(void* context);
+  // The host's per-call context of the Dispatch running on this thread
+  // (null outside one), kept in the registry's thread-local slot. Setting
+  // answers false when the thread had no room for it (memory ran out).
+  void* CallContext() const;
+  bool SetCallContext(void* context);
+
+  IpcMethodRegistry();
 
  private:
+  platform::ThreadSlot call_context_slot_;
   std::map<WString, IpcMethodHandler> methods_;
   // The ASCII ones among them again, keyed by their bytes.
   std::map<std::string, IpcMethodHandler, std::less<>> ascii_methods_;

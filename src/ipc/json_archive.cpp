@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "base/ascii.h"
+#include "base/barrier.h"
 #include "base/utf.h"
 
 namespace hv {
@@ -68,10 +69,11 @@ int32_t JsonArchive::OpenForRead(const char* text) {
       root_ = Json::Value();
       return VEX_E_ARCHIVE_PARSE;
     }
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception&) {
-    // jsoncpp throws past its nesting limit, among other things.
+  } catch (const std::exception& e) {
+    // Exhausted memory goes on to the barrier; anything else jsoncpp
+    // throws (past its nesting limit, among other things) is a document
+    // it cannot read.
+    if (IsExhaustedMemory(e)) throw;
     root_ = Json::Value();
     return VEX_E_ARCHIVE_PARSE;
   }

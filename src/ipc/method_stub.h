@@ -8,19 +8,22 @@
 #include <new>
 #include <string>
 
+#include "base/barrier.h"
 #include "hv/vex_host.h"
 #include "ipc/messages.h"
 
 namespace hv {
 
 // Decodes a request, turning any exception but exhausted memory (jsoncpp
-// throws on some inputs) into the parse failure.
+// throws on some inputs) into the parse failure; exhausted memory, in any
+// of its forms, goes on to the barrier.
 template <class Param>
 int32_t SafeDecodeRequest(const char* request, IpcRequest<Param>* envelope) {
   try {
     return DecodeRequest(request, envelope);
-  } catch (const std::bad_alloc&) {
-    throw;
+  } catch (const std::exception& e) {
+    if (IsExhaustedMemory(e)) throw;
+    return VEX_E_ARCHIVE_PARSE;
   } catch (...) {
     return VEX_E_ARCHIVE_PARSE;
   }

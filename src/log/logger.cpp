@@ -38,38 +38,24 @@ bool SameTime(const platform::LocalTime& a, const platform::LocalTime& b) {
          a.month == b.month && a.year == b.year;
 }
 
-// "yyyy-mm-dd hh:mm:ss|tttttttt| ". A thread's prefix changes once a second
-// at most, so each thread keeps its last one; a formatted print per line
-// cost more than the rest of the line together.
-void AppendPrefix(const platform::LocalTime& t, uint32_t thread, std::string* out) {
-  struct Cached {
-    platform::LocalTime time;
-    uint32_t thread = 0;
-    char text[80];
-    char* end = nullptr;
-  };
-  thread_local Cached cached;
-  if (cached.end == nullptr || cached.thread != thread || !SameTime(cached.time, t)) {
-    char* at = WritePadded(static_cast<unsigned>(t.year), 1, cached.text);
-    *at++ = '-';
-    at = WritePadded(static_cast<unsigned>(t.month), 2, at);
-    *at++ = '-';
-    at = WritePadded(static_cast<unsigned>(t.day), 2, at);
-    *at++ = ' ';
-    at = WritePadded(static_cast<unsigned>(t.hour), 2, at);
-    *at++ = ':';
-    at = WritePadded(static_cast<unsigned>(t.minute), 2, at);
-    *at++ = ':';
-    at = WritePadded(static_cast<unsigned>(t.second), 2, at);
-    *at++ = '|';
-    at = WritePadded(thread, 8, at);
-    *at++ = '|';
-    *at++ = ' ';
-    cached.time = t;
-    cached.thread = thread;
-    cached.end = at;
-  }
-  out->append(cached.text, cached.end);
+// "yyyy-mm-dd hh:mm:ss|tttttttt| " into `text`; returns its end.
+char* FormatPrefix(const platform::LocalTime& t, uint32_t thread, char* text) {
+  char* at = WritePadded(static_cast<unsigned>(t.year), 1, text);
+  *at++ = '-';
+  at = WritePadded(static_cast<unsigned>(t.month), 2, at);
+  *at++ = '-';
+  at = WritePadded(static_cast<unsigned>(t.day), 2, at);
+  *at++ = ' ';
+  at = WritePadded(static_cast<unsigned>(t.hour), 2, at);
+  *at++ = ':';
+  at = WritePadded(static_cast<unsigned>(t.minute), 2, at);
+  *at++ = ':';
+  at = WritePadded(static_cast<unsigned>(t.second), 2, at);
+  *at++ = '|';
+  at = WritePadded(thread, 8, at);
+  *at++ = '|';
+  *at++ = ' ';
+  return at;
 }
 
 std::atomic<HvLogger*> g_target{nullptr};
@@ -94,34 +80,34 @@ struct HvLogger::Line {
   bool continued = false;  // LogContinue came since the last piece
   bool bad = false;        // an unrepresentable character dropped the rest
   bool lost = false;       // a piece found no memory: the line is not written
+  // The last prefix written from this line's storage: a thread's prefix
+  // changes once a second at most, and a formatted print per line cost
+  // more than the rest of the line together.
+  platform::LocalTime prefix_time;
+  uint32_t prefix_thread = 0;
+  char prefix[80];
+  char* prefix_end = nullptr;
+
+  void AppendPrefix(const platform::LocalTime& t, uint32_t thread) {
+    if (prefix_end == nullptr || prefix_thread != thread || !SameTime(prefix_time, t)) {
+      prefix_end = FormatPrefix(t, thread, prefix);
+      prefix_time = t;
+      prefix_thread = thread;
+    }
+    text.append(prefix, prefix_end);
+  }
 };
-
-namespace {
-
-std::atomic<uint64_t> g_next_writer_id{1};
-
-// The lines this thread has open, one per writer. Plain values only: a
-// thread-local with a destructor would run code of an unloaded module when
-// a host thread ends after the module is gone.
-constexpr int kOpenLinesPerThread = 4;
-struct OpenLines {
-  uint64_t writer[kOpenLinesPerThread];
-  void* line[kOpenLinesPerThread];
-};
-thread_local OpenLines t_open{};
-
-}  // namespace
 
 // A writer that runs out of memory while it is set up fails every line
 // silently rather than failing the module's load.
-HvLogger::HvLogger() : id_(g_next_writer_id.fetch_add(1)) {
+HvLogger::HvLogger() {
   SurvivesAllocation([this] {
     EnterExecutableDirectory();
     Open(kLogFileName);
   });
 }
 
-HvLogger::HvLogger(const WString& path) : id_(g_next_writer_id.fetch_add(1)) {
+HvLogger::HvLogger(const WString& path) {
   SurvivesAllocation([&] { Open(path); });
 }
 
@@ -143,7 +129,7 @@ HvLogger::~HvLogger() {
 }
 
 HvLogger::Line* HvLogger::TakeLine() {
-  std::lock_guard<std::mutex> hold(pool_mutex_);
+  platform::LockHold hold(pool_lock_);
   if (free_lines_.empty()) {
     lines_.push_back(std::make_unique<Line>());
     free_lines_.reserve(lines_.size());  // returning a line never allocates
@@ -159,26 +145,21 @@ void HvLogger::ReturnLine(Line* line) {
   if (line->text.capacity() > 4096) std::string().swap(line->text);
   line->text.clear();
   line->begun = line->continued = line->bad = line->lost = false;
-  std::lock_guard<std::mutex> hold(pool_mutex_);
+  platform::LockHold hold(pool_lock_);
   free_lines_.push_back(line);
 }
 
-// This thread's open line on this writer; with `begin`, a new one when none
-// is open. Null when there is none (or no memory for one). A thread with
-// lines open on as many other writers at once gives up the first of them
-// (a writer destroyed with a line open leaves its place that way, too).
+// This thread's open line on this writer, kept in the writer's thread slot;
+// with `begin`, a new one when none is open. Null when there is none (or
+// no memory for one, or no room in the slot).
 HvLogger::Line* HvLogger::OpenLine(bool begin) {
-  int empty = -1;
-  for (int i = 0; i < kOpenLinesPerThread; ++i) {
-    if (t_open.writer[i] == id_) return static_cast<Line*>(t_open.line[i]);
-    if (t_open.writer[i] == 0 && empty < 0) empty = i;
-  }
-  if (!begin) return nullptr;
-  if (empty < 0) empty = 0;
-  Line* line = nullptr;
+  auto* line = static_cast<Line*>(open_line_.Get());
+  if (line != nullptr || !begin) return line;
   if (!SurvivesAllocation([&] { line = TakeLine(); })) return nullptr;
-  t_open.writer[empty] = id_;
-  t_open.line[empty] = line;
+  if (!open_line_.Set(line)) {
+    ReturnLine(line);
+    return nullptr;
+  }
   return line;
 }
 
@@ -192,7 +173,7 @@ HvLogger::Line* HvLogger::LineStart() {
   // Without LogContinue a piece starts with a prefix of its own, even
   // inside an open line.
   platform::LocalTime t = platform::Now();
-  if (!SurvivesAllocation([&] { AppendPrefix(t, platform::CurrentThreadId(), &line->text); })) {
+  if (!SurvivesAllocation([&] { line->AppendPrefix(t, platform::CurrentThreadId()); })) {
     line->lost = true;
     return nullptr;
   }
@@ -211,9 +192,7 @@ void HvLogger::EndLine() {
       SurvivesAllocation([line] { line->text.append(platform::TextLineEnd()); })) {
     file_.Write(line->text.data(), line->text.size());
   }
-  for (int i = 0; i < kOpenLinesPerThread; ++i) {
-    if (t_open.writer[i] == id_) t_open.writer[i] = 0;
-  }
+  open_line_.Set(nullptr);  // clearing a value already stored needs no room
   ReturnLine(line);
 }
 

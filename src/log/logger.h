@@ -13,9 +13,9 @@
 // (all pieces of a line, and its LogEndLine, come from the thread that began
 // it), and the line reaches the file in one append at its end: lines of
 // different threads never mix, and no lock is held while the file is
-// written, so a thread never waits for another thread's line. A thread
-// keeps up to four lines open at once on different writers; a fifth takes
-// the place of the first, which is then lost.
+// written, so a thread never waits for another thread's line. Each writer
+// finds a thread's open line through a thread-local slot of its own
+// (platform::ThreadSlot), allocated with the writer and released with it.
 //
 // Errors: nothing here throws or reports an error; a line that runs out of
 // memory is dropped whole. A file that cannot be opened makes every line fail silently; a
@@ -26,12 +26,13 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "base/wide.h"
 #include "platform/file.h"
+#include "platform/lock.h"
+#include "platform/thread_slot.h"
 
 namespace hv {
 
@@ -88,8 +89,8 @@ class HvLogger {
 
   platform::LogFile file_;
   bool file_open_ = false;  // set while the writer is built, read-only after
-  const uint64_t id_;       // tells this writer from an earlier one at its address
-  std::mutex pool_mutex_;   // guards the two line lists only, never a write
+  platform::ThreadSlot open_line_;  // each thread's open line on this writer
+  platform::Lock pool_lock_;  // guards the two line lists only, never a write
   std::vector<std::unique_ptr<Line>> lines_;
   std::vector<Line*> free_lines_;
 };

@@ -4,7 +4,7 @@
 // A process of its own: the singletons stay destroyed once destroyed.
 #include <gtest/gtest.h>
 
-#include "base/module_singleton.h"
+#include "platform/module_singleton.h"
 #include "host/base_binding.h"
 #include "host/class_registry.h"
 #include "hv/vex_host.h"

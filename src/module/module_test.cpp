@@ -122,15 +122,15 @@ TEST_F(DispatchTest, CallContextIsSetDuringTheCallOnly) {
   static void* seen = nullptr;
   IpcMethodRegistry::Instance().Register(
       HV_W("/Probe/Context"), [](IVexRequestDispatch*, const char*, IVexResponse*) -> HvResult {
-        seen = IpcMethodRegistry::CallContext();
+        seen = IpcMethodRegistry::Instance().CallContext();
         return 0;
       });
   int marker = 0;
   EXPECT_EQ(dispatcher()->Dispatch("/Probe/Context", "{}", &reply_, &marker), 0);
   EXPECT_EQ(seen, &marker);
-  EXPECT_EQ(IpcMethodRegistry::CallContext(), nullptr);
+  EXPECT_EQ(IpcMethodRegistry::Instance().CallContext(), nullptr);
   EXPECT_EQ(dispatcher()->Dispatch("/Probe/Missing", "{}", &reply_, &marker), VEX_E_IPC_NO_METHOD);
-  EXPECT_EQ(IpcMethodRegistry::CallContext(), nullptr);
+  EXPECT_EQ(IpcMethodRegistry::Instance().CallContext(), nullptr);
 }
 
 // Stand-in base libraries, loaded from beside this executable.

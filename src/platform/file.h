@@ -17,9 +17,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 #include "base/wide.h"
+#include "platform/lock.h"
 
 namespace hv::platform {
 
@@ -54,7 +54,7 @@ class LogFile {
   // A file descriptor on POSIX, a HANDLE on Windows.
   intptr_t handle_ = -1;
   // Serialises Write where appends are not atomic (Windows); not moved.
-  std::mutex append_mutex_;
+  Lock append_lock_;
 };
 
 // The bytes that end one line in a text file of this platform

@@ -51,7 +51,7 @@ bool LogFile::IsOpen() const { return handle_ != kNoHandle && handle_ != -1; }
 
 bool LogFile::Write(const char* data, size_t size) {
   if (!IsOpen()) return false;
-  std::lock_guard<std::mutex> one_append_at_a_time(append_mutex_);
+  LockHold one_append_at_a_time(append_lock_);
   while (size > 0) {
     DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
     DWORD written = 0;

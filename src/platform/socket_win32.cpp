@@ -7,8 +7,9 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
-#include <mutex>
 #include <utility>
+
+#include "platform/lock.h"
 
 namespace hv::platform {
 namespace {
@@ -41,15 +42,15 @@ class Event {
   HANDLE handle_ = nullptr;
 };
 
-// The process-wide start-up of Winsock, repeated until it once succeeds,
-// and its shut-down when the module unloads.
+// The process-wide start-up of Winsock, repeated until it once succeeds.
+// The reference it takes is kept for the life of the process: WSACleanup
+// at unload would run inside the loader's lock (a static destructor runs
+// from DllMain), where the system forbids it, since it may unload helper
+// libraries and deadlock. Constant-initialised, with nothing to destroy.
 class SocketLibrary {
  public:
-  ~SocketLibrary() {
-    if (started_) WSACleanup();
-  }
   uint32_t Start() {
-    std::lock_guard<std::mutex> hold(mutex_);
+    LockHold hold(lock_);
     if (started_) return 0;
     WSADATA data;
     int rc = WSAStartup(MAKEWORD(2, 0), &data);
@@ -59,14 +60,13 @@ class SocketLibrary {
   }
 
  private:
-  std::mutex mutex_;
+  Lock lock_;
   bool started_ = false;
 };
 
-SocketLibrary& Library() {
-  static SocketLibrary library;
-  return library;
-}
+SocketLibrary g_library;
+
+SocketLibrary& Library() { return g_library; }
 
 // Waits for an overlapped operation started on `s` with `ov`. On time-out
 // the operation is cancelled and waited for, so that it never completes
@@ -120,7 +120,7 @@ bool AddressList::empty() const { return impl_->list == nullptr; }
 struct TcpSocket::Impl {
   SOCKET s = INVALID_SOCKET;
   Event read_event, write_event, connect_event;
-  std::mutex read_lock, write_lock;
+  Lock read_lock, write_lock;
   ~Impl() { Close(); }
   void Close() {
     if (s != INVALID_SOCKET) closesocket(s);
@@ -205,7 +205,7 @@ IoStatus TcpSocket::Send(const char* data, size_t size, uint32_t timeout_ms, siz
     *error = kSocketNotConnected;
     return IoStatus::kFailed;
   }
-  std::lock_guard<std::mutex> hold(impl_->write_lock);
+  LockHold hold(impl_->write_lock);
   ResetEvent(impl_->write_event.get());
   OVERLAPPED ov{};
   ov.hEvent = impl_->write_event.get();
@@ -228,7 +228,7 @@ IoStatus TcpSocket::Receive(char* buffer, size_t size, uint32_t timeout_ms, size
     *error = kSocketNotConnected;
     return IoStatus::kFailed;
   }
-  std::lock_guard<std::mutex> hold(impl_->read_lock);
+  LockHold hold(impl_->read_lock);
   ResetEvent(impl_->read_event.get());
   OVERLAPPED ov{};
   ov.hEvent = impl_->read_event.get();

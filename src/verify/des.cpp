@@ -1,5 +1,6 @@
 #include "verify/des.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "verify/des_fast.h"
@@ -91,22 +92,32 @@ void DesBlock(const DesSchedule& schedule, const uint8_t in[8], uint8_t out[8],
 
 namespace {
 
-// The schedules of the last key this thread used: the module always uses
-// the same key, so its schedules are built once per thread.
+// The schedules of the module's key, built once for the process: the
+// module always uses the same key. The first caller fills the entry and
+// publishes it; a caller that finds it being filled, or holding another
+// key, builds its own schedules on its stack. (No thread_local: on Windows
+// its first use on a thread allocates, and aborts when that fails.)
 struct ScheduleCache {
+  std::atomic<int> state{0};  // 0 empty, 1 being filled, 2 ready
   uint8_t key[24] = {};
   size_t keys = 0;
   FastDesSchedule schedules[3];
 };
+ScheduleCache g_cache;
 
-const FastDesSchedule* CachedSchedules(const uint8_t* key, size_t keys) {
-  thread_local ScheduleCache cache;
-  if (cache.keys != keys || std::memcmp(cache.key, key, 8 * keys) != 0) {
-    for (size_t j = 0; j < keys; ++j) cache.schedules[j] = FastDesKeySchedule(key + 8 * j);
-    std::memcpy(cache.key, key, 8 * keys);
-    cache.keys = keys;
+const FastDesSchedule* CachedSchedules(const uint8_t* key, size_t keys, FastDesSchedule* own) {
+  int state = g_cache.state.load(std::memory_order_acquire);
+  if (state == 2 && g_cache.keys == keys && std::memcmp(g_cache.key, key, 8 * keys) == 0) {
+    return g_cache.schedules;
   }
-  return cache.schedules;
+  for (size_t j = 0; j < keys; ++j) own[j] = FastDesKeySchedule(key + 8 * j);
+  if (state == 0 && g_cache.state.compare_exchange_strong(state, 1, std::memory_order_acquire)) {
+    for (size_t j = 0; j < keys; ++j) g_cache.schedules[j] = own[j];
+    std::memcpy(g_cache.key, key, 8 * keys);
+    g_cache.keys = keys;
+    g_cache.state.store(2, std::memory_order_release);
+  }
+  return own;
 }
 
 }  // namespace
@@ -118,7 +129,8 @@ bool TripleDesBuffer(const uint8_t* in, size_t count, DesDirection direction,
   if (count % 8 != 0 || key_length % 8 != 0 || capacity < count) return false;
   size_t keys = key_length / 8 > 3 ? 3 : key_length / 8;
   if (keys == 0) return false;
-  const FastDesSchedule* s = CachedSchedules(key, keys);
+  FastDesSchedule own[3];
+  const FastDesSchedule* s = CachedSchedules(key, keys, own);
 
   DesDirection reverse = direction == kDesEncipher ? kDesDecipher : kDesEncipher;
   const FastDesSchedule* order[3];

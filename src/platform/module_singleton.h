@@ -6,12 +6,24 @@
 // runs from the module's exit processing, in the reverse order of creation;
 // an access after it raises std::runtime_error("Dead Reference Detected")
 // instead of creating the object again.
-#ifndef HV_BASE_MODULE_SINGLETON_H_
-#define HV_BASE_MODULE_SINGLETON_H_
+//
+// The lock is a platform::Lock: constant-initialised (usable before any of
+// the module's load-time objects is built, in whatever order they are),
+// and taking it cannot fail. Destruction is registered with atexit, which
+// a library's runtime ties to the library (it runs when the module
+// unloads), rather than through a function-local static, whose guard
+// reaches the thread runtime. Results: Instance throws std::bad_alloc when
+// the object, or its registration, finds no memory (nothing is created
+// then), and the dead-reference error after unload.
+#ifndef HV_PLATFORM_MODULE_SINGLETON_H_
+#define HV_PLATFORM_MODULE_SINGLETON_H_
 
 #include <atomic>
-#include <mutex>
+#include <cstdlib>
+#include <new>
 #include <stdexcept>
+
+#include "platform/lock.h"
 
 namespace hv {
 
@@ -21,35 +33,36 @@ class ModuleSingleton {
   static T& Instance() {
     T* instance = instance_.load(std::memory_order_acquire);
     if (instance != nullptr) return *instance;
-    std::lock_guard<std::mutex> hold(lock_);
+    platform::LockHold hold(lock_);
     instance = instance_.load(std::memory_order_relaxed);
     if (instance != nullptr) return *instance;
     if (destroyed_) throw std::runtime_error("Dead Reference Detected");
     instance = new T();
+    if (!reaper_registered_) {
+      if (std::atexit(&Destroy) != 0) {
+        delete instance;
+        throw std::bad_alloc();
+      }
+      reaper_registered_ = true;
+    }
     instance_.store(instance, std::memory_order_release);
-    // A static object's destructor is tied to the library that holds it, so
-    // it runs when this module unloads, in reverse order of creation.
-    static Reaper reaper;
     return *instance;
   }
 
   // Run by the module's exit processing; public so that tests can unload.
   static void Destroy() {
-    std::lock_guard<std::mutex> hold(lock_);
+    platform::LockHold hold(lock_);
     delete instance_.exchange(nullptr);
     destroyed_ = true;
   }
 
  private:
-  struct Reaper {
-    ~Reaper() { Destroy(); }
-  };
-
   static inline std::atomic<T*> instance_{nullptr};
-  static inline std::mutex lock_;
+  static inline platform::Lock lock_;
   static inline bool destroyed_ = false;
+  static inline bool reaper_registered_ = false;
 };
 
 }  // namespace hv
 
-#endif  // HV_BASE_MODULE_SINGLETON_H_
+#endif  // HV_PLATFORM_MODULE_SINGLETON_H_

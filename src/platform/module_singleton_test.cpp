@@ -1,6 +1,6 @@
 // Module-wide singletons: one instance under concurrent first use, and no
 // resurrection after unload.
-#include "base/module_singleton.h"
+#include "platform/module_singleton.h"
 
 #include <gtest/gtest.h>
 
