@@ -21,6 +21,19 @@
  * SetResponse belongs to the caller and is valid until SetResponse returns.
  *
  * Threads: Dispatch may be entered from several host threads at once.
+ *
+ * Host requirements for unloading and exit:
+ *  - Unload the module (when HvDllCanUnloadNow answers 0) only after the
+ *    thread that released the last object has returned from Release: the
+ *    last Release still runs the module's code after the count reaches 0.
+ *  - Stop every service object (and so stop dispatching) before the
+ *    process exits: a Dispatch still running while the process ends runs
+ *    against objects that exit processing destroys.
+ * The Windows module pins itself at its first load (it stays mapped until
+ * the process ends): its statically linked runtime holds per-load
+ * resources that no unload gives back. A host may still unload and load it
+ * any number of times; later loads find the same instance, with its
+ * load-time state (configuration, log file) as the first load made it.
  */
 #ifndef HV_VEX_HOST_H_
 #define HV_VEX_HOST_H_

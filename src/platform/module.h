@@ -17,6 +17,18 @@ using ModuleHandle = const void*;
 // linked into).
 ModuleHandle ThisModule();
 
+// Keeps the module that holds this code loaded for the rest of the process:
+// a later unload by the host then only drops its reference. On Windows the
+// module links its C++ and thread runtimes in statically, and each loaded
+// instance of them takes a thread-local index of the process that no
+// unload gives back (the thread runtime's own, reached by every exception
+// the module throws); after about a thousand unloads a host would run out
+// and abort. Pinned, the module is mapped once, so a host may unload and
+// load it any number of times. Elsewhere the runtimes are the system's,
+// shared and unloaded cleanly, and this does nothing. False when the
+// system refused (the module then stays unpinned).
+bool PinThisModule();
+
 // Copies the full path of `module`'s file into `buffer`, which holds
 // `capacity` characters, as GetModuleFileNameW does: returns the characters
 // copied, `capacity` when the path was cut, 0 on failure.

@@ -39,6 +39,10 @@ bool ModulePath(ModuleHandle module, std::string* path) {
 
 ModuleHandle ThisModule() { return reinterpret_cast<ModuleHandle>(&ThisModule); }
 
+// The C and C++ runtimes and the thread library are the system's shared
+// libraries here: an unload gives back everything the module took.
+bool PinThisModule() { return true; }
+
 uint32_t QueryModuleFileName(ModuleHandle module, WChar* buffer, uint32_t capacity) {
   std::string path;
   if (capacity == 0 || !ModulePath(module, &path)) return 0;

@@ -16,6 +16,12 @@ ModuleHandle ThisModule() {
   return module;
 }
 
+bool PinThisModule() {
+  HMODULE module = nullptr;
+  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            reinterpret_cast<LPCWSTR>(&PinThisModule), &module) != 0;
+}
+
 uint32_t QueryModuleFileName(ModuleHandle module, WChar* buffer, uint32_t capacity) {
   HMODULE handle = static_cast<HMODULE>(const_cast<void*>(module));
   return GetModuleFileNameW(handle, buffer, capacity);
