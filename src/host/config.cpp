@@ -98,7 +98,7 @@ bool IsTlsEndpoint(WStringView value) { return SchemeLength(value) == 8; }
 
 WStringView EndpointHostPort(WStringView value) { return value.substr(SchemeLength(value)); }
 
-bool ParseCertPin(WStringView text, std::array<unsigned char, 32>* pin) {
+bool ParseCertPin(WStringView text, CertPin* pin) {
   if (text.size() != 64) return false;
   for (size_t i = 0; i < 32; ++i) {
     int high = HexDigitValue(text[2 * i]), low = HexDigitValue(text[2 * i + 1]);
@@ -106,6 +106,21 @@ bool ParseCertPin(WStringView text, std::array<unsigned char, 32>* pin) {
     (*pin)[i] = static_cast<unsigned char>(high * 16 + low);
   }
   return true;
+}
+
+bool ParseCertPins(WStringView text, std::vector<CertPin>* pins) {
+  pins->clear();
+  for (;;) {
+    size_t comma = text.find(',');
+    WStringView entry = text.substr(0, comma);
+    while (!entry.empty() && (entry.front() == ' ' || entry.front() == '\t')) entry.remove_prefix(1);
+    while (!entry.empty() && (entry.back() == ' ' || entry.back() == '\t')) entry.remove_suffix(1);
+    CertPin pin;
+    if (pins->size() == kMaxCertPins || !ParseCertPin(entry, &pin)) return false;
+    pins->push_back(pin);
+    if (comma == WStringView::npos) return true;
+    text.remove_prefix(comma + 1);
+  }
 }
 
 bool IsValidEndpoint(WStringView value) {

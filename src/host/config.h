@@ -47,7 +47,15 @@ WStringView EndpointHostPort(WStringView value);
 
 // A certificate pin: 64 hexadecimal digits (either case), the SHA-256 of
 // the server certificate's DER encoding, into `pin`. False otherwise.
-bool ParseCertPin(WStringView text, std::array<unsigned char, 32>* pin);
+using CertPin = std::array<unsigned char, 32>;
+bool ParseCertPin(WStringView text, CertPin* pin);
+
+// The pin setting: one pin, or two separated by a comma (blanks around a
+// pin are allowed), so that a deployment can roll its certificate over
+// without a window of failures: either certificate is accepted. False for
+// anything else (an empty entry, a third pin, a malformed one).
+constexpr size_t kMaxCertPins = 2;
+bool ParseCertPins(WStringView text, std::vector<CertPin>* pins);
 
 // What the module takes from the configuration, computed once.
 struct HostSettings {

@@ -90,6 +90,23 @@ TEST(CertPinSetting, SixtyFourHexDigitsOnly) {
   EXPECT_FALSE(IsValidEndpoint(HV_W("https://https://host")));
 }
 
+// Two pins separated by a comma let a certificate roll over; a third pin,
+// an empty entry or a malformed one refuses the whole setting.
+TEST(CertPinSetting, OneOrTwoPinsSeparatedByAComma) {
+  const std::string a(64, 'a'), b = "00FF" + std::string(60, 'b');
+  std::vector<CertPin> pins;
+  ASSERT_TRUE(ParseCertPins(Utf8ToWide(a), &pins));
+  EXPECT_EQ(pins.size(), 1u);
+  ASSERT_TRUE(ParseCertPins(Utf8ToWide(a + " , " + b), &pins));
+  ASSERT_EQ(pins.size(), 2u);
+  EXPECT_EQ(pins[0][0], 0xAA);
+  EXPECT_EQ(pins[1][1], 0xFF);
+  for (const std::string& bad : {a + ",", "," + a, a + ",," + b, a + "," + b + "," + a, a + ";" + b,
+                                a + "," + std::string(63, 'b'), std::string()}) {
+    EXPECT_FALSE(ParseCertPins(Utf8ToWide(bad), &pins)) << bad;
+  }
+}
+
 // "VerifyHost" goes into the request URL: only a host and a port may.
 TEST(VerifyHostSetting, OnlyAHostAndAnOptionalPortAreAccepted) {
   for (const char* good : {"127.0.0.1", "verify.example.com", "host-1:8080", "a:1", "a:65535",

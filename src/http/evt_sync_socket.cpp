@@ -110,6 +110,7 @@ bool ZEvtSyncSocket::ReceiveInto(char* buffer, size_t* size) {
 // later request, nor a later request written after a half-sent one.
 bool ZEvtSyncSocket::Completed(platform::IoStatus status, uint32_t budget, uint32_t error) {
   deadline_expired_ = false;
+  timed_out_ = status == platform::IoStatus::kTimedOut;
   if (status == platform::IoStatus::kOk) return true;
   if (status == platform::IoStatus::kFailed) {
     LastError = error;

@@ -61,6 +61,9 @@ class ZEvtSyncSocket {
   // deadline had cut short: the exchange's time is up, whether the wait
   // woke a moment before the deadline or after it.
   bool DeadlineExpired() const { return deadline_expired_; }
+  // True when the last send or receive failed only because its wait ran
+  // out: no error from the system or the peer (a reset is an error).
+  bool TimedOut() const { return timed_out_; }
 
   uint32_t LastError = 0;
   uint32_t SocketTimeout = 10000;
@@ -78,6 +81,7 @@ class ZEvtSyncSocket {
   bool connected_ = false;
   std::optional<Clock::time_point> deadline_;
   bool deadline_expired_ = false;
+  bool timed_out_ = false;
 };
 
 }  // namespace hv

@@ -240,9 +240,12 @@ bool CAtlHttpClientT<TSocket>::ReceiveToClose() {
   int empty = 0;
   for (;;) {
     if (!ReceiveSome(BlockSize(), &empty)) {
-      // A body still open when the exchange's time is up is a failure;
-      // a single wait's own time-out, or an error, ends the body.
-      if (deadline_hit_ || this->DeadlineExpired()) return false;
+      // Only the peer's orderly close ends such a body (an empty
+      // receive), or a single wait's own time-out. A reset, a TLS
+      // connection closed without close_notify or a failed record, and a
+      // body still open when the exchange's time is up, fail it: a cut
+      // answer must never pass for a whole one.
+      if (!this->TimedOut() || deadline_hit_ || this->DeadlineExpired()) return false;
       break;
     }
     if (empty >= http_detail::kMaxEmptyUnsizedReads) break;

@@ -12,24 +12,39 @@ bool ZEvtSyncTlsSocket::Fail(uint32_t error) {
   return false;
 }
 
+bool ZEvtSyncTlsSocket::OutOfTime() {
+  if (!deadline_ || Clock::now() < *deadline_) return false;
+  deadline_expired_ = true;
+  CloseConnection();
+  return true;
+}
+
 bool ZEvtSyncTlsSocket::SendRaw(const std::string& bytes) {
   if (bytes.empty()) return true;
+  if (OutOfTime()) return false;
   SendBuffer buffer{bytes.size(), bytes.data()};
   size_t sent = 0;
   raw_.SocketTimeout = SocketTimeout;
   if (raw_.SendBuffers(&buffer, 1, &sent)) return true;
-  LastError = raw_.LastError;
+  if (!raw_.TimedOut()) LastError = raw_.LastError;
   CloseConnection();
   return false;
 }
 
-bool ZEvtSyncTlsSocket::ReceiveRaw(bool* closed) {
+bool ZEvtSyncTlsSocket::ReceiveRaw(bool* closed, uint32_t timeout_error) {
+  *closed = false;
+  // Checked before the socket is touched: a receive takes what is queued
+  // before it waits, so a peer that keeps the queue full would never be
+  // cut off by the waits alone.
+  if (OutOfTime()) {
+    if (timeout_error != 0) LastError = timeout_error;
+    return false;
+  }
   char buffer[16384];
   size_t size = sizeof buffer;
   raw_.SocketTimeout = SocketTimeout;
-  *closed = false;
   if (!raw_.ReceiveInto(buffer, &size)) {
-    LastError = raw_.LastError;
+    LastError = !raw_.TimedOut() ? raw_.LastError : timeout_error != 0 ? timeout_error : LastError;
     CloseConnection();
     return false;
   }
@@ -38,12 +53,14 @@ bool ZEvtSyncTlsSocket::ReceiveRaw(bool* closed) {
     return false;
   }
   received_.append(buffer, size);
+  idle_ciphertext_ += size;
   return true;
 }
 
 bool ZEvtSyncTlsSocket::OpenConnection(const WString& host, uint16_t port) {
   if (connected()) return true;
   CloseConnection();
+  deadline_expired_ = false;
   raw_.SocketTimeout = SocketTimeout;
   if (!raw_.OpenConnection(host, port)) {
     LastError = raw_.LastError;
@@ -56,21 +73,25 @@ bool ZEvtSyncTlsSocket::OpenConnection(const WString& host, uint16_t port) {
   std::string ansi_name;
   platform::WideToAnsi(name, &ansi_name);
   session_ = std::make_unique<platform::TlsSession>();
-  uint32_t rc = session_->Begin(ansi_name, pin_ ? pin_->data() : nullptr);
+  std::string pins;
+  for (const auto& pin : pins_) pins.append(reinterpret_cast<const char*>(pin.data()), pin.size());
+  uint32_t rc = session_->Begin(ansi_name, reinterpret_cast<const unsigned char*>(pins.data()), pins_.size());
   if (rc != 0) return Fail(rc);
   for (;;) {
     std::string to_send;
     uint32_t error = 0;
     auto result = session_->Handshake(&received_, &to_send, &error);
     if (!SendRaw(to_send)) return false;
-    if (result == platform::TlsSession::Result::kDone) return true;
+    if (result == platform::TlsSession::Result::kDone) break;
     if (result != platform::TlsSession::Result::kMore) return Fail(error);
     bool closed = false;
-    if (!ReceiveRaw(&closed)) {
+    if (!ReceiveRaw(&closed, 0)) {
       // A peer that hangs up mid-handshake is a handshake failure.
       return closed ? Fail(platform::kSocketNotConnected) : false;
     }
   }
+  idle_ciphertext_ = 0;
+  return true;
 }
 
 bool ZEvtSyncTlsSocket::SendBuffers(const SendBuffer* buffers, size_t count, size_t* sent) {
@@ -95,6 +116,7 @@ bool ZEvtSyncTlsSocket::SendBuffers(const SendBuffer* buffers, size_t count, siz
 bool ZEvtSyncTlsSocket::ReceiveInto(char* buffer, size_t* size) {
   size_t room = *size;
   *size = 0;
+  if (plain_at_ == plain_.size() && peer_closed_) return true;  // after close_notify: the end
   if (plain_at_ == plain_.size() && !connected()) {
     LastError = platform::kSocketNotConnected;
     return false;
@@ -106,12 +128,22 @@ bool ZEvtSyncTlsSocket::ReceiveInto(char* buffer, size_t* size) {
     uint32_t error = 0;
     auto result = session_->Open(&received_, &plain_, &to_send, &error);
     if (!SendRaw(to_send)) return false;
-    if (result == platform::TlsSession::Result::kClosed) return true;  // close_notify: the end
+    if (result == platform::TlsSession::Result::kClosed) {
+      peer_closed_ = true;
+      return true;
+    }
     if (result == platform::TlsSession::Result::kFailed) return Fail(error);
     if (result == platform::TlsSession::Result::kDone) break;
+    // Post-handshake messages yield nothing: bounded, or a peer could
+    // keep this loop busy for as long as it likes.
+    if (idle_ciphertext_ > kMaxIdleCiphertext) return Fail(kTlsNoProgress);
     bool closed = false;
-    if (!ReceiveRaw(&closed)) return closed;  // a plain close ends the data too
+    if (!ReceiveRaw(&closed, kSocketTimedOut)) {
+      // Only close_notify ends the data: a bare close may be anyone's.
+      return closed ? Fail(kTlsTruncated) : false;
+    }
   }
+  idle_ciphertext_ = 0;
   size_t n = plain_.size() - plain_at_ < room ? plain_.size() - plain_at_ : room;
   std::memcpy(buffer, plain_.data() + plain_at_, n);
   plain_at_ += n;
@@ -125,6 +157,8 @@ void ZEvtSyncTlsSocket::CloseConnection() {
   received_.clear();
   plain_.clear();
   plain_at_ = 0;
+  peer_closed_ = false;
+  idle_ciphertext_ = 0;
 }
 
 }  // namespace hv

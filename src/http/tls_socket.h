@@ -1,11 +1,19 @@
 // ZEvtSyncTlsSocket: the HTTP client's socket for https. It speaks TLS
 // over a ZEvtSyncSocket, so every wait, the handshake's included, is
-// bounded as the plain socket bounds it (SocketTimeout, the deadline).
+// bounded as the plain socket bounds it (SocketTimeout, the deadline), and
+// the deadline is checked before the socket is touched again, so that a
+// peer that keeps the queue full cannot hold the thread past it.
 //
-// Results as ZEvtSyncSocket's. A handshake, certificate, pin or record
-// failure fails the operation with the TLS engine's error number in
-// LastError and closes the connection; so does a peer that does not speak
-// TLS. A peer's close_notify reads as the end of its data.
+// Results as ZEvtSyncSocket's, with one difference: nobody on the path
+// can end the peer's data. Only the peer's close_notify reads as the end
+// (a receive of 0 bytes); a connection closed without it
+// (kTlsTruncated), a record that fails its check (the engine's error), a
+// wait that runs out while data is awaited (kSocketTimedOut) and a peer
+// that sends kMaxIdleCiphertext bytes that yield no data
+// (kTlsNoProgress) all fail the receive with LastError set, so TimedOut()
+// is never true here. A handshake, certificate or pin failure fails the
+// operation with the TLS engine's error number in LastError; so does a
+// peer that does not speak TLS. Every failure closes the connection.
 //
 // Ownership and threads: one connection, one thread at a time.
 #ifndef HV_HTTP_TLS_SOCKET_H_
@@ -15,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/wide.h"
 #include "http/evt_sync_socket.h"
@@ -22,14 +31,22 @@
 
 namespace hv {
 
+// Error numbers of the TLS layer itself (Windows socket numbers).
+constexpr uint32_t kTlsTruncated = 10101;    // WSAEDISCON: closed without close_notify
+constexpr uint32_t kSocketTimedOut = 10060;  // WSAETIMEDOUT
+constexpr uint32_t kTlsNoProgress = 10055;   // WSAENOBUFS: ciphertext without data
+// The ciphertext one receive may take in without yielding data
+// (post-handshake messages such as key updates and tickets).
+constexpr size_t kMaxIdleCiphertext = 64 * 1024;
+
 class ZEvtSyncTlsSocket {
  public:
   using SendBuffer = ZEvtSyncSocket::SendBuffer;
   using Clock = ZEvtSyncSocket::Clock;
 
-  // The server certificate's SHA-256 to accept (whoever signed it);
-  // without one, the platform's trust store and the host name decide.
-  void SetPin(const std::array<unsigned char, 32>& pin) { pin_ = pin; }
+  // The server certificates' SHA-256 values to accept (whoever signed
+  // them); without any, the platform's trust store and the host name decide.
+  void SetPins(const std::vector<std::array<unsigned char, 32>>& pins) { pins_ = pins; }
 
   // Connects and completes the handshake with `host` (its name is also
   // what the certificate must carry).
@@ -40,21 +57,32 @@ class ZEvtSyncTlsSocket {
 
   bool connected() const { return raw_.connected() && session_ != nullptr; }
   uint32_t GetLastError() const { return LastError; }
-  void SetDeadline(std::optional<Clock::time_point> deadline) { raw_.SetDeadline(deadline); }
-  bool DeadlineExpired() const { return raw_.DeadlineExpired(); }
+  void SetDeadline(std::optional<Clock::time_point> deadline) {
+    deadline_ = deadline;
+    raw_.SetDeadline(deadline);
+  }
+  bool DeadlineExpired() const { return deadline_expired_ || raw_.DeadlineExpired(); }
+  bool TimedOut() const { return false; }
 
   uint32_t LastError = 0;
   uint32_t SocketTimeout = 10000;
 
  private:
   bool Fail(uint32_t error);
+  // True (and the connection closed) when the deadline has passed.
+  bool OutOfTime();
   bool SendRaw(const std::string& bytes);
   // Receives once from the peer into received_; false on failure or close.
-  bool ReceiveRaw(bool* closed);
+  // `timeout_error`: LastError for a wait that ran out (0 keeps it).
+  bool ReceiveRaw(bool* closed, uint32_t timeout_error);
 
   ZEvtSyncSocket raw_;
   std::unique_ptr<platform::TlsSession> session_;
-  std::optional<std::array<unsigned char, 32>> pin_;
+  std::vector<std::array<unsigned char, 32>> pins_;
+  std::optional<Clock::time_point> deadline_;
+  bool deadline_expired_ = false;
+  bool peer_closed_ = false;   // close_notify received: the data has ended
+  size_t idle_ciphertext_ = 0;  // received since the last data
   std::string received_;  // ciphertext not yet given to the session
   std::string plain_;     // decrypted bytes not yet handed out
   size_t plain_at_ = 0;

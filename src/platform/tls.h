@@ -4,8 +4,8 @@
 // the caller's bounded socket code.
 //
 // TLS 1.2 or later only. The server is accepted when its certificate's
-// SHA-256 (of its DER encoding) equals the pin, whoever signed it; without
-// a pin, when its chain validates against the platform's trust store and
+// SHA-256 (of its DER encoding) equals one of the pins, whoever signed it;
+// without a pin, when its chain validates against the platform's trust store and
 // it names the host (DNS name, or IP address for an address literal). The
 // host name is sent for name-based virtual hosting when it is a name.
 //
@@ -37,9 +37,10 @@ class TlsSession {
   TlsSession& operator=(const TlsSession&) = delete;
 
   // Starts a session with `host` (a name or an address literal, without
-  // brackets). `pin`: 32 bytes, or null for chain and name validation.
-  // Returns 0, or the error number when no session could be set up.
-  uint32_t Begin(const std::string& host, const unsigned char* pin);
+  // brackets). `pins`: `pin_count` SHA-256 values of 32 bytes each, one
+  // after the other; none (0) for chain and name validation. Returns 0, or
+  // the error number when no session could be set up.
+  uint32_t Begin(const std::string& host, const unsigned char* pins, size_t pin_count);
 
   // Handshake: consumes `*received` (all of it), appends what must go to
   // the peer to `*to_send`.

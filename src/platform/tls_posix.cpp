@@ -17,8 +17,7 @@ struct TlsSession::Impl {
   SSL* ssl = nullptr;
   BIO* in = nullptr;   // peer → engine, owned by ssl
   BIO* out = nullptr;  // engine → peer, owned by ssl
-  bool pinned = false;
-  unsigned char pin[32] = {};
+  std::string pins;  // 32 bytes per accepted certificate; empty: chain and name
   ~Impl() {
     if (ssl != nullptr) SSL_free(ssl);
     if (ctx != nullptr) SSL_CTX_free(ctx);
@@ -52,16 +51,17 @@ bool Feed(BIO* in, std::string* received) {
   return true;
 }
 
-// The server certificate's SHA-256 against the pin.
-bool PinMatches(SSL* ssl, const unsigned char* pin) {
+// The server certificate's SHA-256 against each pin.
+bool PinMatches(SSL* ssl, const std::string& pins) {
   X509* cert = SSL_get1_peer_certificate(ssl);
   if (cert == nullptr) return false;
   unsigned char digest[32];
   unsigned int length = 0;
-  bool ok = X509_digest(cert, EVP_sha256(), digest, &length) == 1 && length == 32 &&
-            std::memcmp(digest, pin, 32) == 0;
+  bool ok = X509_digest(cert, EVP_sha256(), digest, &length) == 1 && length == 32;
+  bool match = false;
+  for (size_t at = 0; ok && at + 32 <= pins.size(); at += 32) match |= std::memcmp(digest, pins.data() + at, 32) == 0;
   X509_free(cert);
-  return ok;
+  return match;
 }
 
 }  // namespace
@@ -73,14 +73,16 @@ bool TlsAvailable() { return true; }
 
 const char* TlsTrustFileVariable() { return "SSL_CERT_FILE"; }
 
-uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pin) {
+uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pins, size_t pin_count) {
   Impl& s = *impl_;
   s.ctx = SSL_CTX_new(TLS_client_method());
   if (s.ctx == nullptr) return LastTlsError();
   SSL_CTX_set_min_proto_version(s.ctx, TLS1_2_VERSION);
-  s.pinned = pin != nullptr;
-  if (s.pinned) {
-    std::memcpy(s.pin, pin, 32);
+  // A TLS 1.2 server may not start the handshake over in the middle of
+  // the data (it would be a second handshake nobody bounded).
+  SSL_CTX_set_options(s.ctx, SSL_OP_NO_RENEGOTIATION);
+  if (pin_count > 0) {
+    s.pins.assign(reinterpret_cast<const char*>(pins), 32 * pin_count);
     SSL_CTX_set_verify(s.ctx, SSL_VERIFY_NONE, nullptr);  // the pin decides, after the handshake
   } else {
     // The system's trust store, or the one SSL_CERT_FILE / SSL_CERT_DIR name.
@@ -99,8 +101,12 @@ uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pin) {
   SSL_set_bio(s.ssl, s.in, s.out);
   bool address = IsAddressLiteral(host);
   if (!address && SSL_set_tlsext_host_name(s.ssl, host.c_str()) != 1) return LastTlsError();
-  if (!s.pinned) {
+  if (s.pins.empty()) {
     X509_VERIFY_PARAM* param = SSL_get0_param(s.ssl);
+    // Names from the subject alternative names only, and a wildcard only
+    // as a whole leftmost label.
+    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS |
+                                               X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     int ok = address ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str())
                      : X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size());
     if (ok != 1) return LastTlsError();
@@ -115,7 +121,7 @@ TlsSession::Result TlsSession::Handshake(std::string* received, std::string* to_
   int rc = SSL_do_handshake(s.ssl);
   Drain(s.out, to_send);
   if (rc == 1) {
-    if (s.pinned && !PinMatches(s.ssl, s.pin)) {
+    if (!s.pins.empty() && !PinMatches(s.ssl, s.pins)) {
       *error = X509_V_ERR_CERT_UNTRUSTED;
       return Result::kFailed;
     }

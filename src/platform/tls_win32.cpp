@@ -67,8 +67,7 @@ struct TlsSession::Impl {
   bool have_ctx = false;
   bool done = false;
   std::wstring host;
-  bool pinned = false;
-  unsigned char pin[32] = {};
+  std::string pins;  // 32 bytes per accepted certificate; empty: chain and name
   SecPkgContext_StreamSizes sizes{};
 
   ~Impl() {
@@ -89,12 +88,11 @@ bool TlsAvailable() { return Api().ok; }
 
 const char* TlsTrustFileVariable() { return nullptr; }
 
-uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pin) {
+uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pins, size_t pin_count) {
   if (!Api().ok) return static_cast<uint32_t>(ERROR_NOT_SUPPORTED);
   Impl& s = *impl_;
   s.host.assign(host.begin(), host.end());
-  s.pinned = pin != nullptr;
-  if (s.pinned) std::memcpy(s.pin, pin, 32);
+  s.pins.assign(reinterpret_cast<const char*>(pins), pin_count == 0 ? 0 : 32 * pin_count);
   // The certificate is checked here after the handshake (pin, or chain and
   // name), so Schannel's own check is off.
   SCHANNEL_CRED cred{};
@@ -182,15 +180,17 @@ uint32_t TlsSession::Impl::CheckServer() {
   SECURITY_STATUS rc = Api().sspi->QueryContextAttributesW(&ctx, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert);
   if (rc != SEC_E_OK || cert == nullptr) return rc != SEC_E_OK ? Status(rc) : Status(SEC_E_CERT_UNKNOWN);
   uint32_t result = 0;
-  if (pinned) {
+  if (!pins.empty()) {
     BYTE digest[32];
     DWORD size = sizeof digest;
     if (!Api().hash_cert(BCRYPT_SHA256_ALGORITHM, 0, nullptr, cert->pbCertEncoded, cert->cbCertEncoded,
                          digest, &size) ||
         size != 32) {
       result = static_cast<uint32_t>(GetLastError());
-    } else if (std::memcmp(digest, pin, 32) != 0) {
-      result = Status(CERT_E_UNTRUSTEDROOT);
+    } else {
+      bool match = false;
+      for (size_t at = 0; at + 32 <= pins.size(); at += 32) match |= std::memcmp(digest, pins.data() + at, 32) == 0;
+      if (!match) result = Status(CERT_E_UNTRUSTEDROOT);
     }
   } else {
     CERT_CHAIN_PARA para{};

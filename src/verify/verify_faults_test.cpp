@@ -69,6 +69,10 @@ std::vector<Fault> Faults(uint16_t dead_port) {
       {"redirects to itself", std::vector<Script>(11, self_redirect), 3},
       {"redirects to a dead port", {{Step::Read(), Step::Send(HttpResponse(302, "", "Location: http://127.0.0.1:" +
                                                          std::to_string(dead_port) + "/\r\n")), Step::Close()}}, 3},
+      // Only the orderly close ends a body without a length: a reset cuts it.
+      {"resets in a body without a length", {{Step::Read(), Step::Send("HTTP/1.1 200 OK\r\n\r\n" +
+                                              EncipheredAnswer("result=accepted&status=account-disabled-by-admin").substr(0, 32)),
+                                              Step::Sleep(300), Step::Reset()}}, 3},
       {"random Base64 answer", {{Step::Read(), Step::Send(HttpResponse(200, RandomBase64(20))), Step::Close()}}, 4},
   };
 }

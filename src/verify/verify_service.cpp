@@ -1,6 +1,7 @@
 #include "verify/verify_service.h"
 
 #include <array>
+#include <vector>
 #include <limits>
 #include <new>
 
@@ -116,9 +117,16 @@ bool HvVerifyImpl::EncryptVerifyUrl(const WString& user, const WString& password
     VerifyLog() << HV_W("EncryptVerifyUrl : endpoint setting VerifyHost is invalid!") << LogEndLine;
     return false;
   }
-  std::array<unsigned char, 32> pin;
-  if (!cert_pin_.empty() && !ParseCertPin(cert_pin_, &pin)) {
+  std::vector<CertPin> pins;
+  if (!cert_pin_.empty() && !ParseCertPins(cert_pin_, &pins)) {
     VerifyLog() << HV_W("EncryptVerifyUrl : endpoint setting VerifyCertSha256 is invalid!") << LogEndLine;
+    return false;
+  }
+  // A pin means TLS was meant: over plain http it would protect nothing
+  // and the credentials would go out in the clear.
+  if (!pins.empty() && !IsTlsEndpoint(endpoint_host_)) {
+    VerifyLog() << HV_W("EncryptVerifyUrl : endpoint setting VerifyCertSha256 needs an https:// VerifyHost!")
+                << LogEndLine;
     return false;
   }
   // The query and its UTF-8 bytes hold the password: wiped on every way
@@ -178,8 +186,8 @@ bool HvVerifyImpl::SendVerifyUrl(const WString& url, std::string* body) {
   // which certificate is accepted (it was checked with the URL).
   settings.scheme = kSchemeHttps;
   CAtlHttpsClient client;
-  std::array<unsigned char, 32> pin;
-  if (!cert_pin_.empty() && ParseCertPin(cert_pin_, &pin)) client.SetPin(pin);
+  std::vector<CertPin> pins;
+  if (!cert_pin_.empty() && ParseCertPins(cert_pin_, &pins)) client.SetPins(pins);
   return Exchange(client, url, settings, body);
 }
 

@@ -38,11 +38,12 @@ struct Outcome {
   std::chrono::steady_clock::duration spent;
 };
 
-Outcome Verify(const WString& endpoint, const std::string& pin, const WString& password = HV_W("right-pw")) {
+Outcome Verify(const WString& endpoint, const std::string& pin, const WString& password = HV_W("right-pw"),
+               const WString& seconds = HV_W("3")) {
   HvVerifyImpl service(endpoint, Utf8ToWide(pin));
   service.set_wait_limit_ms(2000);
   NullResult none;
-  service.SetVerifyOpt({VERIFY_OPT_TIMEOUT, HV_W("3")}, none);
+  service.SetVerifyOpt({VERIFY_OPT_TIMEOUT, seconds}, none);
   testing::LogCapture log;
   Outcome outcome;
   auto start = std::chrono::steady_clock::now();
@@ -116,6 +117,47 @@ TEST_F(TlsEndpoint, EveryFailureEndsInTheSendStageWithinTheDeadline) {
   }
 }
 
+// The navigate-failed line with a LastError other than 0.
+bool FailedWithAnError(const std::vector<std::string>& log) {
+  const std::string line = "SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ";
+  for (const std::string& m : log) {
+    if (m.rfind(line, 0) == 0 && m.size() > line.size() && m.substr(line.size()) != "0") return true;
+  }
+  return false;
+}
+
+// Over TLS only close_notify ends an answer without a length: anyone on
+// the path can close the connection, forge a record or hold the rest back,
+// and the answer so cut ("result=accepted&status=a") must never pass for
+// the whole one.
+TEST_F(TlsEndpoint, AnAnswerCutOnThePathFailsTheExchange) {
+  std::string pin = TlsFile("valid.sha256");
+  Outcome whole = Verify(Https("127.0.0.1", "whole"), pin);
+  EXPECT_EQ(whole.result.ResultType, VERIFY_RESULT_OK);
+  EXPECT_EQ(whole.result.ResultValue, HV_W("result=accepted&status=account-disabled-by-admin"));
+  for (const char* peer : {"cutbyfin", "forged", "stall"}) {
+    SCOPED_TRACE(peer);
+    Outcome o = Verify(Https("127.0.0.1", peer), pin);
+    EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+    EXPECT_TRUE(o.result.ResultValue.empty());
+    EXPECT_TRUE(FailedWithAnError(o.log));
+    EXPECT_LT(o.spent, std::chrono::seconds(4));
+  }
+}
+
+// A peer sending key updates without end, with or without a byte of data
+// now and then, holds a verification with a 1 s deadline no longer than
+// that (with room for a busy machine).
+TEST_F(TlsEndpoint, KeyUpdateFloodEndsWithinTheDeadline) {
+  std::string pin = TlsFile("valid.sha256");
+  for (const char* peer : {"keyupdate", "keydrip"}) {
+    SCOPED_TRACE(peer);
+    Outcome o = Verify(Https("127.0.0.1", peer), pin, HV_W("right-pw"), HV_W("1"));
+    EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(o.spent).count(), 1800);
+  }
+}
+
 // A peer that takes the connection and never answers the handshake holds
 // the verification no longer than the time-out option allows.
 TEST(TlsHandshake, SilentPeerEndsWithinTheDeadline) {
@@ -142,6 +184,33 @@ TEST(TlsSettings, MalformedSettingsSendNothing) {
     EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_ENCRYPT_FAILED) << c.endpoint;
     EXPECT_THAT(o.log, ::testing::Contains(c.line)) << c.endpoint;
   }
+}
+
+// A pin means TLS was meant: with a plain endpoint (no scheme, or http://)
+// the verification is refused before anything goes out, rather than
+// sending the credentials in the clear.
+TEST(TlsSettings, PinWithAPlainEndpointIsRefusedAndSendsNothing) {
+  testing::ScriptServer listener({{testing::Step::Hold()}});
+  std::string port = std::to_string(listener.port());
+  for (const std::string& endpoint : {"127.0.0.1:" + port, "http://127.0.0.1:" + port, "HTTP://127.0.0.1:" + port}) {
+    Outcome o = Verify(Utf8ToWide(endpoint), std::string(64, 'a'));
+    EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_ENCRYPT_FAILED) << endpoint;
+    EXPECT_THAT(o.log, ::testing::Contains(
+                           "EncryptVerifyUrl : endpoint setting VerifyCertSha256 needs an https:// VerifyHost!"))
+        << endpoint;
+  }
+  EXPECT_EQ(listener.connections(), 0);
+}
+
+// Either of two pins is accepted, so a certificate can roll over; a pin
+// list that names neither certificate is refused.
+TEST_F(TlsEndpoint, EitherOfTwoPinsIsAccepted) {
+  std::string other(64, '0');
+  std::string valid = TlsFile("valid.sha256");
+  EXPECT_EQ(Verify(Https("127.0.0.1", "valid"), other + "," + valid).result.ResultType, VERIFY_RESULT_OK);
+  EXPECT_EQ(Verify(Https("127.0.0.1", "valid"), valid + ", " + other).result.ResultType, VERIFY_RESULT_OK);
+  EXPECT_EQ(Verify(Https("127.0.0.1", "valid"), other + "," + std::string(64, '1')).result.ResultType,
+            VERIFY_RESULT_SEND_FAILED);
 }
 
 }  // namespace

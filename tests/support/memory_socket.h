@@ -88,6 +88,7 @@ class MemorySocket {
   int connections() const { return connections_; }
   void SetDeadline(std::optional<Clock::time_point>) {}
   bool DeadlineExpired() const { return false; }
+  bool TimedOut() const { return false; }
 
   uint32_t LastError = 0;
   uint32_t SocketTimeout = 10000;

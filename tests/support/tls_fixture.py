@@ -12,7 +12,9 @@ NAME: valid (for 127.0.0.1 and localhost, signed by the CA), expired,
 othername (for other.example only), selfsigned, redirect (valid, but
 sending every verification on to plain http), and midbody (valid, a peer
 of this script that ends the TLS session with an alert in the middle of
-its answer's body).
+its answer's body). The hostile peers of tls-peer (the program beside
+ENDPOINT, with the valid certificate) add cutbyfin, whole, forged, stall,
+keyupdate and keydrip (see tests/support/tls_peer.cpp).
 """
 import hashlib
 import os
@@ -29,6 +31,9 @@ import fixture_cli
 
 def openssl(*args):
     subprocess.run(["openssl"] + list(args), check=True, capture_output=True)
+
+
+HOSTILE = ("cutbyfin", "whole", "forged", "stall", "keyupdate", "keydrip")
 
 
 def make_certificates(base):
@@ -98,6 +103,21 @@ def start(base, endpoint):
         time.sleep(0.05)
     with open(os.path.join(base, "midbody.sha256"), "w") as out:
         out.write(fingerprint(os.path.join(base, "valid.pem")))
+    for name in HOSTILE:
+        if os.path.exists(os.path.join(base, name + ".port")):
+            os.remove(os.path.join(base, name + ".port"))
+    hostile = subprocess.Popen([os.path.join(os.path.dirname(os.path.abspath(endpoint)), "tls-peer"),
+                                os.path.join(base, "valid.pem"), key, base],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=open(os.path.join(base, "hostile.log"), "w"), start_new_session=True)
+    with open(os.path.join(base, "hostile.pid"), "w") as f:
+        f.write(str(hostile.pid))
+    for _ in range(100):
+        if os.path.exists(os.path.join(base, "keydrip.port")) or hostile.poll() is not None:
+            break
+        time.sleep(0.05)
+    if not os.path.exists(os.path.join(base, "keydrip.port")):
+        sys.exit("tls-peer did not start")
     for name in ("valid", "expired", "othername", "selfsigned", "redirect"):
         pem = os.path.join(base, ("valid" if name == "redirect" else name) + ".pem")
         folder = os.path.join(base, name)
@@ -115,7 +135,7 @@ def start(base, endpoint):
 def stop(base):
     for name in ("valid", "expired", "othername", "selfsigned", "redirect"):
         endpoint_fixture.stop(os.path.join(base, name))
-    fixture_cli.stop_pids(base, "midbody.pid")
+    fixture_cli.stop_pids(base, "midbody.pid", "hostile.pid")
 
 
 if __name__ == "__main__":
