@@ -66,6 +66,7 @@ struct TlsSession::Impl {
   bool have_cred = false;
   bool have_ctx = false;
   bool done = false;
+  bool peer_closed = false;  // close_notify read: every later Open is kClosed
   std::wstring host;
   std::string pins;  // 32 bytes per accepted certificate; empty: chain and name
   SecPkgContext_StreamSizes sizes{};
@@ -267,6 +268,7 @@ TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, s
                                     uint32_t* error) {
   Impl& s = *impl_;
   size_t before = plain->size();
+  if (s.peer_closed) return Result::kClosed;
   while (!received->empty()) {
     SecBuffer buffers[4];
     buffers[0] = {static_cast<unsigned long>(received->size()), SECBUFFER_DATA, &(*received)[0]};
@@ -274,10 +276,16 @@ TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, s
     buffers[2] = {0, SECBUFFER_EMPTY, nullptr};
     buffers[3] = {0, SECBUFFER_EMPTY, nullptr};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+    // A TLS 1.2 alert record (its type stands in clear).
+    bool alert = static_cast<unsigned char>((*received)[0]) == 0x15;
+    size_t plain_before = plain->size();
     SECURITY_STATUS rc = Api().sspi->DecryptMessage(&s.ctx, &desc, 0, nullptr);
     if (rc == SEC_E_INCOMPLETE_MESSAGE) break;
     if (rc == SEC_I_CONTEXT_EXPIRED) {
+      // The end of the data, even when data came with it: the next call
+      // reports it.
       received->clear();
+      s.peer_closed = true;
       return plain->size() > before ? Result::kDone : Result::kClosed;
     }
     if (rc != SEC_E_OK && rc != SEC_I_RENEGOTIATE) {
@@ -293,6 +301,14 @@ TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, s
       }
     }
     *received = extra;
+    if (rc == SEC_E_OK && alert && plain->size() == plain_before) {
+      // An alert that passed its integrity check and carried no data: the
+      // peer's close_notify as some Schannel implementations (Wine's)
+      // report it, instead of SEC_I_CONTEXT_EXPIRED.
+      received->clear();
+      s.peer_closed = true;
+      return plain->size() > before ? Result::kDone : Result::kClosed;
+    }
     if (rc == SEC_I_RENEGOTIATE) {
       // Post-handshake messages (a TLS 1.3 ticket, a key update) go back
       // through the handshake step.

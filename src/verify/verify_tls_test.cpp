@@ -133,7 +133,7 @@ bool FailedWithAnError(const std::vector<std::string>& log) {
 TEST_F(TlsEndpoint, AnAnswerCutOnThePathFailsTheExchange) {
   std::string pin = TlsFile("valid.sha256");
   Outcome whole = Verify(Https("127.0.0.1", "whole"), pin);
-  EXPECT_EQ(whole.result.ResultType, VERIFY_RESULT_OK);
+  EXPECT_EQ(whole.result.ResultType, VERIFY_RESULT_OK) << ::testing::PrintToString(whole.log);
   EXPECT_EQ(whole.result.ResultValue, HV_W("result=accepted&status=account-disabled-by-admin"));
   for (const char* peer : {"cutbyfin", "forged", "stall"}) {
     SCOPED_TRACE(peer);
