@@ -45,30 +45,34 @@ bool ZEvtSyncSocket::OpenConnection(const WString& host, uint16_t port) {
   platform::AddressList addresses;
   LastError = addresses.Resolve(ansi_host, std::to_string(port));
   if (LastError != 0) return false;
+  // Each address in the resolver's order, all within the same deadline;
+  // LastError tells the last attempt's failure.
+  for (size_t i = 0; i < addresses.size() && !connected_; ++i) {
+    if (i > 0 && DeadlinePassed()) return false;
+    if (ConnectTo(addresses, i)) connected_ = true;
+  }
+  return connected_;
+}
 
-  if (!socket_.exists()) {
-    uint32_t rc = socket_.Create(addresses);
-    if (rc != 0) {
-      LastError = rc;
-      return false;
-    }
+bool ZEvtSyncSocket::ConnectTo(const platform::AddressList& addresses, size_t index) {
+  uint32_t rc = socket_.Create(addresses, index);
+  if (rc != 0) {
+    LastError = rc;
+    return false;
   }
   uint32_t error = 0;
-  switch (socket_.Connect(addresses, WaitBudget(), &error)) {
+  switch (socket_.Connect(addresses, index, WaitBudget(), &error)) {
     case platform::IoStatus::kOk:
-      connected_ = true;
-      break;
+      return true;
     case platform::IoStatus::kFailed:
       LastError = error;
-      connected_ = false;
       break;
     case platform::IoStatus::kTimedOut:
-      connected_ = false;
       break;
   }
   // A socket whose connect failed cannot connect again on every platform.
-  if (!connected_) socket_.Close();
-  return connected_;
+  socket_.Close();
+  return false;
 }
 
 bool ZEvtSyncSocket::SendBuffers(const SendBuffer* buffers, size_t count, size_t* sent) {

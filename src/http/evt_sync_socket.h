@@ -42,8 +42,9 @@ class ZEvtSyncSocket {
   ZEvtSyncSocket(const ZEvtSyncSocket&) = delete;
   ZEvtSyncSocket& operator=(const ZEvtSyncSocket&) = delete;
 
-  // Connects to `host`:`port` (first resolved address only). Succeeds at
-  // once, without looking at the host, when already connected.
+  // Connects to `host`:`port`, trying each resolved address in turn until
+  // one answers. Succeeds at once, without looking at the host, when
+  // already connected.
   bool OpenConnection(const WString& host, uint16_t port);
   bool SendBuffers(const SendBuffer* buffers, size_t count, size_t* sent);
   // `*size`: room in `buffer` on entry, bytes received on return (0: the
@@ -74,6 +75,8 @@ class ZEvtSyncSocket {
   uint32_t WaitBudget() const;
   // True, and the connection closed, when the deadline has passed.
   bool DeadlinePassed();
+  // One connection attempt to address `index`, on a socket of its own.
+  bool ConnectTo(const platform::AddressList& addresses, size_t index);
   // Ends a send or receive of `status`, waited for up to `budget` ms.
   bool Completed(platform::IoStatus status, uint32_t budget, uint32_t error);
 

@@ -122,6 +122,32 @@ TEST(HttpRedirect, TargetWhereNothingListensReportsItsOwnError) {
   EXPECT_EQ(e.error, 10061u);
 }
 
+// A bracketed IPv6 literal keeps its brackets in the URL and the Host
+// field, and loses them only for the resolver.
+TEST(HttpIpv6, ABracketedLiteralReachesAListenerOnLoopbackSix) {
+  ScriptServer server({{Step::Read(), Step::Send(HttpResponse(200, "six")), Step::Hold()}}, true);
+  Exchange e = Get(server.Url("/x?y=1"));
+  EXPECT_TRUE(e.ok) << e.error;
+  EXPECT_EQ(e.body, "six");
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_THAT(server.Requests()[0],
+              ::testing::StartsWith("GET /x?y=1 HTTP/1.1\r\nHost: [::1]:" + std::to_string(server.port()) + "\r\n"));
+}
+
+// After "Connection: close", a redirect to another host connects to that
+// host only: the old one is not called again first.
+TEST(HttpRedirect, AfterConnectionCloseOnlyTheNewHostIsConnected) {
+  ScriptServer target = Answering(HttpResponse(200, "there"));
+  ScriptServer server({{Step::Read(),
+                        Step::Send(HttpResponse(302, "", "Location: " + target.Url("/t") + "\r\nConnection: close\r\n")),
+                        Step::Close()}});
+  Exchange e = Get(server.Url("/"));
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "there");
+  EXPECT_EQ(server.connections(), 1);
+  EXPECT_EQ(target.connections(), 1);
+}
+
 TEST(HttpTimeouts, PeerThatNeverAnswersTimesOutWithoutError) {
   ScriptServer server({{Step::Hold()}});
   auto start = std::chrono::steady_clock::now();

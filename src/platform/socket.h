@@ -27,7 +27,7 @@ constexpr uint32_t kSocketBadName = 0xFFFFFFFF;  // host text not convertible
 // platform error; after a failure a later call tries again.
 uint32_t StartSockets();
 
-// The result of one lookup; only the first address is ever used.
+// The result of one lookup: its addresses, in the resolver's order.
 class AddressList {
  public:
   AddressList();
@@ -39,6 +39,7 @@ class AddressList {
   // up: any family, stream sockets. Returns 0 or the resolver's error.
   uint32_t Resolve(const std::string& host, const std::string& port);
   bool empty() const;
+  size_t size() const;
 
   struct Impl;
   const Impl* impl() const { return impl_.get(); }
@@ -62,12 +63,13 @@ class TcpSocket {
 
   bool exists() const;
 
-  // Creates a non-blocking socket for the first address of `addresses`.
-  // Returns 0 or the platform error.
-  uint32_t Create(const AddressList& addresses);
+  // Creates a non-blocking socket for address `index` of `addresses`
+  // (closing any socket it had). Returns 0 or the platform error.
+  uint32_t Create(const AddressList& addresses, size_t index);
 
-  // Connects to the first address, waiting at most `timeout_ms`.
-  IoStatus Connect(const AddressList& addresses, uint32_t timeout_ms, uint32_t* error);
+  // Connects to address `index`, waiting at most `timeout_ms`.
+  IoStatus Connect(const AddressList& addresses, size_t index, uint32_t timeout_ms,
+                   uint32_t* error);
 
   // Sends all `size` bytes, waiting at most `timeout_ms` in all; `*sent`
   // receives the bytes the system took.
@@ -98,8 +100,9 @@ class TcpListener {
   TcpListener();
   ~TcpListener();
 
-  // Listens on 127.0.0.1:`port` (0 picks a free port). Returns 0 or error.
-  uint32_t Listen(uint16_t port);
+  // Listens on 127.0.0.1:`port`, or on [::1]:`port` when `ipv6` (0 picks a
+  // free port). Returns 0 or error.
+  uint32_t Listen(uint16_t port, bool ipv6 = false);
   uint16_t port() const;
 
   // Waits at most `timeout_ms` for a connection. kOk fills `*connection`.

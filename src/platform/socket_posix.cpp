@@ -128,6 +128,22 @@ uint32_t AddressList::Resolve(const std::string& host, const std::string& port) 
 
 bool AddressList::empty() const { return impl_->list == nullptr; }
 
+size_t AddressList::size() const {
+  size_t n = 0;
+  for (const addrinfo* a = impl_->list; a != nullptr; a = a->ai_next) ++n;
+  return n;
+}
+
+namespace {
+
+const addrinfo* AddressAt(const AddressList& addresses, size_t index) {
+  const addrinfo* a = addresses.impl()->list;
+  for (; a != nullptr && index > 0; --index) a = a->ai_next;
+  return a;
+}
+
+}  // namespace
+
 struct TcpSocket::Impl {
   int fd = -1;
   // A request was just sent: its answer cannot be there yet, so the next
@@ -143,9 +159,9 @@ TcpSocket& TcpSocket::operator=(TcpSocket&&) noexcept = default;
 
 bool TcpSocket::exists() const { return impl_ && impl_->fd >= 0; }
 
-uint32_t TcpSocket::Create(const AddressList& addresses) {
-  if (addresses.empty()) return 10022;
-  const addrinfo* a = addresses.impl()->list;
+uint32_t TcpSocket::Create(const AddressList& addresses, size_t index) {
+  const addrinfo* a = AddressAt(addresses, index);
+  if (a == nullptr) return 10022;
   int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
   if (fd < 0) return LastError();
   int one = 1;
@@ -156,8 +172,9 @@ uint32_t TcpSocket::Create(const AddressList& addresses) {
   return 0;
 }
 
-IoStatus TcpSocket::Connect(const AddressList& addresses, uint32_t timeout_ms, uint32_t* error) {
-  const addrinfo* a = addresses.impl()->list;
+IoStatus TcpSocket::Connect(const AddressList& addresses, size_t index, uint32_t timeout_ms,
+                            uint32_t* error) {
+  const addrinfo* a = AddressAt(addresses, index);
   if (a == nullptr || !exists()) { *error = 10038; return IoStatus::kFailed; }
   int rc;
   do {
@@ -242,25 +259,37 @@ struct TcpListener::Impl {
 TcpListener::TcpListener() : impl_(new Impl) {}
 TcpListener::~TcpListener() = default;
 
-uint32_t TcpListener::Listen(uint16_t port) {
+uint32_t TcpListener::Listen(uint16_t port, bool ipv6) {
   Close();
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return LastError();
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd, 64) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+  sockaddr_storage storage{};
+  socklen_t len;
+  if (ipv6) {
+    auto* addr = reinterpret_cast<sockaddr_in6*>(&storage);
+    addr->sin6_family = AF_INET6;
+    addr->sin6_port = htons(port);
+    addr->sin6_addr = in6addr_loopback;
+    len = sizeof *addr;
+  } else {
+    auto* addr = reinterpret_cast<sockaddr_in*>(&storage);
+    addr->sin_family = AF_INET;
+    addr->sin_port = htons(port);
+    addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    len = sizeof *addr;
+  }
+  auto* any = reinterpret_cast<sockaddr*>(&storage);
+  if (bind(fd, any, len) != 0 || listen(fd, 64) != 0 || getsockname(fd, any, &len) != 0) {
     uint32_t e = LastError();
     close(fd);
     return e;
   }
   impl_->fd = fd;
-  impl_->port = ntohs(addr.sin_port);
+  // The port stands at the same place in both address forms.
+  impl_->port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                           : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
   return 0;
 }
 

@@ -117,6 +117,22 @@ uint32_t AddressList::Resolve(const std::string& host, const std::string& port) 
 
 bool AddressList::empty() const { return impl_->list == nullptr; }
 
+size_t AddressList::size() const {
+  size_t n = 0;
+  for (const addrinfo* a = impl_->list; a != nullptr; a = a->ai_next) ++n;
+  return n;
+}
+
+namespace {
+
+const addrinfo* AddressAt(const AddressList& addresses, size_t index) {
+  const addrinfo* a = addresses.impl()->list;
+  for (; a != nullptr && index > 0; --index) a = a->ai_next;
+  return a;
+}
+
+}  // namespace
+
 struct TcpSocket::Impl {
   SOCKET s = INVALID_SOCKET;
   Event read_event, write_event, connect_event;
@@ -157,9 +173,9 @@ TcpSocket& TcpSocket::operator=(TcpSocket&&) noexcept = default;
 
 bool TcpSocket::exists() const { return impl_ && impl_->s != INVALID_SOCKET; }
 
-uint32_t TcpSocket::Create(const AddressList& addresses) {
-  if (addresses.empty()) return WSAEINVAL;
-  const addrinfo* a = addresses.impl()->list;
+uint32_t TcpSocket::Create(const AddressList& addresses, size_t index) {
+  const addrinfo* a = AddressAt(addresses, index);
+  if (a == nullptr) return WSAEINVAL;
   impl_->Close();
   impl_->s = WSASocketW(a->ai_family, a->ai_socktype, a->ai_protocol, nullptr, 0,
                         WSA_FLAG_OVERLAPPED);
@@ -171,8 +187,9 @@ uint32_t TcpSocket::Create(const AddressList& addresses) {
   return rc;
 }
 
-IoStatus TcpSocket::Connect(const AddressList& addresses, uint32_t timeout_ms, uint32_t* error) {
-  const addrinfo* a = addresses.impl()->list;
+IoStatus TcpSocket::Connect(const AddressList& addresses, size_t index, uint32_t timeout_ms,
+                            uint32_t* error) {
+  const addrinfo* a = AddressAt(addresses, index);
   if (a == nullptr || !exists()) { *error = WSAENOTSOCK; return IoStatus::kFailed; }
   if (connect(impl_->s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
     SetEvent(impl_->connect_event.get());
@@ -271,27 +288,40 @@ struct TcpListener::Impl {
 TcpListener::TcpListener() : impl_(new Impl) {}
 TcpListener::~TcpListener() = default;
 
-uint32_t TcpListener::Listen(uint16_t port) {
+uint32_t TcpListener::Listen(uint16_t port, bool ipv6) {
   Close();
   uint32_t rc = StartSockets();
   if (rc != 0) return rc;
-  impl_->s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+  impl_->s = WSASocketW(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                        WSA_FLAG_OVERLAPPED);
   if (impl_->s == INVALID_SOCKET) return LastError();
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int len = sizeof addr;
-  if (bind(impl_->s, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+  sockaddr_storage storage{};
+  int len;
+  if (ipv6) {
+    auto* addr6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    addr6->sin6_family = AF_INET6;
+    addr6->sin6_port = htons(port);
+    addr6->sin6_addr = in6addr_loopback;
+    len = sizeof *addr6;
+  } else {
+    auto* addr4 = reinterpret_cast<sockaddr_in*>(&storage);
+    addr4->sin_family = AF_INET;
+    addr4->sin_port = htons(port);
+    addr4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    len = sizeof *addr4;
+  }
+  auto* addr = &storage;
+  if (bind(impl_->s, reinterpret_cast<sockaddr*>(addr), len) != 0 ||
       listen(impl_->s, 64) != 0 ||
-      getsockname(impl_->s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+      getsockname(impl_->s, reinterpret_cast<sockaddr*>(addr), &len) != 0 ||
       !impl_->accept_event.Create(false) ||
       WSAEventSelect(impl_->s, impl_->accept_event.get(), FD_ACCEPT) != 0) {
     uint32_t e = LastError();
     impl_->Close();
     return e;
   }
-  impl_->port = ntohs(addr.sin_port);
+  impl_->port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(addr)->sin6_port
+                           : reinterpret_cast<sockaddr_in*>(addr)->sin_port);
   return 0;
 }
 

@@ -122,6 +122,21 @@ TEST(StartVerifyLog, InvalidEndpointSettingSendsNothing) {
   EXPECT_EQ(server.connections(), 0);
 }
 
+// VerifyHost=[::1]:PORT reaches a listener on ::1: the brackets are not
+// escaped on the way into the URL.
+TEST(StartVerifyEndpoint, BracketedIpv6HostReachesTheListenerOnLoopbackSix) {
+  ScriptServer server({{Step::Read(), Step::Send(HttpResponse(200, EncipheredAnswer("six"))), Step::Close()}},
+                      true);
+  HvVerifyImpl service(Utf8ToWide("[::1]:" + std::to_string(server.port())));
+  service.set_wait_limit_ms(2000);
+  VerifyResult r = Verify(service, HV_W("u"), HV_W("p"));
+  EXPECT_EQ(r.ResultType, VERIFY_RESULT_OK);
+  EXPECT_EQ(r.ResultValue, HV_W("six"));
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_NE(server.Requests()[0].find("\r\nHost: [::1]:" + std::to_string(server.port()) + "\r\n"),
+            std::string::npos);
+}
+
 TEST(StartVerifyLog, NotFoundIsANavigationFailureWithErrorZero) {
   Traced t = VerifyAgainst(HttpResponse(404, "no"));
   EXPECT_EQ(t.result.ResultType, VERIFY_RESULT_SEND_FAILED);

@@ -30,9 +30,9 @@ std::string HttpResponse(int status, const std::string& body, const std::string&
          std::to_string(body.size()) + "\r\n" + extra_headers + "\r\n" + body;
 }
 
-ScriptServer::ScriptServer(std::vector<Script> scripts)
-    : scripts_(std::move(scripts)), listener_(new Listener) {
-  if (listener_->socket.Listen(0) != 0) throw std::runtime_error("cannot listen");
+ScriptServer::ScriptServer(std::vector<Script> scripts, bool ipv6)
+    : scripts_(std::move(scripts)), ipv6_(ipv6), listener_(new Listener) {
+  if (listener_->socket.Listen(0, ipv6) != 0) throw std::runtime_error("cannot listen");
   port_ = listener_->socket.port();
   thread_ = std::thread([this] { Run(); });
 }
@@ -44,7 +44,7 @@ ScriptServer::~ScriptServer() {
 }
 
 std::string ScriptServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return (ipv6_ ? "http://[::1]:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 std::vector<std::string> ScriptServer::Requests() const {

@@ -43,13 +43,14 @@ class ScriptServer {
  public:
   // Connection i plays scripts[i]; connections after the last play the last
   // script again (so an endless redirect loop can be scripted with one).
-  explicit ScriptServer(std::vector<Script> scripts);
+  // Listens on 127.0.0.1, or on ::1 when `ipv6`.
+  explicit ScriptServer(std::vector<Script> scripts, bool ipv6 = false);
   ~ScriptServer();
   ScriptServer(const ScriptServer&) = delete;
   ScriptServer& operator=(const ScriptServer&) = delete;
 
   uint16_t port() const { return port_; }
-  // "http://127.0.0.1:PORT" + path.
+  // "http://127.0.0.1:PORT" (or "http://[::1]:PORT") + path.
   std::string Url(const std::string& path) const;
   // The request bytes received on each connection so far.
   std::vector<std::string> Requests() const;
@@ -64,6 +65,7 @@ class ScriptServer {
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
   uint16_t port_ = 0;
+  bool ipv6_ = false;
   struct Listener;
   Listener* listener_;
   std::thread thread_;
