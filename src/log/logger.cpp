@@ -3,6 +3,7 @@
 #include <atomic>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "base/barrier.h"
 #include "platform/ansi.h"
@@ -190,10 +191,28 @@ void HvLogger::EndLine() {
   // whole lines only. One append per line: nothing to flush afterwards.
   if (line->begun && !line->lost &&
       SurvivesAllocation([line] { line->text.append(platform::TextLineEnd()); })) {
-    file_.Write(line->text.data(), line->text.size());
+    WriteLine(line);
   }
   open_line_.Set(nullptr);  // clearing a value already stored needs no room
   ReturnLine(line);
+}
+
+// Appends the line with one write. When the system took only part of an
+// earlier line (a full disk, a quota, a file-size limit), that fragment
+// has no line end: the next line written begins with one, so that it
+// starts on a line of its own, and the fragment stands alone.
+void HvLogger::WriteLine(Line* line) {
+  bool mend = fragment_left_.load(std::memory_order_acquire);
+  if (mend && !SurvivesAllocation([line] { line->text.insert(0, platform::TextLineEnd()); })) {
+    return;  // no memory for the line end: the line is dropped whole
+  }
+  const size_t size = line->text.size();
+  const size_t written = file_.Write(line->text.data(), size);
+  // The first `closing` bytes end the earlier fragment.
+  const size_t closing = mend ? std::strlen(platform::TextLineEnd()) : 0;
+  if (written < closing) return;  // the fragment is still open
+  bool cut = written > closing && written < size;
+  if (cut || mend) fragment_left_.store(cut, std::memory_order_release);
 }
 
 void HvLogger::WriteLastError() {

@@ -18,12 +18,16 @@
 // (platform::ThreadSlot), allocated with the writer and released with it.
 //
 // Errors: nothing here throws or reports an error; a line that runs out of
-// memory is dropped whole. A file that cannot be opened makes every line fail silently; a
+// memory is dropped whole. A line that the system takes only part of (a
+// full disk, a quota, a file-size limit) is not completed by a second
+// write; the next line written starts with a line end, so that lines never
+// run together. A file that cannot be opened makes every line fail silently; a
 // character that the ANSI encoding cannot represent drops the rest of its
 // line, and the next line is written normally.
 #ifndef HV_LOG_LOGGER_H_
 #define HV_LOG_LOGGER_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -78,6 +82,7 @@ class HvLogger {
   Line* OpenLine(bool begin);
   Line* LineStart();
   void EndLine();
+  void WriteLine(Line* line);
   void WriteLastError();
   void AppendNumber(long long value);
   void AppendNumber(unsigned long long value);
@@ -90,6 +95,8 @@ class HvLogger {
   platform::LogFile file_;
   bool file_open_ = false;  // set while the writer is built, read-only after
   platform::ThreadSlot open_line_;  // each thread's open line on this writer
+  // The file ends in part of a line that the system cut short.
+  std::atomic<bool> fragment_left_{false};
   platform::Lock pool_lock_;  // guards the two line lists only, never a write
   std::vector<std::unique_ptr<Line>> lines_;
   std::vector<Line*> free_lines_;

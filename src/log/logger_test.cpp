@@ -167,6 +167,51 @@ TEST(LoggerFailure, FileThatCannotBeOpenedNeverBlocksLaterLines) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
+// A full disk, a quota or a file-size limit: the system takes part of a
+// line, then nothing. The fragment is not completed by a second write; the
+// next line that gets through starts on a line of its own.
+TEST(LoggerFailure, ALineCutShortLeavesTheNextLinesWhole) {
+  TempDir dir;
+  auto path = dir.File("log.txt");
+  HvLogger log(ToWide(path));
+  log << HV_W("First : whole") << LogEndLine;
+  uint64_t size = testing::ReadFileBytes(path).size();
+  struct Unlimit {
+    ~Unlimit() { platform::LimitFileSize(0); }
+  } unlimit;
+  if (!platform::LimitFileSize(size + 20)) GTEST_SKIP() << "no file-size limit on this system";
+  log << HV_W("Cut : this line straddles the limit") << LogEndLine;
+  log << HV_W("Lost : nothing of this line fits") << LogEndLine;
+  ASSERT_TRUE(platform::LimitFileSize(0));
+  log << HV_W("Next : whole again") << LogEndLine;
+  log << HV_W("Last : whole") << LogContinue << 7 << LogEndLine;
+
+  std::string bytes = testing::ReadFileBytes(path);
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::string text = bytes.substr(start, end - start);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    lines.push_back(text);
+  }
+  EXPECT_EQ(start, bytes.size()) << "the file ends inside a line";
+  ASSERT_EQ(lines.size(), 4u) << bytes;
+  EXPECT_EQ(lines[0].substr(30), "First : whole");
+  // The fragment stands alone: 20 bytes of the cut line's prefix.
+  ASSERT_EQ(lines[1].size(), 20u);
+  const std::string shape = "dddd-dd-dd dd:dd:dd|";
+  for (size_t i = 0; i < shape.size(); ++i) {
+    char c = lines[1][i];
+    EXPECT_TRUE(shape[i] == 'd' ? c >= '0' && c <= '9' : c == shape[i]) << lines[1];
+  }
+  for (size_t i : {size_t{0}, size_t{2}, size_t{3}}) {
+    EXPECT_TRUE(HasLogPrefix(lines[i])) << lines[i];
+    EXPECT_EQ(lines[i].find('|', 30), std::string::npos) << "two lines run together: " << lines[i];
+  }
+  EXPECT_EQ(lines[2].substr(30), "Next : whole again");
+  EXPECT_EQ(lines[3].substr(30), "Last : whole7");
+}
+
 TEST(LoggerModule, DefaultWriterEntersTheExecutableDirectory) {
   WString dir = platform::ExecutableDirectory();
   ASSERT_FALSE(dir.empty());

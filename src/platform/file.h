@@ -39,9 +39,13 @@ class LogFile {
   bool Open(const WString& path, Mode mode);
   bool IsOpen() const;
 
-  // Writes all `size` bytes at the end of the file. False on any failure,
-  // including a closed file.
-  bool Write(const char* data, size_t size);
+  // Writes the `size` bytes at the end of the file with one request to the
+  // system, so that nobody's bytes land between them. Returns how many the
+  // system took: `size` when all, fewer when it took only part (a full
+  // disk, a quota, a file-size limit), 0 when none or the file is closed.
+  // The rest is not written again: a second request could land after
+  // another writer's bytes.
+  size_t Write(const char* data, size_t size);
 
   // Asks the system to push written data to the file. False on failure.
   bool Flush();

@@ -40,18 +40,13 @@ bool LogFile::Open(const WString& path, Mode mode) {
 
 bool LogFile::IsOpen() const { return handle_ >= 0; }
 
-bool LogFile::Write(const char* data, size_t size) {
-  if (handle_ < 0) return false;
-  while (size > 0) {
+size_t LogFile::Write(const char* data, size_t size) {
+  if (handle_ < 0 || size == 0) return 0;
+  for (;;) {
     ssize_t n = write(static_cast<int>(handle_), data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) return 0;  // interrupted before anything was written
   }
-  return true;
 }
 
 bool LogFile::Flush() { return handle_ >= 0; }

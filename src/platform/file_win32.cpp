@@ -49,19 +49,16 @@ bool LogFile::Open(const WString& path, Mode mode) {
 
 bool LogFile::IsOpen() const { return handle_ != kNoHandle && handle_ != -1; }
 
-bool LogFile::Write(const char* data, size_t size) {
-  if (!IsOpen()) return false;
+size_t LogFile::Write(const char* data, size_t size) {
+  if (!IsOpen() || size == 0) return 0;
+  // A line is far below one request's limit; a larger block is cut to it.
+  DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+  DWORD written = 0;
   LockHold one_append_at_a_time(append_lock_);
-  while (size > 0) {
-    DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-    DWORD written = 0;
-    if (!WriteFile(AsHandle(handle_), data, chunk, &written, nullptr)) {
-      return false;
-    }
-    data += written;
-    size -= written;
-  }
-  return true;
+  // Failed or not, `written` counts what the system took (a full disk
+  // may take part of the bytes).
+  WriteFile(AsHandle(handle_), data, chunk, &written, nullptr);
+  return written;
 }
 
 bool LogFile::Flush() { return IsOpen(); }

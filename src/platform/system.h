@@ -49,6 +49,12 @@ bool GetEnvironmentValue(const char* name, char* value, size_t capacity);
 // Sets `name` to `value` for this process and the libraries it loads.
 bool SetEnvironmentValue(const char* name, const char* value);
 
+// For tests of writes the system cuts short: limits the size of the files
+// this process writes to `bytes` (0: no limit), and makes a write past the
+// limit fail rather than end the process. False where the system has no
+// such limit (Windows).
+bool LimitFileSize(uint64_t bytes);
+
 }  // namespace hv::platform
 
 #endif  // HV_PLATFORM_SYSTEM_H_

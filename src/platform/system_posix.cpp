@@ -2,11 +2,13 @@
 #include "platform/system.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -80,6 +82,16 @@ bool GetEnvironmentValue(const char* name, char* value, size_t capacity) {
 
 bool SetEnvironmentValue(const char* name, const char* value) {
   return setenv(name, value, 1) == 0;
+}
+
+bool LimitFileSize(uint64_t bytes) {
+  if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return false;
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+  rlim_t wanted = bytes == 0 ? limit.rlim_max : static_cast<rlim_t>(bytes);
+  if (limit.rlim_max != RLIM_INFINITY && wanted > limit.rlim_max) wanted = limit.rlim_max;
+  limit.rlim_cur = wanted;
+  return setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
 }  // namespace hv::platform

@@ -52,4 +52,6 @@ bool SetEnvironmentValue(const char* name, const char* value) {
   return SetEnvironmentVariableA(name, value) != 0;
 }
 
+bool LimitFileSize(uint64_t) { return false; }
+
 }  // namespace hv::platform
