@@ -8,7 +8,7 @@ file(MAKE_DIRECTORY ${SYMBOLS})
 set(debug ${SYMBOLS}/${name}.debug)
 foreach(step
     "${OBJCOPY};--only-keep-debug;${FILE};${debug}"
-    "${STRIP};--strip-debug;--strip-unneeded;${FILE}"
+    "${STRIP};--strip-debug;--strip-unneeded;--remove-section=.comment;${FILE}"
     "${OBJCOPY};--add-gnu-debuglink=${debug};${FILE}")
   execute_process(COMMAND ${step} RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)

@@ -12,7 +12,11 @@ resources read back with pefile, vexhost --version), the signatures, and
 the packaged vexhost verifying an accepted and a rejected account against
 the packaged reference endpoint (Windows under Wine, when a loader is
 given for that package's system, windows-x64 or windows-x86). The .deb is
-unpacked into a scratch root (dpkg -x).
+unpacked into a scratch root (dpkg -x) and must pass lintian without an
+error or a warning. Every shipped binary is read back for its hardening
+(hardening.py), every package's bill of materials for SPDX 2.3 and its
+completeness (spdx_check.py). With --same-as DIST2 (a second build of the
+same sources in another folder), both SHA256SUMS must be equal.
 """
 import hashlib
 import os
@@ -26,6 +30,8 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import endpoint_fixture  # noqa: E402
+import hardening  # noqa: E402
+import spdx_check  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 VERSION = re.search(r"project\(HvVerifySp VERSION ([0-9.]+)",
@@ -77,24 +83,44 @@ def verify_accounts(host, folder, port, env=None):
               p.returncode == 0 and answer in out, out[-300:] + p.stderr.decode(errors="replace")[-300:])
 
 
+# The module and the base library are plug-ins in the package's private folder.
+PLUGINS = "lib/hvverifysp/"
+
+
+def check_copyright(path):
+    """The Debian copyright file is machine-readable and states the project's licence."""
+    text = open(path).read() if os.path.exists(path) else ""
+    check("copyright file is machine-readable", text.startswith(
+        "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"))
+    check("copyright file states the MIT licence of the HvVerifySp authors",
+          "Copyright: 2026 The HvVerifySp authors\nLicense: MIT" in text and "Permission is hereby granted" in text)
+
+
 def check_linux(dist, work):
     base = "HvVerifySp-%s-linux-x86_64" % VERSION
     root = os.path.join(work, "tgz")
     with tarfile.open(os.path.join(dist, base + ".tar.gz")) as t:
         t.extractall(root)
-    expected = {"bin/vexhost", "bin/verify-endpoint", "lib/libHvVerifySp.so", "lib/libvexbase.so",
+    doc = "share/doc/hvverifysp/"
+    expected = {"bin/vexhost", "bin/verify-endpoint", PLUGINS + "libHvVerifySp.so", PLUGINS + "libvexbase.so",
                 "include/hv/vex_host.h", "include/hv/vex_base_entries.h",
-                "share/doc/HvVerifySp/vexcomm.dat", "share/doc/HvVerifySp/README-deploy.txt",
-                "share/doc/HvVerifySp/CHANGELOG.md"}
+                doc + "vexcomm.dat", doc + "README-deploy.txt", doc + "CHANGELOG.md", doc + "copyright",
+                doc + "notices/loki", doc + "notices/cpp-httplib",
+                "share/man/man1/vexhost.1.gz", "share/man/man1/verify-endpoint.1.gz"}
     found = {os.path.relpath(os.path.join(d, f), root) for d, _, fs in os.walk(root) for f in fs}
     check("linux tar.gz holds exactly its files", found == expected, str(sorted(found ^ expected)))
     symbols = os.path.join(work, "linux-symbols")
     with tarfile.open(os.path.join(dist, base + "-symbols.tar.gz")) as t:
         t.extractall(symbols)
-    check_split("objdump", [os.path.join(root, f) for f in
-                            ("bin/vexhost", "bin/verify-endpoint", "lib/libHvVerifySp.so", "lib/libvexbase.so")],
-                symbols)
-    check_exports(os.path.join(root, "lib/libHvVerifySp.so"), False, "objdump")
+    binaries = [os.path.join(root, f) for f in
+                ("bin/vexhost", "bin/verify-endpoint", PLUGINS + "libHvVerifySp.so", PLUGINS + "libvexbase.so")]
+    check_split("objdump", binaries, symbols)
+    for path in binaries:
+        for what, ok, detail in hardening.elf(path, os.path.join(symbols, os.path.basename(path) + ".debug")):
+            check("linux " + os.path.relpath(path, root) + ": " + what, ok, detail)
+    check_exports(os.path.join(root, PLUGINS + "libHvVerifySp.so"), False, "objdump")
+    check_copyright(os.path.join(root, doc + "copyright"))
+    spdx_check.check_package(check, os.path.join(dist, base + ".tar.gz"), root, found)
     p = run([os.path.join(root, "bin/vexhost"), "--version"])
     check("vexhost --version says " + VERSION, p.stdout.decode().strip() == "vexhost " + VERSION)
     deb = [f for f in os.listdir(dist) if f.endswith(".deb")]
@@ -102,11 +128,22 @@ def check_linux(dist, work):
     if deb:
         scratch = os.path.join(work, "deb")
         run(["dpkg", "-x", os.path.join(dist, deb[0]), scratch])
-        for path in ("usr/lib/libHvVerifySp.so", "usr/lib/libvexbase.so", "usr/include/hv/vex_host.h",
-                     "usr/bin/vexhost", "usr/bin/verify-endpoint"):
+        for path in ("usr/" + PLUGINS + "libHvVerifySp.so", "usr/" + PLUGINS + "libvexbase.so",
+                     "usr/include/hv/vex_host.h", "usr/bin/vexhost", "usr/bin/verify-endpoint",
+                     "usr/share/doc/hvverifysp/copyright", "usr/share/doc/hvverifysp/changelog.gz",
+                     "usr/share/man/man1/vexhost.1.gz"):
             check(".deb installs " + path, os.path.exists(os.path.join(scratch, path)))
         version = run(["dpkg-deb", "-f", os.path.join(dist, deb[0]), "Version"]).stdout.decode().strip()
         check(".deb version is " + VERSION, version == VERSION, version)
+        p = run(["lintian", "--fail-on", "error,warning", "--display-level", ">=warning",
+                 os.path.join(dist, deb[0])])
+        report = (p.stdout + p.stderr).decode(errors="replace").strip()
+        print("lintian: " + (report or "no tags"))
+        check(".deb passes lintian without an error or a warning", p.returncode == 0 and
+              not re.search(r"^[EW]: ", report, re.M), report[-600:])
+        deb_files = {os.path.relpath(os.path.join(d, f), scratch)
+                     for d, _, fs in os.walk(scratch) for f in fs}
+        spdx_check.check_package(check, os.path.join(dist, deb[0]), scratch, deb_files)
     return root
 
 
@@ -122,13 +159,20 @@ def version_strings(path):
     return values, fixed
 
 
+# The notices a Windows package carries for what is linked into it, and a
+# phrase each must hold.
+WINDOWS_NOTICES = {"jsoncpp.txt": "Baptiste Lepilleur", "mingw-w64-runtime.txt": "winpthreads",
+                   "gcc-runtime.txt": "GCC RUNTIME LIBRARY EXCEPTION", "loki.txt": "Loki"}
+
+
 def check_windows(dist, work, system, linux_root, wine, cert):
     base = "HvVerifySp-%s-%s" % (VERSION, system)
     root = os.path.join(work, system)
     with zipfile.ZipFile(os.path.join(dist, base + ".zip")) as z:
         z.extractall(root)
     expected = {"HvVerifySp.dll", "vexbase.dll", "vexhost.exe", "include/hv/vex_host.h",
-                "include/hv/vex_base_entries.h", "vexcomm.dat", "README-deploy.txt", "CHANGELOG.md"}
+                "include/hv/vex_base_entries.h", "vexcomm.dat", "README-deploy.txt", "CHANGELOG.md",
+                "LICENSE"} | {"notices/" + n for n in WINDOWS_NOTICES}
     found = {os.path.relpath(os.path.join(d, f), root).replace(os.sep, "/")
              for d, _, fs in os.walk(root) for f in fs}
     check(system + " zip holds exactly its files", found == expected, str(sorted(found ^ expected)))
@@ -139,7 +183,18 @@ def check_windows(dist, work, system, linux_root, wine, cert):
     with zipfile.ZipFile(os.path.join(dist, base + "-symbols.zip")) as z:
         z.extractall(symbols)
     check_split(objdump, binaries, symbols)
+    for path in binaries:
+        debug = os.path.join(symbols, os.path.basename(path) + ".debug")
+        for what, ok, detail in hardening.pe(path, debug, objdump, system == "windows-x64"):
+            check(system + " " + os.path.basename(path) + ": " + what, ok, detail)
+    for name, needle in WINDOWS_NOTICES.items():
+        text = open(os.path.join(root, "notices", name), errors="replace").read() \
+            if os.path.exists(os.path.join(root, "notices", name)) else ""
+        check(system + " notices/" + name + " holds its licence", needle in text)
+    check(system + " LICENSE is the MIT licence of the HvVerifySp authors",
+          "Copyright (c) 2026 The HvVerifySp authors" in open(os.path.join(root, "LICENSE")).read())
     check_exports(os.path.join(root, "HvVerifySp.dll"), True, objdump)
+    spdx_check.check_package(check, os.path.join(dist, base + ".zip"), root, found)
     major, minor, patch = (int(x) for x in VERSION.split("."))
     for path in binaries:
         name = os.path.basename(path)
@@ -169,6 +224,26 @@ def check_windows(dist, work, system, linux_root, wine, cert):
             endpoint_fixture.stop(endpoint_dir)
 
 
+def read_sums(dist):
+    sums = {}
+    if os.path.exists(os.path.join(dist, "SHA256SUMS")):
+        for line in open(os.path.join(dist, "SHA256SUMS")):
+            digest, name = line.split(None, 1)
+            sums[name.strip().lstrip("*")] = digest
+    return sums
+
+
+def check_same(dist, other):
+    """A second build in another folder gave the same bytes, file by file."""
+    ours, theirs = read_sums(dist), read_sums(other)
+    check("the rebuild gives the same files", sorted(ours) == sorted(theirs),
+          str(sorted(set(ours) ^ set(theirs))))
+    for name in sorted(set(ours) & set(theirs)):
+        check("the rebuild reproduces " + name, ours[name] == theirs[name])
+    check("the rebuild reproduces SHA256SUMS",
+          open(os.path.join(dist, "SHA256SUMS"), "rb").read() == open(os.path.join(other, "SHA256SUMS"), "rb").read())
+
+
 def main():
     args = sys.argv[1:]
     wine = {}
@@ -176,17 +251,21 @@ def main():
         at = args.index("--wine")
         wine[args[at + 1]] = (args[at + 2], args[at + 3])
         del args[at:at + 4]
+    same_as = None
+    if "--same-as" in args:
+        at = args.index("--same-as")
+        same_as = args[at + 1]
+        del args[at:at + 2]
     dist, targets = args[0], args[1:]
     cert = os.path.join(os.path.dirname(os.path.abspath(dist)), "signing", "cert.pem")
-    sums = {}
-    for line in open(os.path.join(dist, "SHA256SUMS")):
-        digest, name = line.split(None, 1)
-        sums[name.strip().lstrip("*")] = digest
+    sums = read_sums(dist)
     files = sorted(f for f in os.listdir(dist) if f != "SHA256SUMS")
     check("SHA256SUMS lists every file", sorted(sums) == files, str(sorted(set(sums) ^ set(files))))
     for name in files:
         digest = hashlib.sha256(open(os.path.join(dist, name), "rb").read()).hexdigest()
         check("checksum of " + name, sums.get(name) == digest)
+    if same_as:
+        check_same(dist, same_as)
     with tempfile.TemporaryDirectory() as work:
         linux_root = check_linux(dist, work) if "linux" in targets else None
         if linux_root:

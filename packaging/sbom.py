@@ -1,0 +1,182 @@
+"""The bill of materials of one package: an SPDX 2.3 JSON document beside it
+(PACKAGE.spdx.json) listing every shipped file with its checksums and the
+components built into the binaries or loaded by them, with the versions
+this machine's Debian packages have (dpkg), never typed in here.
+
+What goes into which binary is read from the build: the libraries a Linux
+binary loads from its dynamic section (readelf), the third-party code
+compiled in from the source files its symbol file names (objdump's line
+tables), and on Windows the static C, C++ and thread runtimes that every
+binary links (-static in cmake/project_options.cmake).
+"""
+import hashlib
+import json
+import os
+import re
+import subprocess
+import time
+
+# Third-party code that may be compiled into a binary: a pattern of its
+# source paths in the debugging line tables, a file of its Debian package,
+# and its licence.
+COMPILED_IN = [
+    ("jsoncpp", r"json_(reader|value|writer)\.cpp", "/usr/include/jsoncpp/json/json.h", "MIT"),
+    ("loki", r"/usr/include/loki\b", "/usr/include/loki/Typelist.h", "MIT"),
+    ("cpp-httplib", r"httplib\.h", "/usr/include/httplib.h", "MIT"),
+]
+# Libraries a Linux binary may load, by the start of their file name.
+LOADED_LICENCES = {"libjsoncpp": "MIT", "libcpp-httplib": "MIT", "libssl": "Apache-2.0", "libcrypto": "Apache-2.0",
+                   "libstdc++": "GPL-3.0-or-later WITH GCC-exception-3.1",
+                   "libgcc_s": "GPL-3.0-or-later WITH GCC-exception-3.1",
+                   "libc.so": "LGPL-2.1-or-later", "libm.so": "LGPL-2.1-or-later"}
+# The runtimes every Windows binary links statically.
+WINDOWS_RUNTIMES = [
+    ("libstdc++.a", "GPL-3.0-or-later WITH GCC-exception-3.1"),
+    ("libgcc.a", "GPL-3.0-or-later WITH GCC-exception-3.1"),
+    ("libssp.a", "GPL-3.0-or-later WITH GCC-exception-3.1"),
+    ("libwinpthread.a", "MIT AND BSD-3-Clause"),
+    ("libmingw32.a", "ZPL-2.1 AND LicenseRef-mingw-w64-public-domain"),
+]
+OWN_LICENCE = "MIT"
+
+
+def run(args):
+    return subprocess.run(args, capture_output=True, text=True).stdout
+
+
+def debian_package(path):
+    """(package, version) of the Debian package that installed `path`."""
+    owner = ""
+    for candidate in (path, os.path.realpath(path)):
+        owner = owner or run(["dpkg-query", "-S", candidate]).split(":")[0].strip()
+    if not owner:
+        return None
+    version = run(["dpkg-query", "-W", "-f=${Version}", owner]).strip()
+    return owner, version
+
+
+def spdx_id(kind, text):
+    return "SPDXRef-%s-%s" % (kind, re.sub(r"[^A-Za-z0-9.-]", "-", text))
+
+
+def sums(path):
+    data = open(path, "rb").read()
+    return [{"algorithm": "SHA1", "checksumValue": hashlib.sha1(data).hexdigest()},
+            {"algorithm": "SHA256", "checksumValue": hashlib.sha256(data).hexdigest()}]
+
+
+def binary_kind(path):
+    head = open(path, "rb").read(4)
+    return "elf" if head == b"\x7fELF" else "pe" if head[:2] == b"MZ" else None
+
+
+def linux_components(path, symbols):
+    """(component file, licence, relationship) for one ELF file."""
+    found = []
+    for lib in re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", run(["readelf", "-d", path])):
+        where = re.search(r"\s%s \([^)]*x86-64[^)]*\) => (\S+)" % re.escape(lib), run(["/sbin/ldconfig", "-p"]))
+        if where:
+            licence = next((v for k, v in LOADED_LICENCES.items() if lib.startswith(k)), "NOASSERTION")
+            found.append((where.group(1), licence, "DYNAMIC_LINK"))
+    return found + compiled_in(path, symbols, "objdump")
+
+
+def compiled_in(path, symbols, objdump):
+    debug = os.path.join(symbols, os.path.basename(path) + ".debug")
+    if not os.path.exists(debug):
+        return []
+    lines = run([objdump, "--dwarf=rawline", debug])
+    return [(probe, licence, "STATIC_LINK") for _, pattern, probe, licence in COMPILED_IN
+            if re.search(pattern, lines)]
+
+
+def windows_components(path, symbols, triplet):
+    found = []
+    for archive, licence in WINDOWS_RUNTIMES:
+        found.append((run([triplet + "-g++-posix", "-print-file-name=" + archive]).strip(), licence, "STATIC_LINK"))
+    # The system libraries it imports (the platform's TLS among them) come
+    # with Windows itself.
+    for dll in re.findall(r"DLL Name: (\S+)", run([triplet + "-objdump", "-p", path])):
+        found.append(("system:" + dll, "NOASSERTION", "DYNAMIC_LINK"))
+    return found + compiled_in(path, symbols, triplet + "-objdump")
+
+
+def document(package, root, files, version, system, symbols, epoch):
+    name = os.path.basename(package)
+    digest = hashlib.sha256(open(package, "rb").read()).hexdigest()
+    doc = {
+        "spdxVersion": "SPDX-2.3",
+        "dataLicense": "CC0-1.0",
+        "SPDXID": "SPDXRef-DOCUMENT",
+        "name": name,
+        "documentNamespace": "https://hvverifysp.invalid/spdx/%s-%s" % (name, digest),
+        "creationInfo": {"created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(epoch)),
+                         "creators": ["Tool: HvVerifySp packaging/sbom.py"]},
+        "documentDescribes": ["SPDXRef-Package-HvVerifySp"],
+        "packages": [{
+            "name": "HvVerifySp", "SPDXID": "SPDXRef-Package-HvVerifySp", "versionInfo": version,
+            "packageFileName": name, "supplier": "Organization: The HvVerifySp authors",
+            "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
+            "checksums": [{"algorithm": "SHA256", "checksumValue": digest}],
+            "licenseConcluded": OWN_LICENCE, "licenseDeclared": OWN_LICENCE,
+            "copyrightText": "Copyright (c) 2026 The HvVerifySp authors"}],
+        "files": [],
+        "relationships": [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
+                           "relatedSpdxElement": "SPDXRef-Package-HvVerifySp"}],
+    }
+    components = {}
+    triplet = {"windows-x64": "x86_64-w64-mingw32", "windows-x86": "i686-w64-mingw32"}.get(system)
+    for rel in files:
+        path = os.path.join(root, rel)
+        file_id = spdx_id("File", rel)
+        doc["files"].append({"fileName": "./" + rel, "SPDXID": file_id, "checksums": sums(path),
+                             "licenseConcluded": "NOASSERTION", "copyrightText": "NOASSERTION"})
+        doc["relationships"].append({"spdxElementId": "SPDXRef-Package-HvVerifySp",
+                                     "relationshipType": "CONTAINS", "relatedSpdxElement": file_id})
+        kind = binary_kind(path)
+        if kind == "elf":
+            inside = linux_components(path, symbols)
+        elif kind == "pe" and triplet:
+            inside = windows_components(path, symbols, triplet)
+        else:
+            continue
+        for probe, licence, relation in inside:
+            if probe.startswith("system:"):
+                component = spdx_id("Package", probe[7:].lower())
+                components.setdefault(component, {
+                    "name": probe[7:].lower(), "SPDXID": component, "supplier": "Organization: Microsoft",
+                    "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
+                    "comment": "part of Windows, not shipped",
+                    "licenseConcluded": "NOASSERTION", "licenseDeclared": "NOASSERTION",
+                    "copyrightText": "NOASSERTION"})
+                doc["relationships"].append({"spdxElementId": file_id, "relationshipType": relation,
+                                             "relatedSpdxElement": component})
+                continue
+            owner = debian_package(probe)
+            if not owner:
+                continue
+            component = spdx_id("Package", owner[0])
+            if component not in components:
+                components[component] = {
+                    "name": owner[0], "SPDXID": component, "versionInfo": owner[1],
+                    "supplier": "Organization: Debian", "downloadLocation": "NOASSERTION",
+                    "filesAnalyzed": False, "licenseConcluded": licence, "licenseDeclared": licence,
+                    "copyrightText": "NOASSERTION",
+                    "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                                      "referenceLocator": "pkg:deb/debian/%s@%s" % (owner[0], owner[1])}]}
+            link = {"spdxElementId": file_id, "relationshipType": relation, "relatedSpdxElement": component}
+            if link not in doc["relationships"]:
+                doc["relationships"].append(link)
+    doc["packages"] += [components[k] for k in sorted(components)]
+    doc["hasExtractedLicensingInfos"] = [{
+        "licenseId": "LicenseRef-mingw-w64-public-domain",
+        "extractedText": "Parts of the mingw-w64 runtime are in the public domain "
+                         "(see notices/mingw-w64-runtime.txt in the package)."}] if triplet else []
+    return doc
+
+
+def write(package, root, files, version, system, symbols, epoch):
+    doc = document(package, root, files, version, system, symbols, epoch)
+    with open(package + ".spdx.json", "w") as f:
+        json.dump(doc, f, indent=1, sort_keys=True)
+        f.write("\n")

@@ -1,0 +1,104 @@
+"""Checks one package's bill of materials (PACKAGE.spdx.json beside it).
+
+check_package(check, package, root, files): `root` is the unpacked package
+and `files` its file list (paths relative to root). Checks the fields SPDX
+2.3 requires of the document, its packages and files; that every licence
+expression parses (python3-license-expression, SPDX identifiers or
+LicenseRef-); that the files listed are exactly the package's, each with
+the SHA-1 and SHA-256 of its unpacked content; that the package's own
+checksum matches; that every relationship names known elements; and that
+every Debian component's version is the one dpkg reports.
+"""
+import hashlib
+import json
+import os
+import re
+import subprocess
+
+from license_expression import get_spdx_licensing
+
+LICENSING = get_spdx_licensing()
+NONE = ("NOASSERTION", "NONE")
+
+
+def licence_ok(expression):
+    """Parses as an SPDX expression of known identifiers and LicenseRef- names."""
+    if expression in NONE:
+        return True
+    info = LICENSING.validate(expression)
+    unknown = [k for k in info.invalid_symbols if not k.startswith("LicenseRef-")]
+    syntax = [e for e in info.errors if not e.startswith("Unknown license key")]
+    return not syntax and not unknown
+
+
+def check_package(check, package, root, files):
+    name = os.path.basename(package)
+    path = package + ".spdx.json"
+    if not os.path.exists(path):
+        check(name + ": bill of materials beside it", False, path)
+        return
+    doc = json.load(open(path))
+    what = name + ".spdx.json"
+    created = doc.get("creationInfo", {})
+    check(what + ": SPDX 2.3 document fields",
+          doc.get("spdxVersion") == "SPDX-2.3" and doc.get("dataLicense") == "CC0-1.0" and
+          doc.get("SPDXID") == "SPDXRef-DOCUMENT" and bool(doc.get("name")) and
+          bool(re.match(r"^[a-z]+://\S+$", doc.get("documentNamespace", ""))) and
+          bool(re.match(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$", created.get("created", ""))) and
+          bool(created.get("creators")) and
+          all(re.match(r"^(Tool|Organization|Person): ", c) for c in created.get("creators", [])),
+          json.dumps({k: doc.get(k) for k in ("spdxVersion", "dataLicense", "SPDXID", "creationInfo")}))
+    packages, sbom_files = doc.get("packages", []), doc.get("files", [])
+    ids = [e.get("SPDXID", "") for e in packages + sbom_files] + ["SPDXRef-DOCUMENT"]
+    check(what + ": SPDX identifiers well-formed and unique", len(ids) == len(set(ids)) and
+          all(re.match(r"^SPDXRef-[A-Za-z0-9.-]+$", i) for i in ids))
+    bad = [p.get("name") for p in packages if not (p.get("name") and p.get("SPDXID") and
+           p.get("downloadLocation") and (p.get("filesAnalyzed") is False or p.get("packageVerificationCode")))]
+    check(what + ": every package has its required fields", not bad, str(bad))
+    bad = [f.get("fileName") for f in sbom_files if not (f.get("fileName") and f.get("SPDXID") and
+           {"SHA1", "SHA256"} <= {c.get("algorithm") for c in f.get("checksums", [])})]
+    check(what + ": every file has a name, an identifier, SHA-1 and SHA-256", not bad, str(bad[:5]))
+    expressions = {e.get(k) for e in packages + sbom_files for k in ("licenseConcluded", "licenseDeclared")
+                   if e.get(k)}
+    bad = sorted(x for x in expressions if not licence_ok(x))
+    check(what + ": licence expressions parse", not bad, str(bad))
+    refs = {r.get("licenseId") for r in doc.get("hasExtractedLicensingInfos", [])}
+    used = {m for x in expressions for m in re.findall(r"LicenseRef-[A-Za-z0-9.-]+", x)}
+    check(what + ": every LicenseRef is defined", used <= refs, str(sorted(used - refs)))
+    listed = {f["fileName"][2:] if f.get("fileName", "").startswith("./") else f.get("fileName"): f
+              for f in sbom_files}
+    check(what + ": lists exactly the package's files", set(listed) == set(files),
+          str(sorted(set(listed) ^ set(files))[:10]))
+    wrong = []
+    for rel in sorted(set(listed) & set(files)):
+        data = open(os.path.join(root, rel), "rb").read()
+        want = {"SHA1": hashlib.sha1(data).hexdigest(), "SHA256": hashlib.sha256(data).hexdigest()}
+        if any(c.get("checksumValue") != want.get(c.get("algorithm")) for c in listed[rel].get("checksums", [])):
+            wrong.append(rel)
+    check(what + ": file checksums match the package's content", not wrong, str(wrong[:5]))
+    digest = hashlib.sha256(open(package, "rb").read()).hexdigest()
+    described = [p for p in packages if p.get("SPDXID") in doc.get("documentDescribes", [])]
+    check(what + ": describes the package with its checksum", any(
+        {"algorithm": "SHA256", "checksumValue": digest} in p.get("checksums", []) for p in described))
+    known = set(ids)
+    bad = [r for r in doc.get("relationships", [])
+           if r.get("spdxElementId") not in known or r.get("relatedSpdxElement") not in known]
+    check(what + ": relationships name known elements", not bad, str(bad[:3]))
+    stale = []
+    for p in packages:
+        locator = next((r["referenceLocator"] for r in p.get("externalRefs", [])
+                        if r.get("referenceType") == "purl" and r["referenceLocator"].startswith("pkg:deb/")), None)
+        if locator:
+            installed = subprocess.run(["dpkg-query", "-W", "-f=${Version}", p["name"]],
+                                       capture_output=True, text=True).stdout.strip()
+            if installed != p.get("versionInfo"):
+                stale.append("%s %s (dpkg: %s)" % (p["name"], p.get("versionInfo"), installed))
+    check(what + ": component versions are the installed ones", not stale, str(stale))
+    return doc
+
+
+def components(doc):
+    """Names of the components the document links to the shipped files."""
+    by_id = {p["SPDXID"]: p["name"] for p in doc.get("packages", [])}
+    return {by_id.get(r["relatedSpdxElement"]) for r in doc.get("relationships", [])
+            if r.get("relationshipType") in ("STATIC_LINK", "DYNAMIC_LINK")}
