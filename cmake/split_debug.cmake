@@ -17,8 +17,14 @@ foreach(step
 endforeach()
 
 if(WINDOWS AND DEFINED ENV{HV_SIGN_CERT} AND DEFINED ENV{HV_SIGN_KEY})
+  # The signature's signing time is the release's time stamp, so that
+  # signing the same file with the same key gives the same bytes.
+  set(time)
+  if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(time -time $ENV{SOURCE_DATE_EPOCH})
+  endif()
   execute_process(COMMAND osslsigncode sign -certs $ENV{HV_SIGN_CERT} -key $ENV{HV_SIGN_KEY}
-    -h sha256 -n HvVerifySp -in ${FILE} -out ${FILE}.signed RESULT_VARIABLE rc ERROR_VARIABLE err)
+    -h sha256 -n HvVerifySp ${time} -in ${FILE} -out ${FILE}.signed RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "signing ${name} failed: ${err}")
   endif()

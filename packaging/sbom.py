@@ -55,6 +55,20 @@ def debian_package(path):
     return owner, version
 
 
+def source_package(symbols, probe):
+    """(name, version) of jsoncpp's Debian source package when the build
+    compiled it from that (the Windows builds, under BUILD/_deps)."""
+    if probe != COMPILED_IN[0][2]:
+        return None
+    folder = os.path.join(os.path.dirname(symbols), "_deps", "jsoncpp")
+    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+        if name.endswith(".dsc"):
+            fields = dict(re.findall(r"^(Source|Version): (\S+)$", open(os.path.join(folder, name)).read(), re.M))
+            if "Source" in fields and "Version" in fields:
+                return fields["Source"], fields["Version"]
+    return None
+
+
 def spdx_id(kind, text):
     return "SPDXRef-%s-%s" % (kind, re.sub(r"[^A-Za-z0-9.-]", "-", text))
 
@@ -96,7 +110,14 @@ def windows_components(path, symbols, triplet):
         found.append((run([triplet + "-g++-posix", "-print-file-name=" + archive]).strip(), licence, "STATIC_LINK"))
     # The system libraries it imports (the platform's TLS among them) come
     # with Windows itself.
-    for dll in re.findall(r"DLL Name: (\S+)", run([triplet + "-objdump", "-p", path])):
+    dlls = set(re.findall(r"DLL Name: (\S+)", run([triplet + "-objdump", "-p", path])))
+    # ... and the ones it loads at run time by name (Schannel's secur32
+    # and crypt32: the platform's TLS), named in the file as UTF-16 text.
+    data = open(path, "rb").read()
+    for name in re.findall(rb"((?:[A-Za-z0-9_]\x00){2,32}\.\x00[dD]\x00[lL]\x00[lL]\x00)", data):
+        dlls.add(name.decode("utf-16-le"))
+    shipped = {n.lower() for n in os.listdir(os.path.dirname(path))}
+    for dll in sorted({d.lower() for d in dlls} - shipped):
         found.append(("system:" + dll, "NOASSERTION", "DYNAMIC_LINK"))
     return found + compiled_in(path, symbols, triplet + "-objdump")
 
@@ -152,10 +173,14 @@ def document(package, root, files, version, system, symbols, epoch):
                 doc["relationships"].append({"spdxElementId": file_id, "relationshipType": relation,
                                              "relatedSpdxElement": component})
                 continue
-            owner = debian_package(probe)
+            owner = source_package(symbols, probe) or debian_package(probe)
             if not owner:
                 continue
             component = spdx_id("Package", owner[0])
+            if component in components and licence not in components[component]["licenseConcluded"]:
+                # Two archives of one Debian package under different terms.
+                merged = "(%s) AND (%s)" % (components[component]["licenseConcluded"], licence)
+                components[component]["licenseConcluded"] = components[component]["licenseDeclared"] = merged
             if component not in components:
                 components[component] = {
                     "name": owner[0], "SPDXID": component, "versionInfo": owner[1],
@@ -163,7 +188,8 @@ def document(package, root, files, version, system, symbols, epoch):
                     "filesAnalyzed": False, "licenseConcluded": licence, "licenseDeclared": licence,
                     "copyrightText": "NOASSERTION",
                     "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
-                                      "referenceLocator": "pkg:deb/debian/%s@%s" % (owner[0], owner[1])}]}
+                                      "referenceLocator": "pkg:deb/debian/%s@%s%s" % (
+                                          owner[0], owner[1], "?arch=source" if owner[0] == "libjsoncpp" else "")}]}
             link = {"spdxElementId": file_id, "relationshipType": relation, "relatedSpdxElement": component}
             if link not in doc["relationships"]:
                 doc["relationships"].append(link)

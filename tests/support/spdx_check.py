@@ -88,7 +88,7 @@ def check_package(check, package, root, files):
     for p in packages:
         locator = next((r["referenceLocator"] for r in p.get("externalRefs", [])
                         if r.get("referenceType") == "purl" and r["referenceLocator"].startswith("pkg:deb/")), None)
-        if locator:
+        if locator and "arch=source" not in locator:
             installed = subprocess.run(["dpkg-query", "-W", "-f=${Version}", p["name"]],
                                        capture_output=True, text=True).stdout.strip()
             if installed != p.get("versionInfo"):
