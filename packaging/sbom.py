@@ -122,10 +122,11 @@ def windows_components(path, symbols, triplet):
     return found + compiled_in(path, symbols, triplet + "-objdump")
 
 
-def document(package, root, files, version, system, symbols, epoch):
+def header(package, version, epoch):
+    """The document and the package it describes (the archive itself)."""
     name = os.path.basename(package)
     digest = hashlib.sha256(open(package, "rb").read()).hexdigest()
-    doc = {
+    return {
         "spdxVersion": "SPDX-2.3",
         "dataLicense": "CC0-1.0",
         "SPDXID": "SPDXRef-DOCUMENT",
@@ -145,6 +146,44 @@ def document(package, root, files, version, system, symbols, epoch):
         "relationships": [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
                            "relatedSpdxElement": "SPDXRef-Package-HvVerifySp"}],
     }
+
+
+def system_component(dll):
+    """A Windows system library: loaded, never shipped."""
+    return {"name": dll, "SPDXID": spdx_id("Package", dll), "supplier": "Organization: Microsoft",
+            "downloadLocation": "NOASSERTION", "filesAnalyzed": False, "comment": "part of Windows, not shipped",
+            "licenseConcluded": "NOASSERTION", "licenseDeclared": "NOASSERTION", "copyrightText": "NOASSERTION"}
+
+
+def debian_component(owner, licence):
+    name, version = owner
+    source = "?arch=source" if name == "libjsoncpp" else ""
+    return {"name": name, "SPDXID": spdx_id("Package", name), "versionInfo": version,
+            "supplier": "Organization: Debian", "downloadLocation": "NOASSERTION",
+            "filesAnalyzed": False, "licenseConcluded": licence, "licenseDeclared": licence,
+            "copyrightText": "NOASSERTION",
+            "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                              "referenceLocator": "pkg:deb/debian/%s@%s%s" % (name, version, source)}]}
+
+
+def add_component(components, probe, licence, symbols):
+    """The component `probe` names, added to `components`; its SPDX id or None."""
+    if probe.startswith("system:"):
+        component = system_component(probe[len("system:"):])
+    else:
+        owner = source_package(symbols, probe) or debian_package(probe)
+        if not owner:
+            return None
+        component = debian_component(owner, licence)
+    known = components.setdefault(component["SPDXID"], component)
+    if licence not in known["licenseConcluded"] and known["licenseConcluded"] != "NOASSERTION":
+        # Two archives of one Debian package under different terms.
+        known["licenseConcluded"] = known["licenseDeclared"] = "(%s) AND (%s)" % (known["licenseConcluded"], licence)
+    return component["SPDXID"]
+
+
+def document(package, root, files, version, system, symbols, epoch):
+    doc = header(package, version, epoch)
     components = {}
     triplet = {"windows-x64": "x86_64-w64-mingw32", "windows-x86": "i686-w64-mingw32"}.get(system)
     for rel in files:
@@ -155,43 +194,12 @@ def document(package, root, files, version, system, symbols, epoch):
         doc["relationships"].append({"spdxElementId": "SPDXRef-Package-HvVerifySp",
                                      "relationshipType": "CONTAINS", "relatedSpdxElement": file_id})
         kind = binary_kind(path)
-        if kind == "elf":
-            inside = linux_components(path, symbols)
-        elif kind == "pe" and triplet:
-            inside = windows_components(path, symbols, triplet)
-        else:
-            continue
+        inside = (linux_components(path, symbols) if kind == "elf" else
+                  windows_components(path, symbols, triplet) if kind == "pe" and triplet else [])
         for probe, licence, relation in inside:
-            if probe.startswith("system:"):
-                component = spdx_id("Package", probe[7:].lower())
-                components.setdefault(component, {
-                    "name": probe[7:].lower(), "SPDXID": component, "supplier": "Organization: Microsoft",
-                    "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
-                    "comment": "part of Windows, not shipped",
-                    "licenseConcluded": "NOASSERTION", "licenseDeclared": "NOASSERTION",
-                    "copyrightText": "NOASSERTION"})
-                doc["relationships"].append({"spdxElementId": file_id, "relationshipType": relation,
-                                             "relatedSpdxElement": component})
-                continue
-            owner = source_package(symbols, probe) or debian_package(probe)
-            if not owner:
-                continue
-            component = spdx_id("Package", owner[0])
-            if component in components and licence not in components[component]["licenseConcluded"]:
-                # Two archives of one Debian package under different terms.
-                merged = "(%s) AND (%s)" % (components[component]["licenseConcluded"], licence)
-                components[component]["licenseConcluded"] = components[component]["licenseDeclared"] = merged
-            if component not in components:
-                components[component] = {
-                    "name": owner[0], "SPDXID": component, "versionInfo": owner[1],
-                    "supplier": "Organization: Debian", "downloadLocation": "NOASSERTION",
-                    "filesAnalyzed": False, "licenseConcluded": licence, "licenseDeclared": licence,
-                    "copyrightText": "NOASSERTION",
-                    "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
-                                      "referenceLocator": "pkg:deb/debian/%s@%s%s" % (
-                                          owner[0], owner[1], "?arch=source" if owner[0] == "libjsoncpp" else "")}]}
+            component = add_component(components, probe, licence, symbols)
             link = {"spdxElementId": file_id, "relationshipType": relation, "relatedSpdxElement": component}
-            if link not in doc["relationships"]:
+            if component and link not in doc["relationships"]:
                 doc["relationships"].append(link)
     doc["packages"] += [components[k] for k in sorted(components)]
     doc["hasExtractedLicensingInfos"] = [{

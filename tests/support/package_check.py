@@ -120,7 +120,11 @@ def check_linux(dist, work):
             check("linux " + os.path.relpath(path, root) + ": " + what, ok, detail)
     check_exports(os.path.join(root, PLUGINS + "libHvVerifySp.so"), False, "objdump")
     check_copyright(os.path.join(root, doc + "copyright"))
-    spdx_check.check_package(check, os.path.join(dist, base + ".tar.gz"), root, found)
+    doc = spdx_check.check_package(check, os.path.join(dist, base + ".tar.gz"), root, found)
+    want = {"libjsoncpp25", "libstdc++6", "libssl3", "libcpp-httplib-dev"}
+    have = spdx_check.components(doc or {})
+    check("linux bill of materials names jsoncpp, the C++ runtime, OpenSSL, cpp-httplib",
+          want <= have, str(sorted(want - have)))
     p = run([os.path.join(root, "bin/vexhost"), "--version"])
     check("vexhost --version says " + VERSION, p.stdout.decode().strip() == "vexhost " + VERSION)
     deb = [f for f in os.listdir(dist) if f.endswith(".deb")]
@@ -194,7 +198,13 @@ def check_windows(dist, work, system, linux_root, wine, cert):
     check(system + " LICENSE is the MIT licence of the HvVerifySp authors",
           "Copyright (c) 2026 The HvVerifySp authors" in open(os.path.join(root, "LICENSE")).read())
     check_exports(os.path.join(root, "HvVerifySp.dll"), True, objdump)
-    spdx_check.check_package(check, os.path.join(dist, base + ".zip"), root, found)
+    doc = spdx_check.check_package(check, os.path.join(dist, base + ".zip"), root, found)
+    arch = "x86-64" if system == "windows-x64" else "i686"
+    want = {"libjsoncpp", "g++-mingw-w64-%s-posix" % arch, "gcc-mingw-w64-%s-posix" % arch,
+            "mingw-w64-%s-dev" % arch, "secur32.dll"}
+    have = spdx_check.components(doc or {})
+    check(system + " bill of materials names jsoncpp, the C, C++ and thread runtimes, Schannel",
+          want <= have, str(sorted(want - have)))
     major, minor, patch = (int(x) for x in VERSION.split("."))
     for path in binaries:
         name = os.path.basename(path)
