@@ -28,7 +28,8 @@ COMPILED_IN = [
 LOADED_LICENCES = {"libjsoncpp": "MIT", "libcpp-httplib": "MIT", "libssl": "Apache-2.0", "libcrypto": "Apache-2.0",
                    "libstdc++": "GPL-3.0-or-later WITH GCC-exception-3.1",
                    "libgcc_s": "GPL-3.0-or-later WITH GCC-exception-3.1",
-                   "libc.so": "LGPL-2.1-or-later", "libm.so": "LGPL-2.1-or-later"}
+                   "libc.so": "LGPL-2.1-or-later", "libm.so": "LGPL-2.1-or-later",
+                   "ld-linux": "LGPL-2.1-or-later"}
 # The runtimes every Windows binary links statically.
 WINDOWS_RUNTIMES = [
     ("libstdc++.a", "GPL-3.0-or-later WITH GCC-exception-3.1"),
@@ -176,7 +177,9 @@ def add_component(components, probe, licence, symbols):
             return None
         component = debian_component(owner, licence)
     known = components.setdefault(component["SPDXID"], component)
-    if licence not in known["licenseConcluded"] and known["licenseConcluded"] != "NOASSERTION":
+    if known["licenseConcluded"] == "NOASSERTION":
+        known["licenseConcluded"] = known["licenseDeclared"] = licence
+    elif licence not in known["licenseConcluded"] and licence != "NOASSERTION":
         # Two archives of one Debian package under different terms.
         known["licenseConcluded"] = known["licenseDeclared"] = "(%s) AND (%s)" % (known["licenseConcluded"], licence)
     return component["SPDXID"]
