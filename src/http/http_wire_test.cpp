@@ -196,6 +196,32 @@ TEST(HttpTrailers, AnUnannouncedTrailerIsConsumedAndNoTrailerSteersARedirect) {
   EXPECT_EQ(steer.header(HV_W("Location")), nullptr);
 }
 
+// 307 and 308 are followed for a GET as 302 is; a redirect with two
+// "Location" fields, or a port outside 1..65535, is followed nowhere.
+TEST(HttpRedirect, TemporaryAndPermanentRedirectsAreFollowedAndAmbiguousOnesFail) {
+  for (int status : {307, 308}) {
+    MemoryExchange e({"HTTP/1.1 " + std::to_string(status) + " Moved\r\nLocation: /moved\r\nContent-Length: 0\r\n\r\n",
+                      HttpResponse(200, "moved")},
+                     4096);
+    EXPECT_TRUE(e.ok) << status;
+    EXPECT_EQ(e.body(), "moved");
+    EXPECT_THAT(e.client.sent(), ::testing::HasSubstr("GET /moved?c=1 HTTP/1.1\r\n"));
+  }
+  for (const char* fields : {"Location: /a\r\nLocation: /b\r\n", "Location: http://127.0.0.1:99999/x\r\n",
+                             "Location: http://127.0.0.1:+80/x\r\n"}) {
+    MemoryExchange e({"HTTP/1.1 302 Found\r\n" + std::string(fields) + "Content-Length: 0\r\n\r\n",
+                      HttpResponse(200, "no")},
+                     4096);
+    EXPECT_FALSE(e.ok) << fields;
+    size_t count = 0;
+    EXPECT_EQ(CheckRequests(e.client.sent(), &count), "");
+    EXPECT_EQ(count, 1u) << fields;
+  }
+  // A location with a query of its own does not get the current one too.
+  MemoryExchange own({Redirect("/new/index.php?c=ABC"), HttpResponse(200, "ok")}, 4096);
+  EXPECT_THAT(own.client.sent(), ::testing::HasSubstr("GET /new/index.php?c=ABC HTTP/1.1\r\n"));
+}
+
 TEST(HttpChunked, AnEmptySizeLineFailsInsteadOfEndingTheBody) {
   for (const char* body : {"\r\n", "5\r\nhello\r\n\r\n", "0x5\r\nhello\r\n0\r\n\r\n", " 5\r\nhello\r\n0\r\n\r\n"}) {
     MemoryExchange e(std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n") + body, 4096);

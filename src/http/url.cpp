@@ -220,6 +220,23 @@ WString QueryOf(const WString& extra) {
   return extra.substr(0, extra.find('#'));
 }
 
+// A reference without scheme or authority against the current URL (RFC
+// 3986 5.2.2): its path replaces, or is merged with, the current one. The
+// current query goes on only when the reference brings none.
+void MergeRelative(const WString& reference, const CUrlParts& current, CUrlParts* parts) {
+  size_t query = reference.find('?');
+  WString path = reference.substr(0, query);
+  parts->extra = query == WString::npos ? QueryOf(current.extra) : reference.substr(query);
+  WString base = current.path.empty() ? WString(HV_W("/")) : current.path;
+  if (path.empty()) {
+    parts->path = base;
+  } else if (path[0] == '/') {
+    parts->path = path;
+  } else {
+    parts->path = base.substr(0, base.rfind('/') + 1) + path;
+  }
+}
+
 }  // namespace
 
 uint16_t DefaultPort(int32_t scheme) {
@@ -282,18 +299,7 @@ bool ResolveLocation(WString* location, const CUrlParts& current) {
     if (!SplitUrl(reference, &parts)) return false;
   } else {
     parts = current;
-    size_t query = reference.find('?');
-    WString path = reference.substr(0, query);
-    // The current query goes on only when the location brings none.
-    parts.extra = query == WString::npos ? QueryOf(current.extra) : reference.substr(query);
-    if (path.empty()) {
-      parts.path = current.path.empty() ? WString(HV_W("/")) : current.path;
-    } else if (path[0] == '/') {
-      parts.path = path;
-    } else {
-      WString base = current.path.empty() ? WString(HV_W("/")) : current.path;
-      parts.path = base.substr(0, base.rfind('/') + 1) + path;
-    }
+    MergeRelative(reference, current, &parts);
   }
   parts.path = RemoveDotSegments(parts.path);
   // The target's blanks, control and non-ASCII bytes are escaped here, so
