@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "hv/vex_host.h"
 #include "platform/library.h"
@@ -58,10 +59,19 @@ struct FaultModule {
     return testing::Entry<Fn>(library, name);
   }
   // Loads it, failing its `n`-th allocation from the first on (0: none).
-  void Load(long n) {
+  // False when the system refused to load it: an allocation of the C
+  // runtime's own start-up failed, and the runtime failed the load (the
+  // host gets a failed load, nothing worse).
+  bool TryLoad(long n) {
     platform::SetEnvironmentValue("HV_FAIL_ALLOCATION_AT", std::to_string(n).c_str());
     std::string error;
-    ASSERT_TRUE(testing::LoadBesideProgram(&library, HV_W("HvVerifySp_faults"), &error)) << error;
+    return testing::LoadBesideProgram(&library, HV_W("HvVerifySp_faults"), &error);
+  }
+  void Load(long n) {
+    ASSERT_TRUE(TryLoad(n));
+    Bind();
+  }
+  void Bind() {
     get_count = Export<HvDllGetClassCountFn>("HvDllGetClassCount");
     get_info = Export<HvDllGetClassInfoFn>("HvDllGetClassInfo");
     get_object = Export<HvDllGetClassObjectFn>("HvDllGetClassObject");
@@ -137,9 +147,14 @@ class AllocationFailure : public testing::BaseLibraryHost {
 
 
 TEST_F(AllocationFailure, LoadListCreateStartNeverTakeTheHostDown) {
+  long refused_loads = 0;
   long points = TryEveryAllocation("load, list, create, Start", [&](long n) {
     FaultModule module;
-    module.Load(n);
+    if (!module.TryLoad(n)) {
+      ++refused_loads;
+      return true;
+    }
+    module.Bind();
     if (::testing::Test::HasFatalFailure()) return false;
     int32_t count = 0;
     HvResult rc_count = module.get_count(&count);
@@ -172,6 +187,8 @@ TEST_F(AllocationFailure, LoadListCreateStartNeverTakeTheHostDown) {
     return injected;
   });
   EXPECT_GT(points, 0);
+  EXPECT_LT(refused_loads, points) << "the load never got past the runtime's start-up";
+  std::printf("loads refused by the runtime's start-up: %ld\n", refused_loads);
 }
 
 TEST_F(AllocationFailure, SetVerifyOptAnswersOrSaysOutOfMemory) {
@@ -187,6 +204,40 @@ TEST_F(AllocationFailure, SetVerifyOptAnswersOrSaysOutOfMemory) {
     }
     EXPECT_EQ(Send("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &reply), 0);
     EXPECT_THAT(reply, ::testing::HasSubstr("\"NullValue\" : \"0\""));
+    return injected;
+  });
+  EXPECT_GT(points, 0);
+  module.StopReleaseUnload(service);
+}
+
+// Each allocation point of a request on a host thread that has never
+// called the module before: its first use of the module's thread-local
+// slot, locks and the runtime's per-thread state happen under the failure.
+TEST_F(AllocationFailure, FirstDispatchOnANewHostThreadAnswersOrSaysOutOfMemory) {
+  FaultModule module;
+  module.Load(0);
+  IVexServiceProvider* service = module.CreateAndStart();
+  ASSERT_NE(service, nullptr);
+  long points = TryEveryAllocation("Dispatch of SetVerifyOpt on a new host thread", [&](long n) {
+    HvResult rc = 0;
+    std::string reply;
+    bool injected = false;
+    std::thread host_thread([&] {
+      module.fail_at(n);
+      RecordingReply sink;
+      rc = route_("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &sink, nullptr);
+      injected = module.failed() != 0;
+      module.fail_at(0);
+      auto replies = sink.replies();
+      reply = replies.empty() ? "" : replies[0];
+    });
+    host_thread.join();
+    EXPECT_THAT(rc, IsNormalOrOutOfMemory()) << n;
+    if (rc == 0) {
+      EXPECT_THAT(reply, ::testing::HasSubstr("\"NullValue\" : \"0\"")) << n;
+    } else {
+      EXPECT_EQ(reply, "") << n;
+    }
     return injected;
   });
   EXPECT_GT(points, 0);

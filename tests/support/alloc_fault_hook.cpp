@@ -1,12 +1,18 @@
 // The allocation-failure hook of the module's test build (HvVerifySp_faults):
-// operator new and delete of the module itself, with a countdown that makes
-// the N-th allocation after arming fail (std::bad_alloc, or null for the
-// nothrow forms). It lives inside the module, so it counts the module's own
-// allocations only, on any thread, and none of its host's.
+// operator new and delete of the module itself, and its malloc, calloc and
+// realloc (the build links with --wrap for each, so every call to them from
+// code linked into the module comes here: on Windows that includes the
+// JSON library, which allocates with malloc and throws its own exception
+// when that fails, and the C++ and thread runtimes), with a countdown that
+// makes the N-th allocation after arming fail (std::bad_alloc from the
+// throwing operator new, null from the others). It lives inside the
+// module, so it counts the module's own allocations only, on any thread,
+// and none of its host's.
 //
 // Armed two ways:
 //   - at load: the environment variable HV_FAIL_ALLOCATION_AT=N, read at the
-//     module's first allocation, so that the load-time initialisers count;
+//     module's first allocation, so that the load-time initialisers count
+//     (their operator new only);
 //   - afterwards: the export HvTestFailAllocationAt(N) (0 disarms).
 // HvTestAllocationFailed() tells whether the armed failure happened.
 #include <atomic>
@@ -48,9 +54,34 @@ bool ShouldFail() {
   return true;
 }
 
+}  // namespace
+
+// The C library's own functions, under the names --wrap gives them.
+extern "C" void* __real_malloc(std::size_t size);
+extern "C" void* __real_calloc(std::size_t count, std::size_t size);
+extern "C" void* __real_realloc(void* block, std::size_t size);
+
+// The C allocations count from the first arming through the export on:
+// failing those of the C runtime's own start-up, inside the loader, hangs
+// the Windows loader, so loads count operator new only.
+static std::atomic<bool> g_count_c_allocations{false};
+
+static bool ShouldFailC() { return g_count_c_allocations.load() && ShouldFail(); }
+
+extern "C" void* __wrap_malloc(std::size_t size) { return ShouldFailC() ? nullptr : __real_malloc(size); }
+extern "C" void* __wrap_calloc(std::size_t count, std::size_t size) {
+  return ShouldFailC() ? nullptr : __real_calloc(count, size);
+}
+// A failed realloc leaves the block as it was.
+extern "C" void* __wrap_realloc(void* block, std::size_t size) {
+  return ShouldFailC() ? nullptr : __real_realloc(block, size);
+}
+
+namespace {
+
 void* Allocate(std::size_t size) noexcept {
   if (ShouldFail()) return nullptr;
-  return std::malloc(size == 0 ? 1 : size);
+  return __real_malloc(size == 0 ? 1 : size);
 }
 
 void* AllocateOrThrow(std::size_t size) {
@@ -75,6 +106,9 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); 
 // Exported beside the module's four entry points, as the base library
 // exports its own.
 extern "C" {
-VEX_BASE_EXPORT void HvTestFailAllocationAt(long n) { Arm(n); }
+VEX_BASE_EXPORT void HvTestFailAllocationAt(long n) {
+  g_count_c_allocations.store(true);
+  Arm(n);
+}
 VEX_BASE_EXPORT int HvTestAllocationFailed() { return g_failed.load() ? 1 : 0; }
 }
