@@ -74,7 +74,7 @@ void AppendUtf16(char32_t c, WString* out) {
   }
 }
 
-WString Utf8ToWide(const std::string& utf8) {
+WString Utf8ToWide(std::string_view utf8) {
   WString out;
   out.reserve(utf8.size());
   const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
@@ -106,6 +106,8 @@ std::string WideToUtf8(WStringView wide) {
 
 WString UpToNul(const WString& text) { return text.substr(0, text.find(WChar(0))); }
 
-std::string UpToNul(std::string_view bytes) { return std::string(bytes.substr(0, bytes.find('\0'))); }
+std::string UpToNul(std::string_view bytes) { return std::string(UpToNulView(bytes)); }
+
+std::string_view UpToNulView(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
 
 }  // namespace hv

@@ -14,7 +14,9 @@
 
 namespace hv {
 
-WString Utf8ToWide(const std::string& utf8);
+// Reads the bytes in place (no copy is made of them), and builds the
+// result in one buffer that is never grown, so that a caller can wipe it.
+WString Utf8ToWide(std::string_view utf8);
 // The result is built in one buffer that is never grown (room for the
 // longest encoding is reserved first), so that a caller can wipe it.
 std::string WideToUtf8(WStringView wide);
@@ -35,6 +37,8 @@ constexpr bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 // Text up to (not including) its first NUL character.
 WString UpToNul(const WString& text);
 std::string UpToNul(std::string_view bytes);
+// The same as a view of `bytes` (no copy).
+std::string_view UpToNulView(std::string_view bytes);
 
 }  // namespace hv
 

@@ -9,6 +9,7 @@
 #include "http/chunked_decoder.h"
 #include "http/http_client.h"
 #include "platform/ansi.h"
+#include "platform/memory.h"
 
 namespace hv {
 
@@ -36,6 +37,17 @@ inline bool AppendVisible(const WString& text, std::string* out) {
   }
   return true;
 }
+
+// A URL's path and query may carry a secret (the verification's enciphered
+// query): every copy the client makes is wiped before it is let go.
+inline void WipeUrl(CUrlParts& url) {
+  platform::WipeString("url parts", url.path);
+  platform::WipeString("url parts", url.extra);
+}
+struct WipeUrlOnExit {
+  CUrlParts& url;
+  ~WipeUrlOnExit() { WipeUrl(url); }
+};
 }  // namespace http_detail
 
 template <class TSocket>
@@ -46,6 +58,7 @@ CAtlHttpClientT<TSocket>::CAtlHttpClientT() {
 template <class TSocket>
 CAtlHttpClientT<TSocket>::~CAtlHttpClientT() {
   this->CloseConnection();
+  http_detail::WipeUrl(url_);
 }
 
 template <class TSocket>
@@ -72,6 +85,7 @@ void CAtlHttpClientT<TSocket>::Reset() {
   headers_.Clear();
   challenges_.clear();
   buffer_.clear();
+  http_detail::WipeUrl(url_);
   url_.Clear();
   method_.clear();
   status_ = -1;
@@ -91,7 +105,7 @@ bool CAtlHttpClientT<TSocket>::CheckUrl() {
   for (WChar c : url_.host_name) {
     if (!http_detail::IsVisibleAscii(c) || c == '/' || c == '?' || c == '#' || c == '@') return false;
   }
-  if (url_.path.empty()) url_.path = HV_W("/");
+  if (url_.path.empty()) url_.path.push_back(WChar('/'));
   if (url_.port == 0) url_.port = settings_->default_port;
   return true;
 }
@@ -102,7 +116,18 @@ bool CAtlHttpClientT<TSocket>::CheckUrl() {
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::ComposeRequest(std::string* bytes) const {
   bytes->clear();
-  WString target = url_.path + url_.extra.substr(0, url_.extra.find('#'));
+  // The target carries the query, perhaps a secret: built in one buffer,
+  // wiped, and the request gets room for all of it before it is written,
+  // so that no grown buffer leaves a copy behind.
+  size_t query = std::min(url_.extra.find('#'), url_.extra.size());
+  WString target;
+  platform::WipeOnExit<WString> wipe_target("request", target);
+  target.reserve(url_.path.size() + query);
+  target.append(url_.path).append(url_.extra, 0, query);
+  bytes->reserve(method_.size() + target.size() + url_.host_name.size() + 128 +
+                 (settings_ != nullptr ? settings_->extra_headers.size() * 4 + settings_->content_type.size() * 4 +
+                                             settings_->body.size()
+                                       : 0));
   if (target.empty() || target[0] != '/' || !http_detail::AppendVisible(method_, bytes)) return false;
   bytes->push_back(' ');
   if (!http_detail::AppendVisible(target, bytes)) return false;
@@ -131,6 +156,7 @@ bool CAtlHttpClientT<TSocket>::Open() {
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::SendRequest() {
   std::string bytes;
+  platform::WipeOnExit<std::string> wipe_bytes("request", bytes);
   if (!ComposeRequest(&bytes) || TimeIsUp()) {
     this->CloseConnection();
     return false;
@@ -326,7 +352,8 @@ template <class TSocket>
 bool CAtlHttpClientT<TSocket>::FollowRedirect() {
   const WString* field = Header(HV_W("Location"));
   if (framing_.locations != 1 || field == nullptr) return false;  // none usable, or two
-  WString location = *field;
+  WString location = *field;  // gets the current query
+  platform::WipeOnExit<WString> wipe_location("url", location);
   WString old_host = url_.host_name;
   uint16_t old_port = url_.port;
   headers_.Clear();
@@ -352,6 +379,8 @@ template <class TSocket>
 bool CAtlHttpClientT<TSocket>::Navigate(const WString& url, const NavigateSettings& settings) {
   WString normalized;
   CUrlParts parts;
+  platform::WipeOnExit<WString> wipe_normalized("url", normalized);
+  http_detail::WipeUrlOnExit wipe_parts{parts};
   if (url.empty() || !NormalizeUrl(url, &normalized) || !SplitUrl(normalized, &parts)) return false;
   Reset();
   settings_ = &settings;

@@ -6,6 +6,7 @@
 #include "base/ascii.h"
 #include "base/utf.h"
 #include "platform/ansi.h"
+#include "platform/memory.h"
 
 namespace hv {
 namespace {
@@ -41,6 +42,7 @@ bool IsSafeUrlByte(unsigned char c) {
 // as a three-byte sequence instead of failing.
 std::string NormalizerUtf8(const WString& text) {
   std::string out;
+  out.reserve(text.size() * 3);  // never grown: it may be wiped
   for (size_t i = 0; i < text.size();) AppendUtf8(NextUtf16CodePoint(text, &i), &out);
   return out;
 }
@@ -247,8 +249,14 @@ uint16_t DefaultPort(int32_t scheme) {
 }
 
 bool NormalizeUrl(const WString& text, WString* out) {
+  // The URL may carry a secret in its query: the copies made here are
+  // built without growing and wiped before they are let go.
+  std::string utf8 = NormalizerUtf8(text);
   std::string bytes;
-  if (!EscapeUrlBytes(NormalizerUtf8(text), kMaxNormalizedUrl, &bytes)) return false;
+  platform::WipeOnExit<std::string> wipe_utf8("url", utf8);
+  platform::WipeOnExit<std::string> wipe_bytes("url", bytes);
+  bytes.reserve(utf8.size() * 3);
+  if (!EscapeUrlBytes(utf8, kMaxNormalizedUrl, &bytes)) return false;
   *out = platform::AnsiToWide(bytes);
   return out->size() <= kMaxNormalizedUrl;
 }

@@ -12,6 +12,7 @@
 #include "base/ascii.h"
 #include "base/barrier.h"
 #include "base/utf.h"
+#include "platform/memory.h"
 
 namespace hv {
 namespace {
@@ -51,7 +52,30 @@ bool ParseNumber(std::string_view text, T* value) {
 
 
 
+// Overwrites every string value of `node` and its members in place.
+// Depth is bounded by the reader's own nesting limit.
+void WipeStringValues(Json::Value& node) {
+  if (node.isString()) {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    if (node.getString(&begin, &end) && end > begin) {
+      platform::Wipe("request document", const_cast<char*>(begin), static_cast<size_t>(end - begin));
+    }
+  } else if (node.isObject() || node.isArray()) {
+    for (Json::Value& member : node) WipeStringValues(member);
+  }
+}
+
 }  // namespace
+
+JsonArchive::~JsonArchive() { ReleaseDocument(); }
+
+void JsonArchive::ReleaseDocument() {
+  stack_.clear();
+  if (read_) WipeStringValues(root_);
+  read_ = false;
+  root_ = Json::Value();
+}
 
 // Json::Reader and Json::StyledWriter are marked deprecated by jsoncpp;
 // they stay, because the documents' layout is theirs.
@@ -59,22 +83,22 @@ bool ParseNumber(std::string_view text, T* value) {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 int32_t JsonArchive::OpenForRead(const char* text) {
-  stack_.clear();
+  ReleaseDocument();
   stack_.reserve(kTypicalDepth);
-  root_ = Json::Value();
   if (text == nullptr) return VEX_E_ARCHIVE_PARSE;
+  read_ = true;  // whatever part of the tree gets built
   try {
     Json::Reader reader;
     if (!reader.parse(text, text + std::strlen(text), root_, false)) {
-      root_ = Json::Value();
+      ReleaseDocument();
       return VEX_E_ARCHIVE_PARSE;
     }
   } catch (const std::exception& e) {
     // Exhausted memory goes on to the barrier; anything else jsoncpp
     // throws (past its nesting limit, among other things) is a document
-    // it cannot read.
+    // it cannot read. Either way the tree built so far is wiped.
+    ReleaseDocument();
     if (IsExhaustedMemory(e)) throw;
-    root_ = Json::Value();
     return VEX_E_ARCHIVE_PARSE;
   }
   return EnterBase();
@@ -88,7 +112,7 @@ std::string JsonArchive::Render() const {
 #pragma GCC diagnostic pop
 
 int32_t JsonArchive::OpenForWrite() {
-  stack_.clear();
+  ReleaseDocument();
   stack_.reserve(kTypicalDepth);
   root_ = Json::Value(Json::objectValue);
   root_["root"] = Json::Value();
@@ -180,7 +204,8 @@ int32_t JsonArchive::ReadWide(WString* value) {
   const Json::Value* node = nullptr;
   int32_t rc = StringNode(&node);
   if (rc != 0) return rc;
-  *value = Utf8ToWide(UpToNul(StringOf(*node)));
+  // Converted from the node in place: no copy of a password is made.
+  *value = Utf8ToWide(UpToNulView(StringOf(*node)));
   return 0;
 }
 

@@ -9,6 +9,11 @@
 // Ownership and threads: an archive owns its document and is used by one
 // thread; frames point into the document and live as long as it does.
 // Only exhausted memory raises an exception.
+//
+// A document read from text may carry secrets (a request's password): the
+// string values of its tree are wiped before the tree is released (when
+// the archive is destroyed or reads again). What jsoncpp's reader copies
+// on its own while it parses is beyond the archive's reach.
 #ifndef HV_IPC_JSON_ARCHIVE_H_
 #define HV_IPC_JSON_ARCHIVE_H_
 
@@ -39,6 +44,11 @@ struct ArchiveFrame {
 
 class JsonArchive {
  public:
+  JsonArchive() = default;
+  ~JsonArchive();
+  JsonArchive(const JsonArchive&) = delete;
+  JsonArchive& operator=(const JsonArchive&) = delete;
+
   // Parses NUL-terminated UTF-8 text (comments allowed) and enters the
   // top-level member whose name sorts first.
   int32_t OpenForRead(const char* text);
@@ -73,8 +83,13 @@ class JsonArchive {
   // Frames the records of this system need at most, kept without growing.
   static constexpr size_t kTypicalDepth = 8;
 
+  // Wipes the string values of a tree that was read from text, then
+  // releases it.
+  void ReleaseDocument();
+
   Json::Value root_;
   std::vector<ArchiveFrame> stack_;
+  bool read_ = false;  // root_ came from text
 };
 
 // Enters each "/"-separated component of a path for its lifetime.

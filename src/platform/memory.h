@@ -28,6 +28,20 @@ void WipeString(const char* what, String& text) {
   text.clear();
 }
 
+// Wipes `text` (WipeString) when the scope ends, however it ends.
+template <class String>
+class WipeOnExit {
+ public:
+  WipeOnExit(const char* what, String& text) : what_(what), text_(text) {}
+  ~WipeOnExit() { WipeString(what_, text_); }
+  WipeOnExit(const WipeOnExit&) = delete;
+  WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+ private:
+  const char* what_;
+  String& text_;
+};
+
 // The test hook: called after each Wipe with the bytes just wiped.
 using WipeObserver = void (*)(const char* what, const void* data, size_t size);
 void SetWipeObserver(WipeObserver observer);

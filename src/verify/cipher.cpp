@@ -42,8 +42,10 @@ bool Encrypt(const uint8_t* in, size_t n, char* out, size_t capacity,
   auto text = NewArray<char>(2 * m);
   if (!text) return false;
   size_t length = 0;
-  if (!Base64Encode(cipher, m, text.get(), 2 * m, &length)) return false;
-  std::memcpy(out, text.get(), length);
+  bool encoded = Base64Encode(cipher, m, text.get(), 2 * m, &length);
+  if (encoded) std::memcpy(out, text.get(), length);
+  platform::Wipe("cipher text", text.get(), 2 * m);  // the enciphered query
+  if (!encoded) return false;
   *out_length = length;
   return true;
 }
@@ -67,7 +69,7 @@ bool Decrypt(const char* in, size_t n, uint8_t* out, size_t* out_length) {
   return true;
 }
 
-std::string UrlEscape(const std::string& bytes) {
+std::string UrlEscape(std::string_view bytes) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(bytes.size() * 3);

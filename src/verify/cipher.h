@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace hv {
 
@@ -41,7 +42,8 @@ bool Decrypt(const char* in, size_t n, uint8_t* out, size_t* out_length);
 
 // ASCII letters and digits stay, the six C white-space bytes become '+',
 // every other byte becomes '%' and two upper-case hexadecimal digits.
-std::string UrlEscape(const std::string& bytes);
+// The result is built in one buffer that is never grown (it may be wiped).
+std::string UrlEscape(std::string_view bytes);
 
 }  // namespace hv
 

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "log/logger.h"
+#include "platform/memory.h"
 #include "verify/cipher.h"
 
 namespace hv {
@@ -25,12 +26,15 @@ bool Encipher(const std::string& plain, std::string* out) {
     return false;
   }
   size_t length = 0;
-  if (!Encrypt(reinterpret_cast<const uint8_t*>(plain.data()), plain.size(),
-               text.get(), 2 * m, &length)) {
+  bool encrypted = Encrypt(reinterpret_cast<const uint8_t*>(plain.data()), plain.size(), text.get(), 2 * m, &length);
+  // The enciphered query is as good as the password to anyone holding the
+  // module: escaped from the buffer in place, then the buffer is wiped.
+  if (encrypted) *out = UrlEscape(std::string_view(text.get(), length));
+  platform::Wipe("cipher text", text.get(), 2 * m + 1);
+  if (!encrypted) {
     VerifyLog() << HV_W("Encipher : Encrypt function call failed!") << LogEndLine;
     return false;
   }
-  *out = UrlEscape(std::string(text.get(), length));
   return true;
 }
 

@@ -59,9 +59,18 @@ bool SplitVerifyQuery(const std::string& query, std::string* user, std::string* 
   return true;
 }
 
+// Built in one buffer, never grown, so that wiping it wipes every copy of
+// the cipher text it carries.
 WString VerifyUrl(bool tls, WStringView host, const std::string& cipher_text) {
-  return (tls ? HV_W("https://") : HV_W("http://")) + WString(host) + Utf8ToWide(kVerifyPath) +
-         Utf8ToWide(kVerifyQueryStart) + WString(cipher_text.begin(), cipher_text.end());
+  const WString scheme = tls ? HV_W("https://") : HV_W("http://");
+  const WString path = Utf8ToWide(kVerifyPath), query_start = Utf8ToWide(kVerifyQueryStart);
+  WString url;
+  url.reserve(scheme.size() + host.size() + path.size() + query_start.size() + cipher_text.size());
+  url.append(scheme).append(host).append(path).append(query_start);
+  // One character at a time: appending the narrow range would build a
+  // wide temporary of it first.
+  for (char c : cipher_text) url.push_back(static_cast<WChar>(static_cast<unsigned char>(c)));
+  return url;
 }
 
 std::string VerifyTarget(const std::string& query) {

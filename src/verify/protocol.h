@@ -34,7 +34,7 @@ std::string VerifyQuery(const std::string& user, const std::string& password);
 bool SplitVerifyQuery(const std::string& query, std::string* user, std::string* password);
 
 // "http://" (or "https://" for `tls`) host kVerifyPath kVerifyQueryStart
-// cipher_text.
+// cipher_text, built in one buffer that is never grown (it may be wiped).
 WString VerifyUrl(bool tls, WStringView host, const std::string& cipher_text);
 
 // The request target for a query: kVerifyPath kVerifyQueryStart and the

@@ -82,7 +82,8 @@ bool RunStage(const WChar* out_of_memory_line, Stage&& stage) {
 int32_t HvVerifyImpl::StartVerify(const VerifyRequest& request, VerifyResult& result) {
   VerifyLog() << HV_W("StartVerify : start...") << LogEndLine;
   result.ResultType = VERIFY_RESULT_ENCRYPT_FAILED;
-  WString url;
+  WString url;  // carries the enciphered query
+  platform::WipeOnExit<WString> wipe_url("url", url);
   std::string body;
   if (RunStage(HV_W("EncryptVerifyUrl : out of memory!"),
                [&] { return EncryptVerifyUrl(request.User, request.Password, &url); })) {
@@ -129,21 +130,23 @@ bool HvVerifyImpl::EncryptVerifyUrl(const WString& user, const WString& password
                 << LogEndLine;
     return false;
   }
-  // The query and its UTF-8 bytes hold the password: wiped on every way
-  // out, exhausted memory included.
+  // The query and its UTF-8 bytes hold the password, and the cipher text
+  // is as good as the password to anyone holding the module: wiped on
+  // every way out, exhausted memory included.
   struct Wiped {
     WString query;
     std::string bytes;
+    std::string cipher_text;
     ~Wiped() {
       platform::WipeString("query", query);
       platform::WipeString("query utf-8", bytes);
+      platform::WipeString("cipher text", cipher_text);
     }
   } secret;
   secret.query = VerifyQuery(user, password);
   secret.bytes = WideToUtf8(WStringView(secret.query).substr(0, secret.query.find(WChar(0))));
-  std::string cipher_text;
-  if (!Encipher(secret.bytes, &cipher_text)) return false;
-  *url = VerifyUrl(IsTlsEndpoint(endpoint_host_), EndpointHostPort(endpoint_host_), cipher_text);
+  if (!Encipher(secret.bytes, &secret.cipher_text)) return false;
+  *url = VerifyUrl(IsTlsEndpoint(endpoint_host_), EndpointHostPort(endpoint_host_), secret.cipher_text);
   return true;
 }
 

@@ -171,8 +171,10 @@ TEST(StartVerifyQuery, SpecialCharactersNulAndNonAsciiTravelAsUtf8) {
 }
 
 // Every copy of the password the module makes for a verification (the
-// decoded request record, the query text, its UTF-8 bytes, the cipher's
-// work buffer) is wiped, to zeros, before it is let go.
+// decoded request document and record, the query text, its UTF-8 bytes,
+// the cipher's work buffer) and of the enciphered query (the cipher text,
+// the URL, its normalised form and parts, the request) is wiped, to
+// zeros, before it is let go.
 std::vector<std::pair<std::string, std::string>> g_wiped;  // what, bytes after the wipe
 
 TEST(Credentials, EveryCopyOfThePasswordIsWiped) {
@@ -193,7 +195,8 @@ TEST(Credentials, EveryCopyOfThePasswordIsWiped) {
     kinds.insert(what);
     EXPECT_EQ(bytes, std::string(bytes.size(), '\0')) << what;
   }
-  EXPECT_EQ(kinds, (std::set<std::string>{"request record", "query", "query utf-8", "cipher work"}));
+  EXPECT_EQ(kinds, (std::set<std::string>{"request document", "request record", "query", "query utf-8",
+                                          "cipher work", "cipher text", "url", "url parts", "request"}));
   // The query's buffers held the whole query: nothing of it was left out.
   size_t query_bytes = std::string("UserName=alice&PassWord=s3cret-pw").size();
   for (const auto& [what, bytes] : g_wiped) {
