@@ -15,8 +15,7 @@ namespace hv {
 
 namespace http_detail {
 constexpr size_t kHeadReceiveSize = 2048;
-constexpr int kMaxEmptyReceives = 5;       // in a row, for the head and a sized body
-constexpr int kMaxEmptyUnsizedReads = 6;   // in a row, for a body read to the end
+constexpr int kMaxEmptyReceives = 5;  // in a row, for the head and a sized body
 
 // The transport's clock: its own when it has one (the in-memory transport
 // of tests and fuzzers keeps a virtual clock), else the steady clock.
@@ -261,20 +260,19 @@ bool CAtlHttpClientT<TSocket>::ReceiveSized(uint64_t length, bool* excess) {
   return true;
 }
 
+// Only the peer's orderly close ends such a body: an empty receive (over
+// TLS, close_notify). A wait that runs out, a reset, a TLS connection cut
+// without close_notify or a failed record, and a body still open when the
+// exchange's time is up fail it: a cut answer never passes for a whole
+// one. A failure without a socket error of its own reports WSAETIMEDOUT.
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::ReceiveToClose() {
   int empty = 0;
-  for (;;) {
+  while (empty == 0) {
     if (!ReceiveSome(BlockSize(), &empty)) {
-      // Only the peer's orderly close ends such a body (an empty
-      // receive), or a single wait's own time-out. A reset, a TLS
-      // connection closed without close_notify or a failed record, and a
-      // body still open when the exchange's time is up, fail it: a cut
-      // answer must never pass for a whole one.
-      if (!this->TimedOut() || deadline_hit_ || this->DeadlineExpired()) return false;
-      break;
+      if (deadline_hit_ || this->TimedOut()) this->LastError = platform::kSocketTimedOut;
+      return false;
     }
-    if (empty >= http_detail::kMaxEmptyUnsizedReads) break;
     if (buffer_.size() - header_length_ > settings_->max_body_bytes) return false;
   }
   body_length_ = static_cast<int64_t>(buffer_.size() - header_length_);

@@ -7,6 +7,10 @@
 // connection. Answers: a peer in turns, as a server answers: each request
 // sent makes the next answer available, and a connection that closes
 // drops what it had not read.
+//
+// How the peer ends when its bytes run out (End): an orderly close (every
+// receive then yields 0 bytes), a silence that outlasts the wait, or a
+// reset.
 #ifndef HV_TESTS_SUPPORT_MEMORY_SOCKET_H_
 #define HV_TESTS_SUPPORT_MEMORY_SOCKET_H_
 
@@ -36,6 +40,9 @@ class MemorySocket {
     piece_ = piece == 0 ? 1 : piece;
   }
   const std::string& sent() const { return sent_; }
+
+  enum class End { kClose, kTimeOut, kReset };
+  void EndWith(End end) { end_ = end; }
 
   // The virtual clock: it starts at construction and moves on by `step`
   // with every receive, so that deadlines can be tested without waiting.
@@ -74,6 +81,16 @@ class MemorySocket {
       *size = 0;
       return false;
     }
+    timed_out_ = false;
+    if (at_ == available_ && end_ != End::kClose) {
+      // What the real socket reports: a wait that ran out leaves the
+      // error number as it was, a reset gives WSAECONNRESET.
+      timed_out_ = end_ == End::kTimeOut;
+      if (end_ == End::kReset) LastError = 10054;
+      *size = 0;
+      CloseConnection();
+      return false;
+    }
     size_t n = std::min({*size, piece_, available_ - at_});
     std::memcpy(buffer, incoming_.data() + at_, n);
     at_ += n;
@@ -88,7 +105,7 @@ class MemorySocket {
   int connections() const { return connections_; }
   void SetDeadline(std::optional<Clock::time_point>) {}
   bool DeadlineExpired() const { return false; }
-  bool TimedOut() const { return false; }
+  bool TimedOut() const { return timed_out_; }
 
   uint32_t LastError = 0;
   uint32_t SocketTimeout = 10000;
@@ -104,6 +121,8 @@ class MemorySocket {
   size_t at_ = 0;
   size_t piece_ = 1;
   bool connected_ = false;
+  End end_ = End::kClose;
+  bool timed_out_ = false;
   int connections_ = 0;
 };
 

