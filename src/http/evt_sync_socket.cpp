@@ -43,15 +43,23 @@ bool ZEvtSyncSocket::OpenConnection(const WString& host, uint16_t port) {
     return false;
   }
   platform::AddressList addresses;
-  LastError = addresses.Resolve(ansi_host, std::to_string(port));
+  LastError = Resolve(ansi_host, port, &addresses);
   if (LastError != 0) return false;
   // Each address in the resolver's order, all within the same deadline;
-  // LastError tells the last attempt's failure.
+  // LastError tells the last attempt's failure. The lookup itself cannot
+  // be cut short portably, but no connect starts once the time is up.
   for (size_t i = 0; i < addresses.size() && !connected_; ++i) {
-    if (i > 0 && DeadlinePassed()) return false;
+    if (DeadlinePassed()) {
+      LastError = platform::kSocketTimedOut;
+      return false;
+    }
     if (ConnectTo(addresses, i)) connected_ = true;
   }
   return connected_;
+}
+
+uint32_t ZEvtSyncSocket::Resolve(const std::string& host, uint16_t port, platform::AddressList* addresses) {
+  return addresses->Resolve(host, std::to_string(port));
 }
 
 bool ZEvtSyncSocket::ConnectTo(const platform::AddressList& addresses, size_t index) {

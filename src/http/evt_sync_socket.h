@@ -10,7 +10,9 @@
 //
 // Results: the operations return true on success. On failure LastError
 // holds a Windows socket error number, except after a wait that ran out,
-// which leaves LastError unchanged. A successful name lookup sets it to 0.
+// which leaves LastError unchanged. A successful name lookup sets it to 0;
+// a lookup that outlasts the deadline (a lookup cannot be cut short
+// portably) starts no connect and sets WSAETIMEDOUT (10060).
 // A send or receive that fails or runs out of time closes the connection:
 // it is never read or written again (later operations report 10057).
 //
@@ -23,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "base/wide.h"
 #include "platform/socket.h"
@@ -68,6 +71,11 @@ class ZEvtSyncSocket {
 
   uint32_t LastError = 0;
   uint32_t SocketTimeout = 10000;
+
+ protected:
+  // The name lookup: 0 or the resolver's error (a seam for tests that need
+  // a lookup slower than the deadline).
+  virtual uint32_t Resolve(const std::string& host, uint16_t port, platform::AddressList* addresses);
 
  private:
   // The wait allowed now: SocketTimeout, cut to the time left before the

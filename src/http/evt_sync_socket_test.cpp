@@ -6,6 +6,8 @@
 #include <chrono>
 #include <string>
 
+#include <thread>
+
 #include "base/utf.h"
 #include "tests/support/script_server.h"
 
@@ -31,6 +33,29 @@ TEST(EvtSyncSocket, UnresolvableNameReportsTheResolverCode) {
   EXPECT_GE(socket.GetLastError(), 11001u);
   EXPECT_LE(socket.GetLastError(), 11004u);
   EXPECT_FALSE(socket.connected());
+}
+
+// A lookup that outlasts the deadline cannot be cut short, but no connect
+// starts after it: the listener sees no connection, and the failure is
+// reported as the deadline's.
+TEST(EvtSyncSocket, NoConnectStartsAfterALookupThatOutlastsTheDeadline) {
+  struct SlowLookup : ZEvtSyncSocket {
+    uint32_t Resolve(const std::string& host, uint16_t port, platform::AddressList* addresses) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(120));
+      return ZEvtSyncSocket::Resolve(host, port, addresses);
+    }
+  };
+  platform::TcpListener listener;
+  ASSERT_EQ(listener.Listen(0), 0u);
+  SlowLookup socket;
+  socket.SetDeadline(ZEvtSyncSocket::Clock::now() + std::chrono::milliseconds(40));
+  EXPECT_FALSE(socket.OpenConnection(HV_W("127.0.0.1"), listener.port()));
+  EXPECT_FALSE(socket.connected());
+  EXPECT_TRUE(socket.DeadlineExpired());
+  EXPECT_EQ(socket.GetLastError(), 10060u);
+  platform::TcpSocket accepted;
+  uint32_t error = 0;
+  EXPECT_EQ(listener.Accept(100, &accepted, &error), platform::IoStatus::kTimedOut);
 }
 
 TEST(EvtSyncSocket, RefusedConnectionReportsTenThousandSixtyOne) {
