@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "tests/support/memory_exchange.h"
+#include "tests/support/script_server.h"
 
 namespace hv {
 namespace {
 
 using testing::ForEachCut;
+using testing::HttpResponse;
 using testing::MemoryExchange;
 using testing::MemorySocket;
 
@@ -38,6 +40,20 @@ TEST(HttpBodyUntilClose, OnlyAnOrderlyCloseEndsItATimeOutOrResetFails) {
       EXPECT_EQ(std::string(client.GetBody(), client.GetBodyLength()), "partial body");
     }
   }
+}
+
+// Only blanks and tabs are white space around a field value: a value
+// wrapped in VT or FF keeps them, and a length so wrapped is no length.
+TEST(HttpFieldValue, OnlyBlanksAndTabsAreTrimmed) {
+  for (const char* wrapped : {"\x0b" "3\x0b", "\x0c" "3", "3\x0c"}) {
+    SCOPED_TRACE(wrapped);
+    ForEachCut("HTTP/1.1 200 OK\r\nContent-Length:" + std::string(wrapped) + "\r\n\r\nabc",
+               [](const MemoryExchange& e) { EXPECT_FALSE(e.ok); });
+  }
+  ForEachCut("HTTP/1.1 200 OK\r\nContent-Length: \t3 \t\r\n\r\nabc", [](const MemoryExchange& e) {
+    EXPECT_TRUE(e.ok);
+    EXPECT_EQ(e.body(), "abc");
+  });
 }
 
 }  // namespace

@@ -59,8 +59,10 @@ void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink)
   const char* colon = static_cast<const char*>(std::memchr(begin, ':', static_cast<size_t>(end - begin)));
   if (colon == nullptr || !IsTokenName(begin, colon)) return;
   const char* value = colon + 1;
-  while (value < end && IsSpaceAscii(*value)) ++value;
-  while (end > value && IsSpaceAscii(end[-1])) --end;
+  // Optional white space is SP and HTAB only: a VT, FF or CR is part of
+  // the value (and makes a number such as Content-Length invalid).
+  while (value < end && IsBlank(*value)) ++value;
+  while (end > value && IsBlank(end[-1])) --end;
   std::string name(begin, colon);
   std::string bytes(value, end);
   for (char& c : bytes) {
@@ -95,7 +97,7 @@ void ParseHeaderLines(const char* begin, const char* end, const HeaderSink& sink
     if (line_end > p && line_end[-1] == '\r') --line_end;
     if (open && line_end > p && IsBlank(*p)) {
       // An obsolete fold: the field goes on after one blank.
-      while (!field.empty() && IsSpaceAscii(field.back())) field.pop_back();
+      while (!field.empty() && IsBlank(field.back())) field.pop_back();
       while (p < line_end && IsBlank(*p)) ++p;
       field.push_back(' ');
       field.append(p, line_end);
