@@ -203,19 +203,19 @@ bool CAtlHttpClientT<TSocket>::ReceiveHead() {
   size_t interim = 0, scan = 0;
   int empty = 0;
   for (;;) {
-    size_t end = buffer_.find("\r\n\r\n", scan);
-    if (end == std::string::npos) {
+    size_t length = FindHeadEnd(buffer_, scan);
+    if (length == std::string::npos) {
       if (interim + buffer_.size() > settings_->max_header_bytes) return false;
-      scan = buffer_.size() >= 3 ? buffer_.size() - 3 : 0;
+      scan = buffer_.size() >= 2 ? buffer_.size() - 2 : 0;
       if (!ReceiveSome(http_detail::kHeadReceiveSize, &empty)) return false;
       if (empty >= http_detail::kMaxEmptyReceives) return false;
       continue;
     }
-    size_t length = end + 4;
     if (interim + length > settings_->max_header_bytes) return false;
     const char* head = buffer_.data();
     const char* line_end = static_cast<const char*>(std::memchr(head, '\n', length));
-    if (!ParseStatusLine(head, line_end, &status_)) return false;
+    bool http10 = false;
+    if (!ParseStatusLine(head, line_end, &status_, &http10)) return false;
     if (status_ >= 100 && status_ < 200) {
       if (status_ == 101) return false;  // no upgrade was asked for
       interim += length;
@@ -226,7 +226,7 @@ bool CAtlHttpClientT<TSocket>::ReceiveHead() {
     }
     header_length_ = length;
     framing_ = FramingFields();
-    framing_.http10 = length >= 8 && std::memcmp(head, "HTTP/1.0", 8) == 0;
+    framing_.http10 = http10;
     HeaderSink sink{&headers_, &challenges_, [this](const WString& v) { OnSetCookie(v); }, &framing_};
     ParseHeaderLines(head, head + length, sink);
     return true;

@@ -56,5 +56,42 @@ TEST(HttpFieldValue, OnlyBlanksAndTabsAreTrimmed) {
   });
 }
 
+// The head ends at its first empty line, whether the lines end in CR LF or
+// a bare LF; what follows is body, never more fields.
+TEST(HttpHead, TheFirstEmptyLineEndsTheHeadWhateverItsLineEnds) {
+  ForEachCut({"HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\nLocation: /evil\r\n\r\n", HttpResponse(200, "followed")},
+             [](const MemoryExchange& e) {
+               EXPECT_TRUE(e.ok);
+               EXPECT_EQ(e.client.GetStatus(), 302);
+               EXPECT_EQ(e.header(HV_W("Location")), nullptr);
+               EXPECT_EQ(e.client.connections(), 1);
+               EXPECT_EQ(e.client.sent().find("/evil"), std::string::npos);
+             });
+  ForEachCut("HTTP/1.1 200 OK\nContent-Length: 2\n\nok", [](const MemoryExchange& e) {
+    EXPECT_TRUE(e.ok);
+    EXPECT_EQ(e.body(), "ok");
+  });
+}
+
+// A status line is "HTTP/1.0" or "HTTP/1.1", a blank, three digits, then
+// its end or a blank and a reason; nothing else is taken for one.
+TEST(HttpHead, OnlyAnHttp1StatusLineWithThreeDigitsIsTaken) {
+  for (const char* line : {"ICY 200 OK", "FOO 200", "HTTP/1.1 200x", "HTTP/1.1 0200", "HTTP/1.1 20",
+                           "HTTP/2 200", "HTTP/1.2 200 OK", "HTTP/1.1  200 OK", "http/1.1 200 OK"}) {
+    SCOPED_TRACE(line);
+    ForEachCut(std::string(line) + "\r\nContent-Length: 2\r\n\r\nok", [](const MemoryExchange& e) {
+      EXPECT_FALSE(e.ok);
+      EXPECT_EQ(e.client.GetStatus(), -1);
+    });
+  }
+  for (const char* line : {"HTTP/1.1 200 OK", "HTTP/1.0 200 OK", "HTTP/1.1 200", "HTTP/1.1 200 "}) {
+    SCOPED_TRACE(line);
+    ForEachCut(std::string(line) + "\r\nContent-Length: 2\r\n\r\nok", [](const MemoryExchange& e) {
+      EXPECT_TRUE(e.ok);
+      EXPECT_EQ(e.body(), "ok");
+    });
+  }
+}
+
 }  // namespace
 }  // namespace hv

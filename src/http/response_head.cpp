@@ -1,7 +1,6 @@
 #include "http/response_head.h"
 
 #include <cstring>
-#include <limits>
 
 #include "platform/ansi.h"
 
@@ -21,23 +20,31 @@ const WString* HeaderTable::Find(WStringView name) const {
   return it == fields_.end() ? nullptr : &it->second;
 }
 
-bool ParseStatusLine(const char* begin, const char* end, int32_t* status) {
+bool ParseStatusLine(const char* begin, const char* end, int32_t* status, bool* http10) {
   *status = -1;
-  const char* p = begin;
-  while (p < end && !IsSpaceAscii(*p)) ++p;
-  while (p < end && IsSpaceAscii(*p) && *p != '\n') ++p;
-  if (p >= end || !IsDigitAscii(*p)) return false;
-  int64_t value = 0;
-  bool overflow = false;
-  for (; p < end && IsDigitAscii(*p); ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > std::numeric_limits<int32_t>::max()) {
-      overflow = true;
-      value = std::numeric_limits<int32_t>::max();
-    }
+  if (end > begin && end[-1] == '\n') --end;
+  if (end > begin && end[-1] == '\r') --end;
+  auto size = static_cast<size_t>(end - begin);
+  if (size < 12 || std::memcmp(begin, "HTTP/1.", 7) != 0 || (begin[7] != '0' && begin[7] != '1') ||
+      begin[8] != ' ' || (size > 12 && begin[12] != ' ')) {
+    return false;
   }
-  *status = static_cast<int32_t>(value);
-  return !overflow;
+  int32_t value = 0;
+  for (const char* p = begin + 9; p < begin + 12; ++p) {
+    if (!IsDigitAscii(*p)) return false;
+    value = value * 10 + (*p - '0');
+  }
+  *status = value;
+  *http10 = begin[7] == '0';
+  return true;
+}
+
+size_t FindHeadEnd(const std::string& buffer, size_t from) {
+  for (size_t lf = buffer.find('\n', from); lf != std::string::npos; lf = buffer.find('\n', lf + 1)) {
+    if (lf + 1 < buffer.size() && buffer[lf + 1] == '\n') return lf + 2;
+    if (lf + 2 < buffer.size() && buffer[lf + 1] == '\r' && buffer[lf + 2] == '\n') return lf + 3;
+  }
+  return std::string::npos;
 }
 
 namespace {

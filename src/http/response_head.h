@@ -35,11 +35,18 @@ class HeaderTable {
 // A name or value of this many bytes or more drops its header line.
 constexpr size_t kMaxHeaderPart = 1024;
 
-// Reads the status code from the status line at [begin, end): the text up
-// to the first white space is skipped, then white space, then a decimal
-// number. False when no digit follows or the number leaves the 32-bit
-// range; `*status` then holds -1 or the clamped number.
-bool ParseStatusLine(const char* begin, const char* end, int32_t* status);
+// Reads the status line at [begin, end) (its line feed, and a CR before
+// it, excluded or not): "HTTP/1.0" or "HTTP/1.1", one blank, exactly three
+// digits, then the line's end or a blank and the reason. Any other line,
+// other versions included, is false with `*status` -1; `*http10` tells
+// the version.
+bool ParseStatusLine(const char* begin, const char* end, int32_t* status, bool* http10);
+
+// Where the head that starts `buffer` ends: the length up to and with its
+// first empty line, whether the lines end in CR LF or a bare LF; npos when
+// no empty line has come yet. The search starts at `from` (a previous
+// search's end of the buffer, less two bytes, may be given).
+size_t FindHeadEnd(const std::string& buffer, size_t from);
 
 // What happens to each header line, beyond entering it into the table.
 struct HeaderSink {
