@@ -77,9 +77,11 @@ Framing DecideFraming(int32_t status, const FramingFields& fields) {
     return f;
   }
   if (fields.transfer_encoding) {
-    if (!fields.content_lengths.empty() || fields.http10) f.close_after = true;
+    // HTTP/1.0 has no transfer codings: such a message's framing is
+    // faulty (it may come through a 1.0 hop that did not understand it).
+    if (!fields.content_lengths.empty()) f.close_after = true;
     bool chunked_only = fields.codings.size() == 1 && fields.codings[0] == "chunked";
-    f.body = chunked_only ? BodyFraming::kChunked : BodyFraming::kInvalid;
+    f.body = chunked_only && !fields.http10 ? BodyFraming::kChunked : BodyFraming::kInvalid;
     return f;
   }
   if (!fields.content_lengths.empty()) {

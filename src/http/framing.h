@@ -51,7 +51,7 @@ struct Framing {
 //   1xx, 204, 304: no body.
 //   Transfer-Encoding present: Content-Length is ignored; chunked must be
 //     the one and final coding, else the response fails. A message that
-//     carries both fields, or Transfer-Encoding under HTTP/1.0, closes.
+//     carries both fields closes; under HTTP/1.0 the response fails.
 //   Content-Length: every member must be digits only and all equal (a list
 //     such as "5, 5" is one length); anything else fails.
 //   Otherwise: the body runs until the peer closes.

@@ -93,5 +93,12 @@ TEST(HttpHead, OnlyAnHttp1StatusLineWithThreeDigitsIsTaken) {
   }
 }
 
+// HTTP/1.0 knows no transfer coding: a 1.0 response that names one has
+// framing that cannot be trusted, and fails.
+TEST(HttpFraming, TransferEncodingUnderHttp10Fails) {
+  ForEachCut("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n",
+             [](const MemoryExchange& e) { EXPECT_FALSE(e.ok); });
+}
+
 }  // namespace
 }  // namespace hv
