@@ -100,5 +100,20 @@ TEST(HttpFraming, TransferEncodingUnderHttp10Fails) {
              [](const MemoryExchange& e) { EXPECT_FALSE(e.ok); });
 }
 
+// Characters RFC 3986 allows in no path or query, and a "%" without two
+// hex digits after it, are escaped in the target; a whole escape stays.
+TEST(HttpRequestTarget, CharactersNoTargetAllowsAndBrokenEscapesAreEscaped) {
+  ForEachCut({"HTTP/1.1 302 Found\r\nLocation: /a%zz%4\"<>^`{|}%41?q=\"<>\\^`{|}%zz%4&r=%2f\r\n"
+              "Content-Length: 0\r\n\r\n",
+              HttpResponse(200, "ok")},
+             [](const MemoryExchange& e) {
+               EXPECT_TRUE(e.ok);
+               EXPECT_NE(e.client.sent().find("GET /a%25zz%254%22%3c%3e%5e%60%7b%7c%7d%41"
+                                              "?q=%22%3c%3e%5c%5e%60%7b%7c%7d%25zz%254&r=%2f HTTP/1.1\r\n"),
+                         std::string::npos)
+                   << e.client.sent();
+             });
+}
+
 }  // namespace
 }  // namespace hv

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "base/ascii.h"
 #include "base/utf.h"
@@ -151,9 +152,21 @@ bool SplitInto(const WString& text, CUrlParts* parts) {
   return true;
 }
 
-// Bytes that never go into a request target as they are: blanks, control
-// bytes, DEL and everything beyond ASCII.
-bool IsRawTargetByte(unsigned char c) { return c > 0x20 && c < 0x7F; }
+// Bytes that go into a request's query as they are: visible ASCII but
+// blanks, control bytes, DEL, everything beyond ASCII and the characters
+// RFC 3986 allows nowhere in a query ('"', '<', '>', '\\', '^', '`', '{',
+// '|', '}').
+bool IsRawTargetByte(unsigned char c) {
+  return c > 0x20 && c < 0x7F && std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) == std::string_view::npos;
+}
+
+bool IsHexByte(char c) { return IsDigitAscii(c) || (ToLowerAscii(c) >= 'a' && ToLowerAscii(c) <= 'f'); }
+
+// A "%" stands as it is only when two hex digits follow: a broken escape
+// is escaped itself, as "%25".
+bool IsEscapeAt(const std::string& bytes, size_t i) {
+  return i + 2 < bytes.size() && IsHexByte(bytes[i + 1]) && IsHexByte(bytes[i + 2]);
+}
 
 // Where the authority of URL text ends: after "scheme://" and up to the
 // first "/", "?" or "#". 0 when the text has no authority.
@@ -176,7 +189,8 @@ bool EscapeUrlBytes(const std::string& bytes, size_t limit, std::string* out) {
   for (size_t i = authority_end; i < bytes.size(); ++i) {
     auto c = static_cast<unsigned char>(bytes[i]);
     if (!in_extra && (c == '?' || c == '#')) in_extra = true;
-    if (in_extra ? IsRawTargetByte(c) : IsSafeUrlByte(c)) {
+    bool raw = c == '%' ? IsEscapeAt(bytes, i) : in_extra ? IsRawTargetByte(c) : IsSafeUrlByte(c);
+    if (raw) {
       if (out->size() + 1 > limit) return false;
       out->push_back(static_cast<char>(c));
     } else {

@@ -17,16 +17,18 @@ const char kVerifyUrl[] =
     "http://127.0.0.1/interface/newauth/index.php?c=Ab12%2B%2F%3D%3D";
 
 // Before the query, bytes outside the safe set are escaped; in the query
-// and fragment, only blanks, control bytes and non-ASCII bytes are (so that
-// none reaches a request line raw); the authority is left as it stands.
+// and fragment, only blanks, control bytes, non-ASCII bytes and the
+// characters no query allows are (so that none reaches a request line
+// raw); a "%" without two hex digits after it is escaped as "%25"; the
+// authority is left as it stands.
 TEST(NormalizeUrl, EscapesThePathAndNothingRawStaysInTheQuery) {
   struct Case { const char* in; const char* out; } cases[] = {
       {kVerifyUrl, kVerifyUrl},
       {"", ""},
       {"http://h/a b?x y", "http://h/a%20b?x%20y"},
       {"http://h/\xC3\xA9", "http://h/%c3%a9"},
-      {"http://h/50%#frag ment", "http://h/50%#frag%20ment"},
-      {"http://h/p?a=\xC3\xA9&b=<\x01\x7F>", "http://h/p?a=%c3%a9&b=<%01%7f>"},
+      {"http://h/50%#frag ment", "http://h/50%25#frag%20ment"},
+      {"http://h/p?a=\xC3\xA9&b=<\x01\x7F>", "http://h/p?a=%c3%a9&b=%3c%01%7f%3e"},
       {"http://[::1]:8080/x", "http://[::1]:8080/x"},
       {"http://[fe80::1%25eth0]/", "http://[fe80::1%25eth0]/"},
       {"http://h/!'()*-._~:", "http://h/!'()*-._~:"},
