@@ -81,8 +81,11 @@ void CheckFraming(const Client& client) {
   }
   if (cl) {
     for (const std::string& m : Members(lengths, true)) {
+      // Leading zeros are digits like any other: "000…0" is a length of 0.
+      size_t first = m.find_first_not_of('0');
+      std::string significant = first == std::string::npos ? "0" : m.substr(first);
       if (m.empty() || m.find_first_not_of("0123456789") != std::string::npos ||
-          m.size() > 18 || std::stoull(m) != body) {
+          significant.size() > 18 || std::stoull(significant) != body) {
         Broken("body of " + std::to_string(body) + " bytes under Content-Length " + lengths);
       }
     }
