@@ -57,7 +57,8 @@ bool Holds(const unsigned char* block, size_t size, const Pattern& p) {
 // debugger's breakpoint, to see who freed it.
 __attribute__((noinline)) void FoundInFreedBlock(int pattern) { asm volatile("" ::"r"(pattern)); }
 
-void ScanBlock(void* block, size_t size) {
+// Unused where a sanitizer brings its own allocator and the hooks are left out.
+[[maybe_unused]] void ScanBlock(void* block, size_t size) {
   if (t_inside || block == nullptr) return;
   if (!t_armed) {
     if (t_scrub) std::memset(block, 0, size);
