@@ -25,6 +25,12 @@
 #include "tests/support/reply_sink.h"
 
 namespace hv {
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderAddressSanitizer = true;
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+
 namespace {
 
 const std::string kSetTimeout = testing::TimeoutRequestDocument(9);
@@ -98,7 +104,9 @@ TEST_F(Reload, ThousandsOfCyclesGiveBackEveryIndexAndRegion) {
     if (cycle % 250 == 0 || cycle == cycles) {
       size_t slots = FreeThreadSlots();
       ASSERT_GE(slots, slots_before) << "thread-local indexes lost by cycle " << cycle;
-      if (regions_before > 0) {
+      // AddressSanitizer's allocator maps regions of its own as it goes, so
+      // the count says nothing about the module there.
+      if (regions_before > 0 && !kUnderAddressSanitizer) {
         ASSERT_LE(MappedRegions(), regions_before + 8) << "regions left mapped by cycle " << cycle;
       }
     }
