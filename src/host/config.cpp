@@ -51,6 +51,8 @@ HostSettings LoadHostSettings() {
   if (ConfiguredValue(HV_W("VerifyCertSha256"), &settings.cert_sha256) != 0) {
     settings.cert_sha256.clear();
   }
+  if (ConfiguredValue(HV_W("VerifyProxy"), &settings.proxy) != 0) settings.proxy.clear();
+  if (ConfiguredValue(HV_W("VerifyProxyBypass"), &settings.proxy_bypass) != 0) settings.proxy_bypass.clear();
   return settings;
 }
 

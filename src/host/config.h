@@ -62,6 +62,8 @@ struct HostSettings {
   WString interface_name;  // key "IHvVerify"; default "IHvVerify"
   WString verify_host;     // key "VerifyHost"; default "127.0.0.1"
   WString cert_sha256;     // key "VerifyCertSha256"; default none
+  WString proxy;           // key "VerifyProxy"; default none (direct)
+  WString proxy_bypass;    // key "VerifyProxyBypass"; default none
 };
 
 HostSettings LoadHostSettings();

@@ -26,6 +26,7 @@
 
 #include "base/wide.h"
 #include "http/evt_sync_socket.h"
+#include "http/proxy_tunnel.h"
 #include "http/response_head.h"
 #include "http/tls_socket.h"
 #include "http/url.h"
@@ -49,6 +50,11 @@ struct NavigateSettings {
   // The one scheme this exchange follows, first URL and redirects alike:
   // kSchemeHttp, or kSchemeHttps with a TLS socket (never down to http).
   int32_t scheme = kSchemeHttp;
+  // A forward proxy for every request of the exchange, redirects included;
+  // none when its host is empty. Plain http sends the absolute-form target
+  // to it; https tunnels through it with CONNECT (a socket without tunnels
+  // fails such an exchange).
+  ProxyTarget proxy;
 };
 
 template <class TSocket>
@@ -69,6 +75,11 @@ class CAtlHttpClientT : public TSocket {
   const HeaderTable& Headers() const { return headers_; }
   const CUrlParts& CurrentUrl() const { return url_; }
   uint32_t GetLastError() const { return this->LastError; }
+  // Which step of the way through the proxy failed the last Navigate
+  // (kNone when none did, or no proxy was set), and the proxy's status
+  // when it refused.
+  ProxyFailure GetProxyFailure() const { return proxy_failure_; }
+  int32_t GetProxyStatus() const { return proxy_status_; }
 
   // The request bytes for the current URL; false, with nothing composed,
   // when the method, target or host holds a byte outside visible ASCII
@@ -91,6 +102,7 @@ class CAtlHttpClientT : public TSocket {
   enum class Judgement { kAccept, kRedirect, kReject };
 
   void Reset();
+  bool Proxied() const { return settings_ != nullptr && !settings_->proxy.host.empty(); }
   bool CheckUrl();
   bool TimeIsUp();
   bool Open();
@@ -123,6 +135,8 @@ class CAtlHttpClientT : public TSocket {
   ZEvtSyncSocket::Clock::time_point deadline_{};
   bool has_deadline_ = false;
   bool deadline_hit_ = false;  // a step was refused because the time was up
+  ProxyFailure proxy_failure_ = ProxyFailure::kNone;
+  int32_t proxy_status_ = -1;
   size_t peak_held_ = 0;
 };
 

@@ -24,6 +24,23 @@ auto NowOf(const S& socket, int) -> decltype(socket.Now()) { return socket.Now()
 template <class S>
 ZEvtSyncSocket::Clock::time_point NowOf(const S&, long) { return ZEvtSyncSocket::Clock::now(); }
 
+// A transport that can tunnel through a proxy (the TLS socket) is told of
+// the proxy and reports which step failed; others cannot tunnel.
+template <class S>
+auto SetTunnel(S& socket, const ProxyTarget& proxy, size_t limit, int) -> decltype(socket.SetProxy(proxy, limit), bool()) {
+  socket.SetProxy(proxy, limit);
+  return true;
+}
+template <class S>
+bool SetTunnel(S&, const ProxyTarget& proxy, size_t, long) { return proxy.host.empty(); }
+template <class S>
+auto TunnelFailure(const S& socket, int32_t* status, int) -> decltype(socket.proxy_failure()) {
+  *status = socket.proxy_status();
+  return socket.proxy_failure();
+}
+template <class S>
+ProxyFailure TunnelFailure(const S&, int32_t*, long) { return ProxyFailure::kNone; }
+
 // The bytes a request line's method and target, and the Host field, may
 // hold: visible ASCII only. A blank, CR, LF or any control byte would let
 // the text end the line or add one.
@@ -94,6 +111,8 @@ void CAtlHttpClientT<TSocket>::Reset() {
   settings_ = nullptr;
   peak_held_ = 0;
   deadline_hit_ = false;
+  proxy_failure_ = ProxyFailure::kNone;
+  proxy_status_ = -1;
 }
 
 // The current URL must be of the exchange's scheme, with a host that can
@@ -112,6 +131,8 @@ bool CAtlHttpClientT<TSocket>::CheckUrl() {
 // The one place a request is written. Method, target and host must be
 // visible ASCII, or nothing is composed: no byte of the URL can end the
 // request line or add a line to the request. The fragment is never sent.
+// Through a proxy (plain http) the target is in absolute form,
+// "http://" host [":" port] path-and-query; the Host field is the same.
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::ComposeRequest(std::string* bytes) const {
   bytes->clear();
@@ -123,12 +144,19 @@ bool CAtlHttpClientT<TSocket>::ComposeRequest(std::string* bytes) const {
   platform::WipeOnExit<WString> wipe_target("request", target);
   target.reserve(url_.path.size() + query);
   target.append(url_.path).append(url_.extra, 0, query);
-  bytes->reserve(method_.size() + target.size() + url_.host_name.size() + 128 +
+  std::string port = url_.port != DefaultPort(url_.scheme) ? ":" + std::to_string(url_.port) : "";
+  bool absolute = Proxied() && url_.scheme == kSchemeHttp;
+  bytes->reserve(method_.size() + target.size() + url_.host_name.size() * 2 + 128 +
                  (settings_ != nullptr ? settings_->extra_headers.size() * 4 + settings_->content_type.size() * 4 +
                                              settings_->body.size()
                                        : 0));
   if (target.empty() || target[0] != '/' || !http_detail::AppendVisible(method_, bytes)) return false;
   bytes->push_back(' ');
+  if (absolute) {
+    bytes->append("http://");
+    if (!http_detail::AppendVisible(url_.host_name, bytes)) return false;
+    bytes->append(port);
+  }
   if (!http_detail::AppendVisible(target, bytes)) return false;
   bytes->append(" HTTP/1.1\r\n");
   if (settings_ != nullptr && !settings_->body.empty()) {
@@ -142,14 +170,26 @@ bool CAtlHttpClientT<TSocket>::ComposeRequest(std::string* bytes) const {
   if (settings_ != nullptr && !platform::WideToAnsi(settings_->extra_headers, bytes)) return false;
   bytes->append("Host: ");
   if (!http_detail::AppendVisible(url_.host_name, bytes)) return false;
-  if (url_.port != DefaultPort(url_.scheme)) bytes->append(":" + std::to_string(url_.port));
+  bytes->append(port);
   bytes->append("\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n");
   return true;
 }
 
+// Connects to the endpoint, or to the proxy: directly for plain http,
+// through a CONNECT tunnel for https.
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::Open() {
-  return !TimeIsUp() && this->OpenConnection(url_.host_name, url_.port);
+  if (TimeIsUp()) return false;
+  const ProxyTarget& proxy = settings_->proxy;
+  if (Proxied() && settings_->scheme == kSchemeHttp) {
+    if (this->OpenConnection(proxy.host, proxy.port)) return true;
+    proxy_failure_ = ProxyFailure::kUnreachable;
+    return false;
+  }
+  if (!http_detail::SetTunnel(*this, proxy, settings_->max_header_bytes, 0)) return false;
+  if (this->OpenConnection(url_.host_name, url_.port)) return true;
+  proxy_failure_ = http_detail::TunnelFailure(*this, &proxy_status_, 0);
+  return false;
 }
 
 template <class TSocket>
@@ -396,7 +436,12 @@ bool CAtlHttpClientT<TSocket>::Navigate(const WString& url, const NavigateSettin
   for (uint32_t redirects = 0; ok;) {
     if (!ReceiveResponse()) {
       ok = false;
+      if (Proxied()) proxy_failure_ = http_detail::TunnelFailure(*this, &proxy_status_, 0);
       break;
+    }
+    if (status_ == 407 && Proxied() && url_.scheme == kSchemeHttp) {
+      proxy_failure_ = ProxyFailure::kAuthRequired;  // no scheme is registered
+      proxy_status_ = status_;
     }
     Judgement judgement = JudgeStatus();
     if (judgement == Judgement::kAccept) break;

@@ -57,15 +57,29 @@ bool ZEvtSyncTlsSocket::ReceiveRaw(bool* closed, uint32_t timeout_error) {
   return true;
 }
 
+bool ZEvtSyncTlsSocket::Reach(const WString& host, uint16_t port) {
+  proxy_failure_ = ProxyFailure::kNone;
+  proxy_status_ = -1;
+  bool tunnel = !proxy_.host.empty();
+  if (!raw_.OpenConnection(tunnel ? proxy_.host : host, tunnel ? proxy_.port : port)) {
+    LastError = raw_.LastError;
+    if (tunnel) proxy_failure_ = ProxyFailure::kUnreachable;
+    return false;
+  }
+  // Whatever follows the proxy's answer is the endpoint's first ciphertext.
+  if (tunnel && !OpenTunnel(raw_, host, port, proxy_max_header_, &received_, &proxy_failure_, &proxy_status_)) {
+    if (!raw_.TimedOut()) LastError = raw_.LastError;
+    return false;
+  }
+  return true;
+}
+
 bool ZEvtSyncTlsSocket::OpenConnection(const WString& host, uint16_t port) {
   if (connected()) return true;
   CloseConnection();
   deadline_expired_ = false;
   raw_.SocketTimeout = SocketTimeout;
-  if (!raw_.OpenConnection(host, port)) {
-    LastError = raw_.LastError;
-    return false;
-  }
+  if (!Reach(host, port)) return false;
   WString name = host;
   if (name.size() >= 2 && name.front() == HV_W('[') && name.back() == HV_W(']')) {
     name = name.substr(1, name.size() - 2);
@@ -86,7 +100,9 @@ bool ZEvtSyncTlsSocket::OpenConnection(const WString& host, uint16_t port) {
     if (result != platform::TlsSession::Result::kMore) return Fail(error);
     bool closed = false;
     if (!ReceiveRaw(&closed, 0)) {
-      // A peer that hangs up mid-handshake is a handshake failure.
+      // A peer that hangs up mid-handshake is a handshake failure; through
+      // a proxy, it is the tunnel that closed (or was reset).
+      if (!proxy_.host.empty() && (closed || !raw_.TimedOut())) proxy_failure_ = ProxyFailure::kClosed;
       return closed ? Fail(platform::kSocketNotConnected) : false;
     }
   }
@@ -139,7 +155,9 @@ bool ZEvtSyncTlsSocket::ReceiveInto(char* buffer, size_t* size) {
     if (idle_ciphertext_ > kMaxIdleCiphertext) return Fail(kTlsNoProgress);
     bool closed = false;
     if (!ReceiveRaw(&closed, kSocketTimedOut)) {
-      // Only close_notify ends the data: a bare close may be anyone's.
+      // Only close_notify ends the data: a bare close may be anyone's
+      // (through a proxy, the tunnel's).
+      if (!proxy_.host.empty() && (closed || !raw_.TimedOut())) proxy_failure_ = ProxyFailure::kClosed;
       return closed ? Fail(kTlsTruncated) : false;
     }
   }

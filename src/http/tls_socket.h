@@ -27,6 +27,7 @@
 
 #include "base/wide.h"
 #include "http/evt_sync_socket.h"
+#include "http/proxy_tunnel.h"
 #include "platform/tls.h"
 
 namespace hv {
@@ -48,8 +49,20 @@ class ZEvtSyncTlsSocket {
   // them); without any, the platform's trust store and the host name decide.
   void SetPins(const std::vector<std::array<unsigned char, 32>>& pins) { pins_ = pins; }
 
+  // Later connections go through the forward proxy `proxy` (a tunnel
+  // opened with CONNECT, its answer head at most `max_header_bytes`); an
+  // empty host connects directly.
+  void SetProxy(const ProxyTarget& proxy, size_t max_header_bytes) {
+    proxy_ = proxy;
+    proxy_max_header_ = max_header_bytes;
+  }
+  // Which proxy step failed the last connection or receive (kNone: none),
+  // and the status of a refused CONNECT.
+  ProxyFailure proxy_failure() const { return proxy_failure_; }
+  int32_t proxy_status() const { return proxy_status_; }
+
   // Connects and completes the handshake with `host` (its name is also
-  // what the certificate must carry).
+  // what the certificate must carry), through the proxy when one is set.
   bool OpenConnection(const WString& host, uint16_t port);
   bool SendBuffers(const SendBuffer* buffers, size_t count, size_t* sent);
   bool ReceiveInto(char* buffer, size_t* size);
@@ -76,7 +89,14 @@ class ZEvtSyncTlsSocket {
   // `timeout_error`: LastError for a wait that ran out (0 keeps it).
   bool ReceiveRaw(bool* closed, uint32_t timeout_error);
 
+  // Connects raw_ to the endpoint, or to the proxy and through its tunnel.
+  bool Reach(const WString& host, uint16_t port);
+
   ZEvtSyncSocket raw_;
+  ProxyTarget proxy_;
+  size_t proxy_max_header_ = 0;
+  ProxyFailure proxy_failure_ = ProxyFailure::kNone;
+  int32_t proxy_status_ = -1;
   std::unique_ptr<platform::TlsSession> session_;
   std::vector<std::array<unsigned char, 32>> pins_;
   std::optional<Clock::time_point> deadline_;

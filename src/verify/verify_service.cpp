@@ -50,7 +50,14 @@ HvResult HvVerifyImpl::QueryInterface(const HvGuid& iid, void** out) noexcept {
   return HV_E_NOINTERFACE;
 }
 
-HvVerifyImpl::HvVerifyImpl() : HvVerifyImpl(HostConfig().verify_host, HostConfig().cert_sha256) {}
+HvVerifyImpl::HvVerifyImpl() : HvVerifyImpl(HostConfig().verify_host, HostConfig().cert_sha256) {
+  SetProxySettings(HostConfig().proxy, HostConfig().proxy_bypass);
+}
+
+void HvVerifyImpl::SetProxySettings(const WString& proxy, const WString& bypass) {
+  const WChar* bad = nullptr;
+  bad_proxy_setting_ = ParseProxySettings(proxy, bypass, &proxy_, &bad) ? nullptr : bad;
+}
 
 HvVerifyImpl::HvVerifyImpl(WString endpoint_host, WString cert_sha256)
     : endpoint_host_(std::move(endpoint_host)), cert_pin_(std::move(cert_sha256)) {}
@@ -118,6 +125,11 @@ bool HvVerifyImpl::EncryptVerifyUrl(const WString& user, const WString& password
     VerifyLog() << HV_W("EncryptVerifyUrl : endpoint setting VerifyHost is invalid!") << LogEndLine;
     return false;
   }
+  if (bad_proxy_setting_ != nullptr) {
+    VerifyLog() << HV_W("EncryptVerifyUrl : proxy setting ") << LogContinue << bad_proxy_setting_
+                << LogContinue << HV_W(" is invalid!") << LogEndLine;
+    return false;
+  }
   std::vector<CertPin> pins;
   if (!cert_pin_.empty() && !ParseCertPins(cert_pin_, &pins)) {
     VerifyLog() << HV_W("EncryptVerifyUrl : endpoint setting VerifyCertSha256 is invalid!") << LogEndLine;
@@ -152,12 +164,35 @@ bool HvVerifyImpl::EncryptVerifyUrl(const WString& user, const WString& password
 
 namespace {
 
+// The line that says which step of the way through the proxy failed.
+void LogProxyFailure(ProxyFailure failure, int32_t status, uint32_t error) {
+  const WChar* what = nullptr;
+  switch (failure) {
+    case ProxyFailure::kNone: return;
+    case ProxyFailure::kUnreachable: what = HV_W("the proxy is unreachable! GetLastError is "); break;
+    case ProxyFailure::kRefused: what = HV_W("the proxy refused CONNECT with status "); break;
+    case ProxyFailure::kAuthRequired:
+      what = HV_W("the proxy asks for authentication (407), which is not supported!");
+      break;
+    case ProxyFailure::kClosed: what = HV_W("the proxy closed the connection! GetLastError is "); break;
+    case ProxyFailure::kNoAnswer: what = HV_W("no valid answer from the proxy! GetLastError is "); break;
+  }
+  const WChar* prefix = HV_W("SendVerifyUrl : proxy stage failed: ");
+  if (failure == ProxyFailure::kAuthRequired) {
+    VerifyLog() << prefix << LogContinue << what << LogEndLine;
+    return;
+  }
+  long number = failure == ProxyFailure::kRefused ? static_cast<long>(status) : static_cast<long>(error);
+  VerifyLog() << prefix << LogContinue << what << LogContinue << number << LogEndLine;
+}
+
 // One exchange with either client: the same status rules and log lines.
 template <class Client>
 bool Exchange(Client& client, const WString& url, const NavigateSettings& settings, std::string* body) {
   if (!client.Navigate(url, settings)) {
     VerifyLog() << HV_W("SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ")
                 << LogContinue << static_cast<unsigned long>(client.GetLastError()) << LogEndLine;
+    LogProxyFailure(client.GetProxyFailure(), client.GetProxyStatus(), client.GetLastError());
     return false;
   }
   int32_t status = client.GetStatus();
@@ -181,7 +216,9 @@ bool HvVerifyImpl::SendVerifyUrl(const WString& url, std::string* body) {
   settings.deadline_ms = seconds > std::numeric_limits<uint32_t>::max() / 1000
                              ? std::numeric_limits<uint32_t>::max()
                              : seconds * 1000;
-  if (url.compare(0, 8, HV_W("https://")) != 0) {
+  bool tls = url.compare(0, 8, HV_W("https://")) == 0;
+  if (!ChooseProxy(tls, &settings.proxy)) return false;
+  if (!tls) {
     CAtlHttpClient client;
     return Exchange(client, url, settings, body);
   }
@@ -192,6 +229,40 @@ bool HvVerifyImpl::SendVerifyUrl(const WString& url, std::string* body) {
   std::vector<CertPin> pins;
   if (!cert_pin_.empty() && ParseCertPins(cert_pin_, &pins)) client.SetPins(pins);
   return Exchange(client, url, settings, body);
+}
+
+bool HvVerifyImpl::ChooseProxy(bool tls, ProxyTarget* target) const {
+  target->host.clear();
+  target->port = 0;
+  ProxyServer endpoint, proxy;
+  if (proxy_.mode == ProxyConfig::Mode::kDirect ||
+      !SplitHostPort(EndpointHostPort(endpoint_host_), tls ? 443 : 80, &endpoint)) {
+    return true;  // the endpoint setting was checked with the URL
+  }
+  if (proxy_.mode == ProxyConfig::Mode::kFixed) {
+    if (BypassesProxy(proxy_.bypass, endpoint.host)) return true;
+    proxy = proxy_.server;
+  } else {
+    platform::SystemProxySource source;
+    if (!platform::ReadSystemProxy(tls, &source)) {
+      VerifyLog() << HV_W("SendVerifyUrl : proxy stage failed: the system proxy setting cannot be read!")
+                  << LogEndLine;
+      return false;
+    }
+    // The value may carry credentials: only the source is named.
+    if (!SystemProxyFor(source, tls, endpoint.host, &proxy)) {
+      VerifyLog() << HV_W("SendVerifyUrl : proxy stage failed: the system proxy setting is malformed (")
+                  << LogContinue
+                  << (source.kind == platform::SystemProxySource::Kind::kWinHttp
+                          ? WString(HV_W("WinHTTP default proxy"))
+                          : Utf8ToWide(source.proxy_variable))
+                  << LogContinue << HV_W(")!") << LogEndLine;
+      return false;
+    }
+  }
+  target->host = proxy.host;
+  target->port = proxy.port;
+  return true;
 }
 
 bool HvVerifyImpl::DecryptVerifyResult(const std::string& body, VerifyResult& result) {

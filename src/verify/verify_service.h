@@ -22,6 +22,8 @@
 #include "base/barrier.h"
 #include "base/wide.h"
 #include "host/com_root.h"
+#include "host/proxy_config.h"
+#include "http/proxy_tunnel.h"
 #include "hv/vex_host.h"
 #include "ipc/ipc_server.h"
 #include "ipc/records.h"
@@ -60,6 +62,11 @@ class HvVerifyImpl : public IVexServiceProvider,
   // over TLS, the certificate whose SHA-256 is `cert_sha256` (64
   // hexadecimal digits) when one is given.
   explicit HvVerifyImpl(WString endpoint_host, WString cert_sha256 = WString());
+  // The forward proxy settings VerifyProxy and VerifyProxyBypass (see
+  // host/proxy_config.h), parsed here once; a malformed one fails every
+  // verification before a request (ResultType 2, the setting named in the
+  // log). The default object takes them from the configuration.
+  void SetProxySettings(const WString& proxy, const WString& bypass);
   virtual ~HvVerifyImpl() = default;
 
   // IUnknown, through both the primary interface and HvComRoot. AddRef and
@@ -84,6 +91,10 @@ class HvVerifyImpl : public IVexServiceProvider,
   bool SendVerifyUrl(const WString& url, std::string* body);
   bool DecryptVerifyResult(const std::string& body, VerifyResult& result);
 
+  // The proxy for the endpoint over TLS or plain http: false, logged, when
+  // the system's setting cannot be read or is malformed.
+  bool ChooseProxy(bool tls, ProxyTarget* target) const;
+
   uint32_t timeout_setting() const { return TimeoutSetting.load(std::memory_order_relaxed); }
 
   // Per-wait limit of the HTTP client; the default of 10000 ms serves the
@@ -96,6 +107,8 @@ class HvVerifyImpl : public IVexServiceProvider,
   std::atomic<uint32_t> TimeoutSetting{30};
   WString endpoint_host_;
   WString cert_pin_;
+  ProxyConfig proxy_;
+  const WChar* bad_proxy_setting_ = nullptr;  // the malformed setting, or none
   uint32_t wait_limit_ms_ = 10000;
 };
 

@@ -1,0 +1,114 @@
+// The proxy settings and the machine's proxy sources, parsed: what goes
+// through which proxy, what goes direct, and what is refused.
+#include <gtest/gtest.h>
+
+#include "base/utf.h"
+#include "host/proxy_config.h"
+
+namespace hv {
+namespace {
+
+using Source = platform::SystemProxySource;
+
+TEST(ProxySettings, HostAndPortByTheEndpointRulesOrSystemElseRefusedByName) {
+  ProxyConfig config;
+  const WChar* bad = nullptr;
+  ASSERT_TRUE(ParseProxySettings(HV_W(""), HV_W(""), &config, &bad));
+  EXPECT_EQ(config.mode, ProxyConfig::Mode::kDirect);
+  ASSERT_TRUE(ParseProxySettings(HV_W("SYSTEM"), HV_W(""), &config, &bad));
+  EXPECT_EQ(config.mode, ProxyConfig::Mode::kSystem);
+  ASSERT_TRUE(ParseProxySettings(HV_W("HTTP://proxy.corp:3128"), HV_W(""), &config, &bad));
+  EXPECT_EQ(config.mode, ProxyConfig::Mode::kFixed);
+  EXPECT_EQ(config.server.host, HV_W("proxy.corp"));
+  EXPECT_EQ(config.server.port, 3128);
+  ASSERT_TRUE(ParseProxySettings(HV_W("[::1]:8080"), HV_W(""), &config, &bad));
+  EXPECT_EQ(config.server.host, HV_W("[::1]"));
+  for (const WChar* proxy : {HV_W("proxy.corp"), HV_W("https://proxy:3128"), HV_W("user:pw@proxy:3128"),
+                             HV_W("proxy:3128/path"), HV_W("proxy:0"), HV_W("proxy:65536"),
+                             HV_W("socks5://proxy:1080"), HV_W("prox y:80"), HV_W("http://http://p:1")}) {
+    EXPECT_FALSE(ParseProxySettings(proxy, HV_W(""), &config, &bad)) << WideToUtf8(proxy);
+    EXPECT_EQ(WString(bad), HV_W("VerifyProxy"));
+  }
+  for (const WChar* bypass : {HV_W("a,,b"), HV_W("a b"), HV_W("host/24"), HV_W(","), HV_W("a;b")}) {
+    EXPECT_FALSE(ParseProxySettings(HV_W("p:1"), bypass, &config, &bad));
+    EXPECT_EQ(WString(bad), HV_W("VerifyProxyBypass"));
+  }
+}
+
+TEST(ProxySettings, BypassMatchesNamesWildcardsDomainsAndLocalOnly) {
+  ProxyConfig config;
+  const WChar* bad = nullptr;
+  ASSERT_TRUE(ParseProxySettings(HV_W("p:1"), HV_W(" Exact.Host , *.wild.corp,.dom.corp, 10.1.*, <LOCAL>, [::1]"),
+                                 &config, &bad));
+  for (const WChar* host : {HV_W("exact.host"), HV_W("a.wild.corp"), HV_W("dom.corp"), HV_W("x.y.dom.corp"),
+                            HV_W("10.1.2.3"), HV_W("intranet"), HV_W("localhost"), HV_W("[::1]")}) {
+    EXPECT_TRUE(BypassesProxy(config.bypass, host)) << WideToUtf8(host);
+  }
+  for (const WChar* host : {HV_W("exact.host.evil"), HV_W("wild.corp"), HV_W("xdom.corp"), HV_W("127.0.0.1"),
+                            HV_W("[::2]"), HV_W("10.2.1.1")}) {
+    EXPECT_FALSE(BypassesProxy(config.bypass, host)) << WideToUtf8(host);
+  }
+  // Nothing is bypassed implicitly: not even loopback without a rule.
+  EXPECT_FALSE(BypassesProxy({}, HV_W("127.0.0.1")));
+}
+
+ProxyServer From(const Source& source, bool tls, const WChar* host, bool* ok) {
+  ProxyServer proxy;
+  *ok = SystemProxyFor(source, tls, host, &proxy);
+  return proxy;
+}
+
+TEST(SystemProxy, EnvironmentValuesAsCurlReadsThem) {
+  Source env;
+  env.proxy_url = HV_W("http://proxy.corp:3128/");
+  env.no_proxy = HV_W("corp.example, .internal,10.0.0.0/8 ,localhost:8080");
+  bool ok = false;
+  ProxyServer proxy = From(env, true, HV_W("verify.example.com"), &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(proxy.host, HV_W("proxy.corp"));
+  EXPECT_EQ(proxy.port, 3128);
+  // A plain name covers its sub-domains; a port or a CIDR range is no name.
+  for (const WChar* host : {HV_W("corp.example"), HV_W("a.corp.example"), HV_W("x.internal"), HV_W("localhost")}) {
+    EXPECT_TRUE(From(env, true, host, &ok).host.empty()) << WideToUtf8(host);
+  }
+  EXPECT_FALSE(From(env, true, HV_W("10.1.1.1"), &ok).host.empty());
+  env.proxy_url = HV_W("proxy.corp");
+  EXPECT_EQ(From(env, false, HV_W("e"), &ok).port, 1080);  // curl's default
+  // Credentials are not supported, nor a proxy spoken to over TLS or SOCKS:
+  // malformed, never sent without them.
+  for (const WChar* url : {HV_W("http://u:p@proxy:1"), HV_W("https://proxy:1"), HV_W("socks5h://proxy:1"),
+                           HV_W("proxy:99999")}) {
+    env.proxy_url = url;
+    From(env, true, HV_W("e"), &ok);
+    EXPECT_FALSE(ok) << WideToUtf8(url);
+  }
+  env.proxy_url.clear();
+  EXPECT_TRUE(From(env, true, HV_W("e"), &ok).host.empty());
+  EXPECT_TRUE(ok);
+}
+
+TEST(SystemProxy, WinHttpListsPerSchemeWithTheirBypassList) {
+  Source winhttp;
+  winhttp.kind = Source::Kind::kWinHttp;
+  winhttp.proxy_list = HV_W("http=plain.corp:8080;https=http://tls.corp:8443");
+  winhttp.bypass_list = HV_W("<local>; *.intra.corp  10.*;");
+  bool ok = false;
+  EXPECT_EQ(From(winhttp, true, HV_W("v.example"), &ok).host, HV_W("tls.corp"));
+  EXPECT_EQ(From(winhttp, false, HV_W("v.example"), &ok).port, 8080);
+  for (const WChar* host : {HV_W("intranet"), HV_W("a.intra.corp"), HV_W("10.9.9.9")}) {
+    EXPECT_TRUE(From(winhttp, true, host, &ok).host.empty()) << WideToUtf8(host);
+  }
+  winhttp.proxy_list = HV_W("one.corp");  // one for both schemes, port 80
+  ProxyServer proxy = From(winhttp, true, HV_W("v.example"), &ok);
+  EXPECT_EQ(proxy.host, HV_W("one.corp"));
+  EXPECT_EQ(proxy.port, 80);
+  winhttp.proxy_list = HV_W("ftp=f.corp:21");  // none for http: direct
+  EXPECT_TRUE(From(winhttp, false, HV_W("v.example"), &ok).host.empty());
+  EXPECT_TRUE(ok);
+  winhttp.proxy_list = HV_W("http=proxy:port");
+  From(winhttp, false, HV_W("v.example"), &ok);
+  EXPECT_FALSE(ok);
+}
+
+}  // namespace
+}  // namespace hv

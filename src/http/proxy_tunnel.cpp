@@ -1,0 +1,76 @@
+#include "http/proxy_tunnel.h"
+
+#include <cstring>
+
+#include "http/response_head.h"
+
+namespace hv {
+namespace {
+
+constexpr size_t kReceiveSize = 2048;
+
+bool AppendVisible(const WString& text, std::string* out) {
+  for (WChar c : text) {
+    if (c <= 0x20 || c >= 0x7F) return false;
+    out->push_back(static_cast<char>(c));
+  }
+  return true;
+}
+
+bool Fail(ZEvtSyncSocket& raw, ProxyFailure why, ProxyFailure* failure) {
+  *failure = why;
+  raw.CloseConnection();
+  return false;
+}
+
+}  // namespace
+
+bool ComposeConnect(const WString& host, uint16_t port, std::string* bytes) {
+  bytes->clear();
+  std::string authority;
+  if (host.empty() || !AppendVisible(host, &authority)) return false;
+  authority += ":" + std::to_string(port);
+  *bytes = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority +
+           "\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n";
+  return true;
+}
+
+bool OpenTunnel(ZEvtSyncSocket& raw, const WString& host, uint16_t port, size_t max_header_bytes,
+                std::string* after_head, ProxyFailure* failure, int32_t* status) {
+  *status = -1;
+  after_head->clear();
+  std::string request;
+  if (!ComposeConnect(host, port, &request)) return Fail(raw, ProxyFailure::kNoAnswer, failure);
+  ZEvtSyncSocket::SendBuffer buffer{request.size(), request.data()};
+  size_t sent = 0;
+  if (!raw.SendBuffers(&buffer, 1, &sent) || sent != request.size()) {
+    // A proxy that accepted and hung up at once.
+    return Fail(raw, ProxyFailure::kClosed, failure);
+  }
+  std::string head;
+  size_t scan = 0, length = std::string::npos;
+  while ((length = FindHeadEnd(head, scan)) == std::string::npos) {
+    if (head.size() > max_header_bytes) return Fail(raw, ProxyFailure::kNoAnswer, failure);
+    scan = head.size() >= 2 ? head.size() - 2 : 0;
+    size_t at = head.size(), got = kReceiveSize;
+    head.resize(at + got);
+    if (!raw.ReceiveInto(&head[at], &got)) {
+      return Fail(raw, raw.TimedOut() ? ProxyFailure::kNoAnswer : ProxyFailure::kClosed, failure);
+    }
+    head.resize(at + got);
+    if (got == 0) return Fail(raw, ProxyFailure::kClosed, failure);
+  }
+  if (length > max_header_bytes) return Fail(raw, ProxyFailure::kNoAnswer, failure);
+  const char* line_end = static_cast<const char*>(std::memchr(head.data(), '\n', length));
+  bool http10 = false;
+  if (!ParseStatusLine(head.data(), line_end, status, &http10)) {
+    return Fail(raw, ProxyFailure::kNoAnswer, failure);
+  }
+  if (*status == 407) return Fail(raw, ProxyFailure::kAuthRequired, failure);
+  if (*status < 200 || *status > 299) return Fail(raw, ProxyFailure::kRefused, failure);
+  after_head->assign(head, length, std::string::npos);
+  *failure = ProxyFailure::kNone;
+  return true;
+}
+
+}  // namespace hv
