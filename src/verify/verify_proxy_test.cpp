@@ -151,11 +151,13 @@ TEST_F(ForwardProxies, SystemSettingFollowsTheMachine) {
   ScriptServer refusing({Refusing()});
   std::string refuse = "127.0.0.1:" + std::to_string(refusing.port());
   if (platform::SetSystemProxyForTest(Utf8ToWide(squid), WString())) {
+    RecordProperty("system_source", "WinHTTP default proxy");
     ExpectCarried("system", "squid", "WinHTTP default proxy");
     ASSERT_TRUE(platform::SetSystemProxyForTest(Utf8ToWide(refuse), HV_W("<local>;127.0.0.*")));
     ExpectAccepted(Verify(endpoint_, "system"), "WinHTTP bypass list");
     EXPECT_TRUE(platform::SetSystemProxyForTest(WString(), WString()));
   } else {
+    RecordProperty("system_source", "environment");
     platform::SetEnvironmentValue("http_proxy", squid.c_str());
     platform::SetEnvironmentValue("https_proxy", ("http://" + squid + "/").c_str());
     ExpectCarried("system", "squid", "environment");
