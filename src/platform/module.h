@@ -29,6 +29,15 @@ ModuleHandle ThisModule();
 // system refused (the module then stays unpinned).
 bool PinThisModule();
 
+// Runs `fn` when the module that holds this code is unloaded, or at process
+// exit if it is still loaded then; handlers run in the reverse order of
+// their registration. Bound to the module itself (a handler of the process
+// would run after the module's code is gone). On Windows the handlers run
+// inside the module's detach, under the loader lock: they may free memory
+// and system objects but must not wait, load or unload. False when there
+// was no memory to record it.
+bool RunAtModuleExit(void (*fn)());
+
 // Copies the full path of `module`'s file into `buffer`, which holds
 // `capacity` characters, as GetModuleFileNameW does: returns the characters
 // copied, `capacity` when the path was cut, 0 on failure.

@@ -14,8 +14,15 @@
 #include "base/ini.h"
 #include "base/utf.h"
 
+// The C++ runtime's exit registry, and this shared object's handle in it
+// (each shared object, and the executable, has its own).
+extern "C" int __cxa_atexit(void (*fn)(void*), void* arg, void* dso);
+extern "C" char __dso_handle __attribute__((visibility("hidden")));
+
 namespace hv::platform {
 namespace {
+
+void CallAtExit(void* fn) { reinterpret_cast<void (*)()>(fn)(); }
 
 // Configuration files are small; a larger file is read only this far.
 constexpr size_t kMaxProfileBytes = 1 << 20;
@@ -42,6 +49,12 @@ ModuleHandle ThisModule() { return reinterpret_cast<ModuleHandle>(&ThisModule); 
 // The C and C++ runtimes and the thread library are the system's shared
 // libraries here: an unload gives back everything the module took.
 bool PinThisModule() { return true; }
+
+// Not atexit: a sanitizer's runtime may take it over and bind the handler
+// to the process, which runs it after dlclose has unmapped the module.
+bool RunAtModuleExit(void (*fn)()) {
+  return __cxa_atexit(&CallAtExit, reinterpret_cast<void*>(fn), &__dso_handle) == 0;
+}
 
 uint32_t QueryModuleFileName(ModuleHandle module, WChar* buffer, uint32_t capacity) {
   std::string path;

@@ -9,21 +9,22 @@
 //
 // The lock is a platform::Lock: constant-initialised (usable before any of
 // the module's load-time objects is built, in whatever order they are),
-// and taking it cannot fail. Destruction is registered with atexit, which
-// a library's runtime ties to the library (it runs when the module
-// unloads), rather than through a function-local static, whose guard
-// reaches the thread runtime. Results: Instance throws std::bad_alloc when
+// and taking it cannot fail. Destruction is registered at first use with
+// platform::RunAtModuleExit, bound to the module that holds this code (it
+// runs when that module unloads), rather than through a function-local
+// static, whose guard reaches the thread runtime. Destruction only frees
+// memory and thread slots, which the Windows loader lock allows. Results: Instance throws std::bad_alloc when
 // the object, or its registration, finds no memory (nothing is created
 // then), and the dead-reference error after unload.
 #ifndef HV_PLATFORM_MODULE_SINGLETON_H_
 #define HV_PLATFORM_MODULE_SINGLETON_H_
 
 #include <atomic>
-#include <cstdlib>
 #include <new>
 #include <stdexcept>
 
 #include "platform/lock.h"
+#include "platform/module.h"
 
 namespace hv {
 
@@ -39,7 +40,7 @@ class ModuleSingleton {
     if (destroyed_) throw std::runtime_error("Dead Reference Detected");
     instance = new T();
     if (!reaper_registered_) {
-      if (std::atexit(&Destroy) != 0) {
+      if (!platform::RunAtModuleExit(&Destroy)) {
         delete instance;
         throw std::bad_alloc();
       }

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace hv::platform {
@@ -21,6 +22,10 @@ bool PinThisModule() {
   return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                             reinterpret_cast<LPCWSTR>(&PinThisModule), &module) != 0;
 }
+
+// A DLL's runtime keeps its own atexit table and runs it at the DLL's
+// detach (or at process exit while it is still loaded).
+bool RunAtModuleExit(void (*fn)()) { return std::atexit(fn) == 0; }
 
 uint32_t QueryModuleFileName(ModuleHandle module, WChar* buffer, uint32_t capacity) {
   HMODULE handle = static_cast<HMODULE>(const_cast<void*>(module));
