@@ -1,7 +1,9 @@
 // Every allocation of the module made to fail, one at a time, through the
 // host's whole sequence: the test build of the module (HvVerifySp_faults)
 // counts its own allocations and fails the N-th one; each scenario runs for
-// N = 1, 2, ... until a run completes with no failure injected.
+// N = 1, 2, ... until a run completes with no failure injected. Where the
+// JSON library is a shared library of the system (Linux), the test program
+// hooks its C allocations into the same count (foreign_alloc_hook.h).
 //
 // For every N: the host, which catches nothing, survives; each call returns
 // its normal result or a code the contract names; afterwards, with memory
@@ -23,6 +25,7 @@
 #include "platform/path.h"
 #include "platform/system.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/foreign_alloc_hook.h"
 #include "tests/support/reply_sink.h"
 #include "tests/support/script_server.h"
 #include "tests/support/temp_dir.h"
@@ -54,6 +57,8 @@ struct FaultModule {
   FailAtFn fail_at = nullptr;
   FailedFn failed = nullptr;
 
+  ~FaultModule() { testing::FailForeignAllocations(nullptr, nullptr); }
+
   template <typename Fn>
   Fn Export(const char* name) {
     return testing::Entry<Fn>(library, name);
@@ -78,7 +83,13 @@ struct FaultModule {
     can_unload = Export<HvDllCanUnloadNowFn>("HvDllCanUnloadNow");
     fail_at = Export<FailAtFn>("HvTestFailAllocationAt");
     failed = Export<FailedFn>("HvTestAllocationFailed");
-    ASSERT_TRUE(get_count && get_info && get_object && can_unload && fail_at && failed);
+    auto count_foreign = Export<testing::AllocationDecider>("HvTestCountForeignAllocation");
+    ASSERT_TRUE(get_count && get_info && get_object && can_unload && fail_at && failed && count_foreign);
+    testing::FailForeignAllocations("libjsoncpp", count_foreign);
+  }
+  bool Unload() {
+    testing::FailForeignAllocations(nullptr, nullptr);
+    return library.Unload();
   }
   IVexServiceProvider* CreateAndStart() {
     void* out = nullptr;
@@ -93,7 +104,7 @@ struct FaultModule {
     EXPECT_EQ(service->Stop(), 0);
     EXPECT_EQ(service->Release(), 0u);
     EXPECT_EQ(can_unload(), 0);
-    EXPECT_TRUE(library.Unload());
+    EXPECT_TRUE(Unload());
   }
 };
 
@@ -171,7 +182,7 @@ TEST_F(AllocationFailure, LoadListCreateStartNeverTakeTheHostDown) {
       // The load itself failed: the module answers nothing but its failure.
       EXPECT_EQ(module.get_count(&count), HV_E_OUTOFMEMORY);
       EXPECT_EQ(module.can_unload(), 0);
-      EXPECT_TRUE(module.library.Unload());
+      EXPECT_TRUE(module.Unload());
       return injected;
     }
     EXPECT_EQ(count, 1);

@@ -15,6 +15,9 @@
 //     (their operator new only);
 //   - afterwards: the export HvTestFailAllocationAt(N) (0 disarms).
 // HvTestAllocationFailed() tells whether the armed failure happened.
+// HvTestCountForeignAllocation() counts a C allocation that a shared library
+// outside the module made (the test program's own hook sees those, see
+// foreign_alloc_hook.h) in the same sequence; 1 when it is the one to fail.
 #include <atomic>
 #include <cstdlib>
 #include <limits>
@@ -111,4 +114,5 @@ VEX_BASE_EXPORT void HvTestFailAllocationAt(long n) {
   Arm(n);
 }
 VEX_BASE_EXPORT int HvTestAllocationFailed() { return g_failed.load() ? 1 : 0; }
+VEX_BASE_EXPORT int HvTestCountForeignAllocation() { return ShouldFailC() ? 1 : 0; }
 }
