@@ -194,6 +194,23 @@ TEST(ProxySettingsInUse, AMalformedSettingFailsBeforeAnyRequestNamingIt) {
   EXPECT_EQ(never.connections(), 0);
 }
 
+// Redirects are resolved against the endpoint's URL and go through the
+// proxy again: on the same connection to it, or on a new one when the
+// target's host changes (never directly to the new host).
+TEST(ScriptedProxy, RedirectsGoThroughTheProxyAgain) {
+  std::string moved = "HTTP/1.1 302 Found\r\nLocation: /moved/x\r\nContent-Length: 0\r\n\r\n";
+  std::string away = "HTTP/1.1 302 Found\r\nLocation: http://10.255.255.1:7/y\r\nContent-Length: 0\r\n\r\n";
+  ScriptServer proxy({{Step::Read(), Step::Send(moved), Step::Read(), Step::Send(away)},
+                      {Step::Read(), Step::Send(testing::HttpResponse(404, ""))}});
+  Outcome outcome = Verify("127.0.0.1:9", "127.0.0.1:" + std::to_string(proxy.port()));
+  EXPECT_EQ(outcome.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+  std::vector<std::string> requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(requests[0].find("\r\n\r\nGET http://127.0.0.1:9/moved/x?c="), std::string::npos) << requests[0];
+  EXPECT_EQ(requests[1].rfind("GET http://10.255.255.1:7/y HTTP/1.1\r\n", 0), 0u) << requests[1];
+  EXPECT_NE(requests[1].find("\r\nHost: 10.255.255.1:7\r\n"), std::string::npos) << requests[1];
+}
+
 TEST(ScriptedProxy, EveryFailureOfTheProxyStageEndsInTheSendStageWithinTheDeadline) {
   const std::string tunnel_ok = "HTTP/1.1 200 Connection established\r\n\r\n";
   const std::string challenge =
