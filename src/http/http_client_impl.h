@@ -27,7 +27,8 @@ ZEvtSyncSocket::Clock::time_point NowOf(const S&, long) { return ZEvtSyncSocket:
 // A transport that can tunnel through a proxy (the TLS socket) is told of
 // the proxy and reports which step failed; others cannot tunnel.
 template <class S>
-auto SetTunnel(S& socket, const ProxyTarget& proxy, size_t limit, int) -> decltype(socket.SetProxy(proxy, limit), bool()) {
+auto SetTunnel(S& socket, const ProxyTarget& proxy, size_t limit, int)
+    -> decltype(socket.SetProxy(proxy, limit), bool()) {
   socket.SetProxy(proxy, limit);
   return true;
 }

@@ -57,6 +57,12 @@ bool ZEvtSyncTlsSocket::ReceiveRaw(bool* closed, uint32_t timeout_error) {
   return true;
 }
 
+// Through a proxy, a receive that ended by a close or an error (not by a
+// wait or the deadline running out) means the tunnel is gone.
+bool ZEvtSyncTlsSocket::TunnelClosed(bool closed) const {
+  return !proxy_.host.empty() && (closed || (!raw_.TimedOut() && !DeadlineExpired()));
+}
+
 bool ZEvtSyncTlsSocket::Reach(const WString& host, uint16_t port) {
   proxy_failure_ = ProxyFailure::kNone;
   proxy_status_ = -1;
@@ -102,7 +108,7 @@ bool ZEvtSyncTlsSocket::OpenConnection(const WString& host, uint16_t port) {
     if (!ReceiveRaw(&closed, 0)) {
       // A peer that hangs up mid-handshake is a handshake failure; through
       // a proxy, it is the tunnel that closed (or was reset).
-      if (!proxy_.host.empty() && (closed || !raw_.TimedOut())) proxy_failure_ = ProxyFailure::kClosed;
+      if (TunnelClosed(closed)) proxy_failure_ = ProxyFailure::kClosed;
       return closed ? Fail(platform::kSocketNotConnected) : false;
     }
   }
@@ -157,7 +163,7 @@ bool ZEvtSyncTlsSocket::ReceiveInto(char* buffer, size_t* size) {
     if (!ReceiveRaw(&closed, kSocketTimedOut)) {
       // Only close_notify ends the data: a bare close may be anyone's
       // (through a proxy, the tunnel's).
-      if (!proxy_.host.empty() && (closed || !raw_.TimedOut())) proxy_failure_ = ProxyFailure::kClosed;
+      if (TunnelClosed(closed)) proxy_failure_ = ProxyFailure::kClosed;
       return closed ? Fail(kTlsTruncated) : false;
     }
   }

@@ -91,6 +91,7 @@ class ZEvtSyncTlsSocket {
 
   // Connects raw_ to the endpoint, or to the proxy and through its tunnel.
   bool Reach(const WString& host, uint16_t port);
+  bool TunnelClosed(bool closed) const;
 
   ZEvtSyncSocket raw_;
   ProxyTarget proxy_;
