@@ -17,7 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   hv::CUrlParts current;
   hv::SplitUrl(HV_W("http://host:8080/a/b?c=1"), &current);
-  hv::WString location = text;
-  if (hv::ResolveLocation(&location, current)) hv::SplitUrl(location, &parts);
+  hv::WString location;
+  if (hv::ResolveLocation(std::string(reinterpret_cast<const char*>(data), size), current, &location)) {
+    hv::SplitUrl(location, &parts);
+  }
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "base/ascii.h"
+#include "base/host_text.h"
 #include "platform/path.h"
 #include "platform/system.h"
 
@@ -64,16 +65,6 @@ const HostSettings& HostConfig() {
 
 namespace {
 
-bool IsHostNameChar(WChar c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_';
-}
-
-bool IsIpv6LiteralChar(WChar c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' ||
-         c == '.';
-}
-
 // 1 to 65535 in decimal digits only.
 bool IsPort(WStringView text) {
   uint32_t value = 0;
@@ -127,25 +118,12 @@ bool ParseCertPins(WStringView text, std::vector<CertPin>* pins) {
 
 bool IsValidEndpoint(WStringView value) {
   value = EndpointHostPort(value);
-  WStringView rest;
-  if (!value.empty() && value.front() == '[') {
-    size_t close = value.find(']');
-    if (close == WStringView::npos || close == 1) return false;
-    WStringView literal = value.substr(1, close - 1);
-    for (WChar c : literal) {
-      if (!IsIpv6LiteralChar(c)) return false;
-    }
-    if (literal.find(':') == WStringView::npos) return false;
-    rest = value.substr(close + 1);
-  } else {
-    size_t colon = value.find(':');
-    WStringView host = value.substr(0, colon);
-    if (host.empty()) return false;
-    for (WChar c : host) {
-      if (!IsHostNameChar(c)) return false;
-    }
-    rest = colon == WStringView::npos ? WStringView() : value.substr(colon);
-  }
+  // The host is a name or a bracketed IPv6 address, checked by the same
+  // rule as every URL's host.
+  size_t host_end = !value.empty() && value.front() == '[' ? value.find(']') : value.find(':');
+  if (host_end != WStringView::npos && value.front() == '[') ++host_end;
+  if (!IsHostText(value.substr(0, host_end))) return false;
+  WStringView rest = host_end == WStringView::npos ? WStringView() : value.substr(host_end);
   if (rest.empty()) return true;
   return rest.front() == ':' && IsPort(rest.substr(1));
 }

@@ -116,7 +116,9 @@ TEST(VerifyHostSetting, OnlyAHostAndAnOptionalPortAreAccepted) {
   for (const char* bad : {"", ":80", "host:", "host:0", "host:65536", "host:123456", "host:+80",
                           "host:8x", "host:port/other/path?x=", "host/path", "host?c=", "host#f",
                           "user@host", "a b", "host\t", "[::1", "[]", "[::1]x", "[::1]:",
-                          "::1", "host:80:81", "h\xc3\xa9"}) {
+                          "::1", "host:80:81", "h\xc3\xa9",
+                          // Brackets hold a valid IPv6 address only.
+                          "[1:2:3:4:5:6:7:8:9:a]", "[a::b::c]", "[1.2.3.4]:80", "[ace:be]"}) {
     EXPECT_FALSE(IsValidEndpoint(Utf8ToWide(bad))) << bad;
   }
   EXPECT_FALSE(IsValidEndpoint(WString(HV_W("host")) + WChar(0) + HV_W("x")));

@@ -64,7 +64,7 @@ void NoteFramingField(const std::string& name, const std::string& value, Framing
   } else if (EqualsIgnoreCase(name, std::string("content-length"))) {
     for (std::string& member : SplitList(value)) fields->content_lengths.push_back(std::move(member));
   } else if (EqualsIgnoreCase(name, std::string("location"))) {
-    ++fields->locations;
+    if (fields->locations++ == 0) fields->location = value;
   }
 }
 

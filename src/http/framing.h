@@ -25,6 +25,7 @@ struct FramingFields {
   std::vector<std::string> codings;          // its codings, in order
   std::vector<std::string> content_lengths;  // every "Content-Length" member
   int locations = 0;                         // how many "Location" fields came
+  std::string location;                      // the first one's bytes, as they came
 
   bool HasConnectionToken(const char* token) const;
 };

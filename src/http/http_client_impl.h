@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/host_text.h"
 #include "http/chunked_decoder.h"
 #include "http/http_client.h"
 #include "platform/ansi.h"
@@ -116,14 +117,12 @@ void CAtlHttpClientT<TSocket>::Reset() {
   proxy_status_ = -1;
 }
 
-// The current URL must be of the exchange's scheme, with a host that can
-// stand in a Host field; fills the defaults.
+// The current URL must be of the exchange's scheme, with a host name or a
+// bracketed IPv6 address (nothing else can stand in a Host field or reach
+// the resolver); fills the defaults.
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::CheckUrl() {
-  if (url_.scheme != settings_->scheme || url_.host_name.empty()) return false;
-  for (WChar c : url_.host_name) {
-    if (!http_detail::IsVisibleAscii(c) || c == '/' || c == '?' || c == '#' || c == '@') return false;
-  }
+  if (url_.scheme != settings_->scheme || !IsHostText(url_.host_name)) return false;
   if (url_.path.empty()) url_.path.push_back(WChar('/'));
   if (url_.port == 0) url_.port = settings_->default_port;
   return true;
@@ -389,16 +388,21 @@ typename CAtlHttpClientT<TSocket>::Judgement CAtlHttpClientT<TSocket>::JudgeStat
 // over a new one to the new target only.
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::FollowRedirect() {
+  // The target is resolved from the field's bytes as they came, never
+  // through a code page that could drop or change them.
   const WString* field = Header(HV_W("Location"));
   if (framing_.locations != 1 || field == nullptr) return false;  // none usable, or two
-  WString location = *field;  // gets the current query
-  platform::WipeOnExit<WString> wipe_location("url", location);
+  std::string location;
+  location.swap(framing_.location);
+  platform::WipeOnExit<std::string> wipe_location("url", location);
+  WString resolved;
+  platform::WipeOnExit<WString> wipe_resolved("url", resolved);
   WString old_host = url_.host_name;
   uint16_t old_port = url_.port;
   headers_.Clear();
   buffer_.clear();
   header_length_ = 0;
-  if (!ResolveLocation(&location, url_) || !SplitUrl(location, &url_) || !CheckUrl()) {
+  if (!ResolveLocation(location, url_, &resolved) || !SplitUrl(resolved, &url_) || !CheckUrl()) {
     return false;
   }
   if (!this->connected() || url_.host_name != old_host || url_.port != old_port) {

@@ -53,13 +53,24 @@ TEST(HttpRequestSplitting, NoLocationValueCanAddALineToTheRequest) {
 // A target whose host cannot go into a Host field is refused before any
 // byte of its request is sent.
 TEST(HttpRequestSplitting, AHostWithBlanksOrControlsIsNeverSentTo) {
-  for (const char* location : {"http://evil\x01host/", "http://a b/", "http://h\x7F/"}) {
+  // Nor is a host that is no name and no IPv6 address, or one that is not
+  // after "//".
+  for (const char* location : {"http://evil\x01host/", "http://a b/", "http://h\x7F/", "http://[evil.com]/",
+                               "http://[1:2]/", "http:foo/x", "http://caf\xE9/"}) {
     MemoryExchange e({Redirect(location), HttpResponse(200, "ok")}, 4096);
     EXPECT_FALSE(e.ok) << location;
     size_t count = 0;
     EXPECT_EQ(CheckRequests(e.client.sent(), &count), "");
     EXPECT_EQ(count, 1u) << location;
   }
+}
+
+// A Location's bytes beyond ASCII are escaped as they came, whatever the
+// locale: converted through it they were lost ("GET /caf" was sent).
+TEST(HttpRequestSplitting, LocationBytesBeyondAsciiAreEscapedNeverConverted) {
+  MemoryExchange e({Redirect("/caf\xE9?q=\xC3\xA9"), HttpResponse(200, "ok")}, 4096);
+  EXPECT_TRUE(e.ok);
+  EXPECT_THAT(e.client.sent(), ::testing::HasSubstr("GET /caf%e9?q=%c3%a9 HTTP/1.1\r\n"));
 }
 
 // The first URL's query is escaped the same way: a blank or a non-ASCII

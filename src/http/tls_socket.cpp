@@ -160,7 +160,7 @@ bool ZEvtSyncTlsSocket::ReceiveInto(char* buffer, size_t* size) {
     // keep this loop busy for as long as it likes.
     if (idle_ciphertext_ > kMaxIdleCiphertext) return Fail(kTlsNoProgress);
     bool closed = false;
-    if (!ReceiveRaw(&closed, kSocketTimedOut)) {
+    if (!ReceiveRaw(&closed, platform::kSocketTimedOut)) {
       // Only close_notify ends the data: a bare close may be anyone's
       // (through a proxy, the tunnel's).
       if (TunnelClosed(closed)) proxy_failure_ = ProxyFailure::kClosed;

@@ -8,7 +8,7 @@
 // can end the peer's data. Only the peer's close_notify reads as the end
 // (a receive of 0 bytes); a connection closed without it
 // (kTlsTruncated), a record that fails its check (the engine's error), a
-// wait that runs out while data is awaited (kSocketTimedOut) and a peer
+// wait that runs out while data is awaited (platform::kSocketTimedOut) and a peer
 // that sends kMaxIdleCiphertext bytes that yield no data
 // (kTlsNoProgress) all fail the receive with LastError set, so TimedOut()
 // is never true here. A handshake, certificate or pin failure fails the
@@ -34,7 +34,6 @@ namespace hv {
 
 // Error numbers of the TLS layer itself (Windows socket numbers).
 constexpr uint32_t kTlsTruncated = 10101;    // WSAEDISCON: closed without close_notify
-constexpr uint32_t kSocketTimedOut = 10060;  // WSAETIMEDOUT
 constexpr uint32_t kTlsNoProgress = 10055;   // WSAENOBUFS: ciphertext without data
 // The ciphertext one receive may take in without yielding data
 // (post-handshake messages such as key updates and tickets).

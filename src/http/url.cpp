@@ -6,7 +6,6 @@
 
 #include "base/ascii.h"
 #include "base/utf.h"
-#include "platform/ansi.h"
 #include "platform/memory.h"
 
 namespace hv {
@@ -24,6 +23,8 @@ const SchemeRow kSchemes[] = {
     {HV_W("file"), kSchemeFile, 0},      {HV_W("news"), kSchemeNews, 0},
     {HV_W("mailto"), kSchemeMailto, 0},  {HV_W("socks"), kSchemeSocks, 1080},
 };
+
+const char kHexDigits[] = "0123456789abcdef";
 
 // Any phase of the split that collects more than this fails it.
 constexpr size_t kMaxPhase = 2088;
@@ -121,6 +122,9 @@ bool SplitInto(const WString& text, CUrlParts* parts) {
   size_t pos = colon + 1;
   bool slashes = text.compare(pos, 2, HV_W("//")) == 0;
   if (slashes && parts->scheme == kSchemeMailto) return false;
+  // A scheme that names a host has it after "//" only: "http:foo" is no
+  // URL with a host "foo".
+  if (!slashes && parts->scheme != kSchemeUnknown && DefaultPort(parts->scheme) != 0) return false;
   if (slashes) pos += 2;
 
   size_t path_start = pos;
@@ -182,7 +186,6 @@ size_t AuthorityEnd(const std::string& text) {
 // first "?" or "#" bytes outside the safe set become "%xx"; from there on,
 // blanks, control bytes and non-ASCII bytes do. False past `limit`.
 bool EscapeUrlBytes(const std::string& bytes, size_t limit, std::string* out) {
-  static const char kHex[] = "0123456789abcdef";
   size_t authority_end = AuthorityEnd(bytes);
   out->assign(bytes, 0, authority_end);
   bool in_extra = false;
@@ -196,8 +199,8 @@ bool EscapeUrlBytes(const std::string& bytes, size_t limit, std::string* out) {
     } else {
       if (out->size() + 3 > limit) return false;
       out->push_back('%');
-      out->push_back(kHex[c >> 4]);
-      out->push_back(kHex[c & 15]);
+      out->push_back(kHexDigits[c >> 4]);
+      out->push_back(kHexDigits[c & 15]);
     }
   }
   return out->size() <= limit;
@@ -271,7 +274,7 @@ bool NormalizeUrl(const WString& text, WString* out) {
   platform::WipeOnExit<std::string> wipe_bytes("url", bytes);
   bytes.reserve(utf8.size() * 3);
   if (!EscapeUrlBytes(utf8, kMaxNormalizedUrl, &bytes)) return false;
-  *out = platform::AnsiToWide(bytes);
+  *out = Utf8ToWide(bytes);
   return out->size() <= kMaxNormalizedUrl;
 }
 
@@ -306,8 +309,25 @@ bool JoinUrl(const CUrlParts& parts, WString* out, size_t capacity, size_t* need
   return true;
 }
 
-bool ResolveLocation(WString* location, const CUrlParts& current) {
-  WString reference = TrimAscii(*location);
+bool ResolveLocation(const std::string& location, const CUrlParts& current, WString* resolved) {
+  // The peer's bytes are taken as they came, never through a code page:
+  // every byte outside visible ASCII becomes "%xx" here, so none is lost,
+  // converted or able to shorten the target.
+  std::string bytes = TrimAscii(location);
+  platform::WipeOnExit<std::string> wipe_bytes("url", bytes);
+  std::string ascii;
+  platform::WipeOnExit<std::string> wipe_ascii("url", ascii);
+  ascii.reserve(bytes.size() * 3);
+  for (char byte : bytes) {
+    auto c = static_cast<unsigned char>(byte);
+    if (c > 0x20 && c < 0x7F) {
+      ascii.push_back(byte);
+    } else {
+      ascii.append({'%', kHexDigits[c >> 4], kHexDigits[c & 15]});
+    }
+  }
+  WString reference = Utf8ToWide(ascii);
+  platform::WipeOnExit<WString> wipe_reference("url", reference);
   reference.erase(std::min(reference.find('#'), reference.size()));  // never sent
   size_t delimiter = reference.find_first_of(HV_W(":/?"));
   bool absolute = delimiter != WString::npos && reference[delimiter] == ':' &&
@@ -324,18 +344,19 @@ bool ResolveLocation(WString* location, const CUrlParts& current) {
     MergeRelative(reference, current, &parts);
   }
   parts.path = RemoveDotSegments(parts.path);
-  // The target's blanks, control and non-ASCII bytes are escaped here, so
-  // that nothing the peer wrote reaches the request line raw.
+  // The characters no path or query allows are escaped as the normaliser
+  // escapes them, so that nothing the peer wrote reaches the request line
+  // raw.
   std::string target;
   if (!EscapeUrlBytes("?" + NormalizerUtf8(parts.path + parts.extra), kMaxResolvedUrl, &target)) {
     return false;
   }
   size_t split = target.find('?', 1);
-  WString escaped = platform::AnsiToWide(target);
+  WString escaped = Utf8ToWide(target);
   parts.path = escaped.substr(1, split == std::string::npos ? WString::npos : split - 1);
   parts.extra = split == std::string::npos ? WString() : escaped.substr(split);
   size_t needed = 0;
-  return JoinUrl(parts, location, kMaxResolvedUrl, &needed);
+  return JoinUrl(parts, resolved, kMaxResolvedUrl, &needed);
 }
 
 }  // namespace hv

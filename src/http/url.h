@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "base/wide.h"
 
@@ -64,9 +65,14 @@ bool SplitUrl(const WString& text, CUrlParts* parts);
 // (NUL included); false when `capacity` is smaller.
 bool JoinUrl(const CUrlParts& parts, WString* out, size_t capacity, size_t* needed);
 
-// Replaces `location` (a redirect target) with an absolute URL against
-// `current`. False when it cannot be composed within the limit.
-bool ResolveLocation(WString* location, const CUrlParts& current);
+// Resolves `location`, a redirect target's bytes as the peer sent them,
+// against `current` into the absolute URL `*resolved` (RFC 3986 5.2): the
+// current query goes on only when the target has none of its own, dot
+// segments are removed, the fragment is dropped, and every byte outside
+// visible ASCII, and any character no path or query allows, comes out as
+// "%xx". False when it cannot be composed within the limit or the target
+// does not split as a URL.
+bool ResolveLocation(const std::string& location, const CUrlParts& current, WString* resolved);
 
 }  // namespace hv
 

@@ -83,6 +83,9 @@ TEST(SplitUrl, SplitsTheParts) {
       {"http://h:-1/", false, "", "", "", "", "", 0, kSchemeUnknown},
       {"http://h: 80/", false, "", "", "", "", "", 0, kSchemeUnknown},
       {"/a:b", false, "", "", "", "", "", 0, kSchemeUnknown},
+      // "http:foo" is no URL with a host "foo": a host comes after "//".
+      {"http:foo", false, "", "", "", "", "", 0, kSchemeUnknown},
+      {"https:foo/x", false, "", "", "", "", "", 0, kSchemeUnknown},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
@@ -147,12 +150,16 @@ TEST(ResolveLocation, AbsoluteRootedAndRelativeTargets) {
       {"http://h/a?c=1", "//other:81/x", "http://other:81/x"},
       // Blanks, control and non-ASCII bytes come out escaped.
       {"http://h/a", "/a b?q r", "http://h/a%20b?q%20r"},
+      // Bytes beyond ASCII are taken as they came, never through a code
+      // page: each one is escaped, none dropped or converted.
+      {"http://h/a", "/caf\xE9?q=\xC3\xA9\xFF", "http://h/caf%e9?q=%c3%a9%ff"},
+      {"http://h/a", "http://o/\x80\xE9x", "http://o/%80%e9x"},
   };
   for (const auto& c : cases) {
     CUrlParts current;
     ASSERT_TRUE(SplitUrl(W(c.current), &current));
-    WString location = W(c.location);
-    ASSERT_TRUE(ResolveLocation(&location, current)) << c.location;
+    WString location;
+    ASSERT_TRUE(ResolveLocation(c.location, current, &location)) << c.location;
     EXPECT_EQ(N(location), c.result);
   }
 }
@@ -160,18 +167,19 @@ TEST(ResolveLocation, AbsoluteRootedAndRelativeTargets) {
 TEST(ResolveLocation, BadPortsAndHostlessReferencesFail) {
   CUrlParts current;
   ASSERT_TRUE(SplitUrl(W("http://h/a"), &current));
-  for (const char* bad : {"http://h:99999/", "http://h:+80/", "//h:0/"}) {
-    WString location = W(bad);
+  // A scheme that names a host takes it after "//" only.
+  for (const char* bad : {"http://h:99999/", "http://h:+80/", "//h:0/", "http:foo", "https:foo/x"}) {
+    WString location;
     CUrlParts parts;
-    EXPECT_FALSE(ResolveLocation(&location, current) && SplitUrl(location, &parts)) << bad;
+    EXPECT_FALSE(ResolveLocation(bad, current, &location) && SplitUrl(location, &parts)) << bad;
   }
 }
 
 TEST(ResolveLocation, ComposedUrlOverTheLimitFails) {
   CUrlParts current;
   ASSERT_TRUE(SplitUrl(W("http://h/"), &current));
-  WString location = W("/" + std::string(2040, 'x'));
-  EXPECT_FALSE(ResolveLocation(&location, current));
+  WString location;
+  EXPECT_FALSE(ResolveLocation("/" + std::string(2040, 'x'), current, &location));
 }
 
 }  // namespace
