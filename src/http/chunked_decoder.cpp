@@ -41,8 +41,8 @@ size_t ChunkedDecoder::Feed(const char* data, size_t size, std::string* body,
         ++i;
         if (c == '\r') {
           FinishSizeLine();
-        } else if (line_.size() >= max_line_) {
-          Fail(Error::kMalformed);
+        } else if (line_.size() >= std::min(max_line_, kMaxSizeLine)) {
+          Fail(Error::kTooLarge);
         } else {
           line_.push_back(c);
         }

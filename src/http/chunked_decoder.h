@@ -14,7 +14,11 @@
 // followed by chunk extensions (blanks, then ";" and anything up to the CR,
 // skipped), then CR LF. Anything else fails: an empty size line, junk after
 // the size, sizes beyond the signed 32-bit range, a size line longer than
-// the line limit, a trailer section over it, a body larger than the limit. Thread-safety: one decoder, one thread.
+// kMaxSizeLine or than the line room, a trailer section over the line room,
+// a body larger than the limit. The caller gives as line room what the
+// header limit leaves after the head, so that the head, a size line and
+// the trailer section together stay within that one limit.
+// Thread-safety: one decoder, one thread.
 #ifndef HV_HTTP_CHUNKED_DECODER_H_
 #define HV_HTTP_CHUNKED_DECODER_H_
 
@@ -30,7 +34,11 @@ class ChunkedDecoder {
   enum class State { kSizeLine, kSizeLineLf, kData, kDataCr, kDataLf, kTrailer, kDone, kError };
   enum class Error { kNone, kMalformed, kTooLarge };
 
-  // `max_line` bounds a size line, and all trailer lines together.
+  // A size line, chunk extensions and all, never exceeds this.
+  static constexpr size_t kMaxSizeLine = 4096;
+
+  // `max_line` bounds a size line (with kMaxSizeLine), and all trailer
+  // lines together.
   ChunkedDecoder(uint64_t max_body, size_t max_line);
 
   // Consumes bytes from `data` and appends decoded chunk data to `*body`
@@ -44,6 +52,9 @@ class ChunkedDecoder {
   bool done() const { return state_ == State::kDone; }
   bool failed() const { return state_ == State::kError; }
   uint64_t body_length() const { return body_length_; }
+  // The framing bytes held now: the size line being collected, or the
+  // trailer section read so far. Never more than the line room.
+  size_t bytes_held() const { return state_ == State::kSizeLine ? line_.size() : trailer_bytes_; }
 
  private:
   void Fail(Error error) {

@@ -56,6 +56,10 @@ class ZEvtSyncSocket {
   void CloseConnection();
 
   bool connected() const { return connected_; }
+  // True when the connection is open and nothing can be read from it now
+  // (no stray byte, no close or reset from the peer): only such a
+  // connection is fit to carry another request. Never waits.
+  bool IsIdle() const { return connected_ && socket_.IsIdle(); }
   uint32_t GetLastError() const { return LastError; }
 
   using Clock = std::chrono::steady_clock;

@@ -139,6 +139,33 @@ TEST(EvtSyncSocket, DeadlineCutsTheWaitBelowTheTimeout) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
 }
 
+// Only an idle connection may carry another request: a queued byte or the
+// peer's close makes it unfit, and looking consumes nothing.
+TEST(EvtSyncSocket, IdleOnlyWhileNothingIsQueuedAndThePeerHasNotClosed) {
+  ScriptServer server({{Step::Read(), Step::Send("ab"), Step::Read(), Step::Close()}});
+  ZEvtSyncSocket socket;
+  socket.SocketTimeout = 2000;
+  ASSERT_TRUE(socket.OpenConnection(HV_W("127.0.0.1"), server.port()));
+  EXPECT_TRUE(socket.IsIdle());
+  auto request_then_wait = [&] {
+    ZEvtSyncSocket::SendBuffer request{5, "x\r\n\r\n"};
+    size_t sent = 0;
+    ASSERT_TRUE(socket.SendBuffers(&request, 1, &sent));
+    for (int i = 0; i < 300 && socket.IsIdle(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(socket.IsIdle());
+  };
+  request_then_wait();
+  char buffer[8];
+  size_t size = sizeof buffer;
+  ASSERT_TRUE(socket.ReceiveInto(buffer, &size));
+  EXPECT_EQ(std::string(buffer, size), "ab");
+  EXPECT_TRUE(socket.IsIdle());
+  request_then_wait();
+  size = sizeof buffer;
+  EXPECT_TRUE(socket.ReceiveInto(buffer, &size));
+  EXPECT_EQ(size, 0u);
+}
+
 // A peer that keeps the queue full must still be cut off: once the
 // deadline has passed, no receive or send reads or writes another byte,
 // whatever is already waiting on the socket.

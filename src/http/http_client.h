@@ -110,6 +110,7 @@ class CAtlHttpClientT : public TSocket {
   bool Receive(char* into, size_t* size);
   bool ReceiveSome(size_t block, int* empty_receives);
   bool ReceiveResponse();
+  bool RetryOnFreshConnection();
   bool ReceiveHead();
   bool CutAfter(uint64_t body_bytes);
   size_t BlockSize() const;
@@ -138,6 +139,8 @@ class CAtlHttpClientT : public TSocket {
   ProxyFailure proxy_failure_ = ProxyFailure::kNone;
   int32_t proxy_status_ = -1;
   size_t peak_held_ = 0;
+  bool reused_ = false;         // the request went out on a kept-alive connection
+  size_t response_bytes_ = 0;  // received for the response being read
 };
 
 using CAtlHttpClient = CAtlHttpClientT<ZEvtSyncSocket>;

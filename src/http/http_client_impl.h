@@ -115,6 +115,8 @@ void CAtlHttpClientT<TSocket>::Reset() {
   deadline_hit_ = false;
   proxy_failure_ = ProxyFailure::kNone;
   proxy_status_ = -1;
+  reused_ = false;
+  response_bytes_ = 0;
 }
 
 // The current URL must be of the exchange's scheme, with a host name or a
@@ -179,6 +181,7 @@ bool CAtlHttpClientT<TSocket>::ComposeRequest(std::string* bytes) const {
 // through a CONNECT tunnel for https.
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::Open() {
+  reused_ = false;
   if (TimeIsUp()) return false;
   const ProxyTarget& proxy = settings_->proxy;
   if (Proxied() && settings_->scheme == kSchemeHttp) {
@@ -230,6 +233,7 @@ bool CAtlHttpClientT<TSocket>::ReceiveSome(size_t block, int* empty_receives) {
   size_t got = block;
   bool ok = Receive(&buffer_[at], &got);
   buffer_.resize(at + (ok ? got : 0));
+  if (ok) response_bytes_ += got;
   peak_held_ = std::max(peak_held_, buffer_.size());
   if (ok) *empty_receives = got == 0 ? *empty_receives + 1 : 0;
   return ok;
@@ -325,20 +329,23 @@ template <class TSocket>
 bool CAtlHttpClientT<TSocket>::ReceiveChunked(bool* excess) {
   std::string pending = buffer_.substr(header_length_);
   buffer_.resize(header_length_);
-  ChunkedDecoder decoder(settings_->max_body_bytes, settings_->max_header_bytes);
+  // Size lines and the trailer section share the header limit with the
+  // head: a peer cannot grow them without end.
+  ChunkedDecoder decoder(settings_->max_body_bytes, settings_->max_header_bytes - header_length_);
   std::vector<std::string> trailers;
-  std::vector<char> block(BlockSize());
   for (;;) {
     size_t used = decoder.Feed(pending.data(), pending.size(), &buffer_, &trailers);
+    peak_held_ = std::max(peak_held_, buffer_.size() + pending.size() + decoder.bytes_held());
     if (decoder.failed()) return false;
     if (decoder.done()) {
       *excess = used < pending.size();
       break;
     }
-    size_t got = block.size();
-    if (!Receive(block.data(), &got) || got == 0) return false;
-    pending.assign(block.data(), got);
-    peak_held_ = std::max(peak_held_, buffer_.size() + pending.size());
+    size_t got = BlockSize();
+    pending.resize(got);  // the next receive, in place of the bytes fed
+    bool ok = Receive(&pending[0], &got);
+    pending.resize(ok ? got : 0);
+    if (!ok || got == 0) return false;
   }
   body_length_ = static_cast<int64_t>(decoder.body_length());
   return true;
@@ -351,6 +358,7 @@ bool CAtlHttpClientT<TSocket>::ReceiveResponse() {
   status_ = -1;
   header_length_ = 0;
   body_length_ = 0;
+  response_bytes_ = 0;
   headers_.Clear();
   if (!ReceiveHead()) return false;
   Framing framing = DecideFraming(status_, framing_);
@@ -405,11 +413,32 @@ bool CAtlHttpClientT<TSocket>::FollowRedirect() {
   if (!ResolveLocation(location, url_, &resolved) || !SplitUrl(resolved, &url_) || !CheckUrl()) {
     return false;
   }
-  if (!this->connected() || url_.host_name != old_host || url_.port != old_port) {
+  // A kept-alive connection carries the request only when it is to the
+  // same host and port and idle: stray bytes after the last response, or
+  // the server's close, would be taken for the answer.
+  bool same = url_.host_name == old_host && url_.port == old_port;
+  if (!same || !this->IsIdle()) {
     this->CloseConnection();
     if (!Open()) return false;
+  } else {
+    reused_ = true;
   }
   return SendRequest();
+}
+
+// A kept-alive connection the server closed before any byte of an answer
+// (a close or reset, not a wait that ran out) may have crossed the request
+// in flight: a GET is idempotent (RFC 9112 9.3.1), so it goes once more,
+// on a new connection, within the same deadline.
+template <class TSocket>
+bool CAtlHttpClientT<TSocket>::RetryOnFreshConnection() {
+  if (!reused_ || response_bytes_ != 0 || method_ != HV_W("GET") || deadline_hit_ || this->TimedOut() ||
+      this->DeadlineExpired() || this->LastError == platform::kSocketTimedOut) {
+    return false;
+  }
+  this->CloseConnection();
+  buffer_.clear();
+  return Open() && SendRequest() && ReceiveResponse();
 }
 
 template <class TSocket>
@@ -439,7 +468,7 @@ bool CAtlHttpClientT<TSocket>::Navigate(const WString& url, const NavigateSettin
   url_ = parts;
   bool ok = CheckUrl() && Open() && SendRequest();
   for (uint32_t redirects = 0; ok;) {
-    if (!ReceiveResponse()) {
+    if (!ReceiveResponse() && !RetryOnFreshConnection()) {
       ok = false;
       if (Proxied()) proxy_failure_ = http_detail::TunnelFailure(*this, &proxy_status_, 0);
       break;

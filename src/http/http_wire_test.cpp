@@ -187,6 +187,42 @@ TEST(HttpConnection, CloseAnywhereInTheListClosesAndTheRedirectReconnects) {
   });
 }
 
+// A kept-alive connection carries the redirect only when nothing can be
+// read from it: stray bytes after the response, or the server's close,
+// were taken for the answer. A close that crosses the request (no byte of
+// an answer) sends the GET once more, on a new connection, and only once.
+TEST(HttpConnection, AReusedConnectionMustBeIdleAndACloseBeforeAnyByteIsRetriedOnce) {
+  using testing::MemorySocket;
+  MemoryExchange stray({Redirect("/next") + "JUNK", HttpResponse(200, "ok")}, 1);
+  EXPECT_TRUE(stray.ok);
+  EXPECT_EQ(stray.body(), "ok");
+  EXPECT_EQ(stray.client.connections(), 2);
+  struct Case {
+    std::vector<std::string> answers;
+    size_t closes_after;
+    bool ok;
+    size_t requests;
+    int connections;
+  } cases[] = {
+      {{Redirect("/next"), HttpResponse(200, "ok")}, 0, true, 2, 2},
+      {{Redirect("/next"), MemorySocket::kCloseWithoutAnswer, HttpResponse(200, "ok")}, 9, true, 3, 2},
+      {{Redirect("/next"), MemorySocket::kCloseWithoutAnswer, MemorySocket::kCloseWithoutAnswer,
+        HttpResponse(200, "ok")}, 9, false, 3, 2},
+      {{MemorySocket::kCloseWithoutAnswer, HttpResponse(200, "ok")}, 9, false, 1, 1},  // a new one: no retry
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.requests);
+    CAtlHttpClientT<MemorySocket> client;
+    client.Answers(c.answers, 4096);
+    client.PeerClosesAfter(c.closes_after);
+    EXPECT_EQ(client.Navigate(Utf8ToWide(testing::kExchangeUrl)), c.ok);
+    size_t count = 0;
+    EXPECT_EQ(CheckRequests(client.sent(), &count), "");
+    EXPECT_EQ(count, c.requests);
+    EXPECT_EQ(client.connections(), c.connections);
+  }
+}
+
 // The trailer section is always read to its blank line, and its fields
 // never enter the header table.
 TEST(HttpTrailers, AnUnannouncedTrailerIsConsumedAndNoTrailerSteersARedirect) {
@@ -238,6 +274,26 @@ TEST(HttpChunked, AnEmptySizeLineFailsInsteadOfEndingTheBody) {
     MemoryExchange e(std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n") + body, 4096);
     EXPECT_FALSE(e.ok) << body;
   }
+}
+
+// Chunk extensions and the trailer section are framing, not body: they
+// share the header limit with the head, and a size line has a small bound
+// of its own, so that a peer can send neither without end.
+TEST(HttpChunked, EndlessExtensionsAndTrailersFailWithinTheHeaderLimit) {
+  const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";  // 47 bytes
+  NavigateSettings settings;
+  settings.max_header_bytes = 200;
+  struct Case { std::string body; bool ok; } cases[] = {
+      {"1;" + std::string(100, 'e') + "\r\nb\r\n0\r\nX: " + std::string(40, 't') + "\r\n\r\n", true},
+      {"0\r\nX: " + std::string(160, 't') + "\r\n\r\n", false},
+      {"1;" + std::string(160, 'e') + "\r\nb\r\n0\r\n\r\n", false},
+  };
+  for (const Case& c : cases) {
+    MemoryExchange e(head + c.body, 4096, testing::kExchangeUrl, settings);
+    EXPECT_EQ(e.ok, c.ok) << c.body.size();
+  }
+  MemoryExchange endless(head + "1;" + std::string(8000, 'e') + "\r\nb\r\n0\r\n\r\n", 4096);
+  EXPECT_FALSE(endless.ok);
 }
 
 std::string ChunkedOnes(int chunks) {

@@ -68,6 +68,11 @@ class ZEvtSyncTlsSocket {
   void CloseConnection();
 
   bool connected() const { return raw_.connected() && session_ != nullptr; }
+  // As ZEvtSyncSocket::IsIdle, for the decrypted bytes and the ciphertext
+  // not yet handed out too.
+  bool IsIdle() const {
+    return connected() && !peer_closed_ && received_.empty() && plain_at_ >= plain_.size() && raw_.IsIdle();
+  }
   uint32_t GetLastError() const { return LastError; }
   void SetDeadline(std::optional<Clock::time_point> deadline) {
     deadline_ = deadline;

@@ -83,6 +83,11 @@ class TcpSocket {
   IoStatus Receive(char* buffer, size_t size, uint32_t timeout_ms, size_t* received,
                    uint32_t* error);
 
+  // True when nothing could be read now: no byte queued, no end and no
+  // error from the peer. Never waits and consumes nothing; false without a
+  // socket.
+  bool IsIdle() const;
+
   // Closes the socket; nothing happens without one.
   void Close();
 

@@ -236,6 +236,16 @@ IoStatus TcpSocket::Receive(char* buffer, size_t size, uint32_t timeout_ms, size
   }
 }
 
+bool TcpSocket::IsIdle() const {
+  if (!exists()) return false;
+  char byte;
+  ssize_t n;
+  do {
+    n = recv(impl_->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
 void TcpSocket::Close() {
   if (impl_ && impl_->fd >= 0) {
     close(impl_->fd);

@@ -261,6 +261,15 @@ IoStatus TcpSocket::Receive(char* buffer, size_t size, uint32_t timeout_ms, size
   return status;
 }
 
+// The socket is non-blocking (event selection made it so): a peek that
+// would block finds nothing queued.
+bool TcpSocket::IsIdle() const {
+  if (!exists()) return false;
+  char byte;
+  int n = recv(impl_->s, &byte, 1, MSG_PEEK);
+  return n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
 void TcpSocket::Close() {
   if (impl_) impl_->Close();
 }

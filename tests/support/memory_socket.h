@@ -8,6 +8,11 @@
 // sent makes the next answer available, and a connection that closes
 // drops what it had not read.
 //
+// A peer that closes a kept-alive connection: PeerClosesAfter(i) closes it
+// once answer i is sent (the next request on it goes nowhere, its receives
+// find the end); an answer of kCloseWithoutAnswer closes the connection as
+// that request arrives, before any byte of an answer.
+//
 // How the peer ends when its bytes run out (End): an orderly close (every
 // receive then yields 0 bytes), a silence that outlasts the wait, or a
 // reset.
@@ -40,6 +45,8 @@ class MemorySocket {
     piece_ = piece == 0 ? 1 : piece;
   }
   const std::string& sent() const { return sent_; }
+  static constexpr const char* kCloseWithoutAnswer = "\xFF(close without answer)";
+  void PeerClosesAfter(size_t answer) { close_after_ = answer; }
 
   enum class End { kClose, kTimeOut, kReset };
   void EndWith(End end) { end_ = end; }
@@ -54,6 +61,7 @@ class MemorySocket {
   // script may hold the answers to a request and to its redirects.
   bool OpenConnection(const WString&, uint16_t) {
     connected_ = true;
+    peer_closed_ = false;
     ++connections_;
     return true;
   }
@@ -67,8 +75,13 @@ class MemorySocket {
       sent_.append(buffers[i].data, buffers[i].length);
       *sent += buffers[i].length;
     }
-    if (in_turns_ && !answers_.empty()) {
-      incoming_ += answers_.back();
+    if (in_turns_ && !answers_.empty() && !peer_closed_) {
+      if (answers_.back() == kCloseWithoutAnswer) {
+        peer_closed_ = true;
+      } else {
+        incoming_ += answers_.back();
+        peer_closed_ = answered_++ == close_after_;
+      }
       answers_.pop_back();
       available_ = incoming_.size();
     }
@@ -82,6 +95,10 @@ class MemorySocket {
       return false;
     }
     timed_out_ = false;
+    if (at_ == available_ && peer_closed_) {
+      *size = 0;
+      return true;
+    }
     if (at_ == available_ && end_ != End::kClose) {
       // What the real socket reports: a wait that ran out leaves the
       // error number as it was, a reset gives WSAECONNRESET.
@@ -102,6 +119,7 @@ class MemorySocket {
     if (in_turns_) at_ = available_;
   }
   bool connected() const { return connected_; }
+  bool IsIdle() const { return connected_ && at_ == available_ && !peer_closed_; }
   int connections() const { return connections_; }
   void SetDeadline(std::optional<Clock::time_point>) {}
   bool DeadlineExpired() const { return false; }
@@ -124,6 +142,9 @@ class MemorySocket {
   End end_ = End::kClose;
   bool timed_out_ = false;
   int connections_ = 0;
+  bool peer_closed_ = false;
+  size_t answered_ = 0;
+  size_t close_after_ = static_cast<size_t>(-1);
 };
 
 }  // namespace hv::testing
