@@ -211,6 +211,16 @@ TEST(ScriptedProxy, RedirectsGoThroughTheProxyAgain) {
   EXPECT_NE(requests[1].find("\r\nHost: 10.255.255.1:7\r\n"), std::string::npos) << requests[1];
 }
 
+TEST(ScriptedProxy, IPv6LiteralsForTheProxyAndTheEndpointKeepTheirBrackets) {
+  ScriptServer proxy({{Step::Read(), Step::Send(testing::HttpResponse(404, ""))}}, true);
+  Outcome outcome = Verify("[::1]:9", "[::1]:" + std::to_string(proxy.port()));
+  EXPECT_EQ(outcome.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  std::string request = proxy.Requests()[0];
+  EXPECT_EQ(request.rfind("GET http://[::1]:9/interface/newauth/index.php?c=", 0), 0u) << request;
+  EXPECT_NE(request.find("\r\nHost: [::1]:9\r\n"), std::string::npos) << request;
+}
+
 TEST(ScriptedProxy, EveryFailureOfTheProxyStageEndsInTheSendStageWithinTheDeadline) {
   const std::string tunnel_ok = "HTTP/1.1 200 Connection established\r\n\r\n";
   const std::string challenge =
