@@ -65,6 +65,18 @@ bool TlsAvailable();
 // store cannot be pointed elsewhere that way (Windows).
 const char* TlsTrustFileVariable();
 
+// Seams for the tests (no setting reaches them). Call while no session runs.
+namespace tls_testing {
+// Chains without a pin are built to `der` (one DER certificate) alone
+// instead of the platform's trust store; empty: the trust store again.
+// False when it could not be set.
+bool SetAuthority(const std::string& der);
+// Whether the last chain building kept to what is on this machine (no
+// issuer fetched from the network, no root list update): always where the
+// engine never fetches (OpenSSL).
+bool LastChainBuildWasLocal();
+}  // namespace tls_testing
+
 }  // namespace hv::platform
 
 #endif  // HV_PLATFORM_TLS_H_

@@ -16,15 +16,14 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/tls_chain_win32.h"
+
 namespace hv::platform {
 namespace {
 
 // The entry points this file uses, bound once per process.
 struct Schannel {
   PSecurityFunctionTableW sspi = nullptr;
-  decltype(&CertGetCertificateChain) get_chain = nullptr;
-  decltype(&CertVerifyCertificateChainPolicy) verify_policy = nullptr;
-  decltype(&CertFreeCertificateChain) free_chain = nullptr;
   decltype(&CertFreeCertificateContext) free_cert = nullptr;
   decltype(&CryptHashCertificate2) hash_cert = nullptr;
   bool ok = false;
@@ -36,12 +35,9 @@ struct Schannel {
     auto init = reinterpret_cast<INIT_SECURITY_INTERFACE_W>(
         reinterpret_cast<void*>(GetProcAddress(secur32, "InitSecurityInterfaceW")));
     sspi = init != nullptr ? init() : nullptr;
-    Bind(crypt32, "CertGetCertificateChain", &get_chain);
-    Bind(crypt32, "CertVerifyCertificateChainPolicy", &verify_policy);
-    Bind(crypt32, "CertFreeCertificateChain", &free_chain);
     Bind(crypt32, "CertFreeCertificateContext", &free_cert);
     Bind(crypt32, "CryptHashCertificate2", &hash_cert);
-    ok = sspi != nullptr && get_chain && verify_policy && free_chain && free_cert && hash_cert;
+    ok = sspi != nullptr && free_cert && hash_cert && ChainCheckAvailable();
     // Both stay loaded for the life of the process: sessions may be in
     // use on other threads at any time.
   }
@@ -67,6 +63,7 @@ struct TlsSession::Impl {
   bool have_ctx = false;
   bool done = false;
   bool peer_closed = false;  // close_notify read: every later Open is kClosed
+  bool tls13 = false;        // post-handshake messages allowed (tickets, key updates)
   std::wstring host;
   std::string pins;  // 32 bytes per accepted certificate; empty: chain and name
   SecPkgContext_StreamSizes sizes{};
@@ -98,7 +95,9 @@ uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pins, s
   // name), so Schannel's own check is off.
   SCHANNEL_CRED cred{};
   cred.dwVersion = SCHANNEL_CRED_VERSION;
-  cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+  // No client certificate: a server that asks for one gets none. Only
+  // the strong ciphers.
+  cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
   TimeStamp expiry;
   SECURITY_STATUS rc = SEC_E_UNSUPPORTED_FUNCTION;
   // TLS 1.3 and 1.2 where the system has 1.3; else 1.2 alone.
@@ -130,8 +129,11 @@ TlsSession::Result TlsSession::Impl::Step(std::string* received, std::string* to
   out[0].pvBuffer = nullptr;
   out[0].cbBuffer = 0;
   SecBufferDesc out_desc{SECBUFFER_VERSION, 1, out};
+  // USE_SUPPLIED_CREDS: answer a request for a client certificate with
+  // the (empty) credentials at hand rather than stopping to ask for one.
   const unsigned long wanted = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                               ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
+                               ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
+                               ISC_REQ_USE_SUPPLIED_CREDS;
   unsigned long attributes = 0;
   TimeStamp expiry;
   // The name goes out for name-based hosting; an address literal is sent
@@ -143,6 +145,16 @@ TlsSession::Result TlsSession::Impl::Step(std::string* received, std::string* to
   SECURITY_STATUS rc = Api().sspi->InitializeSecurityContextW(
       &cred, first ? nullptr : &ctx, target, wanted, 0, 0, first ? nullptr : &in_desc, 0,
       first ? &ctx : nullptr, &out_desc, &attributes, &expiry);
+  if (rc == SEC_I_INCOMPLETE_CREDENTIALS && !first) {
+    // The server asked for a client certificate: go on without one, as
+    // the same step again (nothing of `received` was consumed).
+    if (out[0].pvBuffer != nullptr) Api().sspi->FreeContextBuffer(out[0].pvBuffer);
+    out[0] = {0, SECBUFFER_TOKEN, nullptr};
+    in[0] = {static_cast<unsigned long>(received->size()), SECBUFFER_TOKEN, in[0].pvBuffer};
+    in[1] = {0, SECBUFFER_EMPTY, nullptr};
+    rc = Api().sspi->InitializeSecurityContextW(&cred, &ctx, target, wanted, 0, 0, &in_desc, 0, nullptr, &out_desc,
+                                                &attributes, &expiry);
+  }
   if (first && (rc == SEC_I_CONTINUE_NEEDED || rc == SEC_E_OK)) have_ctx = true;
   if (out[0].pvBuffer != nullptr) {
     if (out[0].cbBuffer > 0) to_send->append(static_cast<const char*>(out[0].pvBuffer), out[0].cbBuffer);
@@ -162,11 +174,15 @@ TlsSession::Result TlsSession::Impl::Step(std::string* received, std::string* to
     received->clear();
   }
   if (rc == SEC_I_CONTINUE_NEEDED) return Result::kMore;
+  if (done) return Result::kDone;  // a TLS 1.3 post-handshake message answered
   rc = Api().sspi->QueryContextAttributesW(&ctx, SECPKG_ATTR_STREAM_SIZES, &sizes);
+  SecPkgContext_ConnectionInfo info{};
+  if (rc == SEC_E_OK) rc = Api().sspi->QueryContextAttributesW(&ctx, SECPKG_ATTR_CONNECTION_INFO, &info);
   if (rc != SEC_E_OK) {
     *error = Status(rc);
     return Result::kFailed;
   }
+  tls13 = (info.dwProtocol & 0x00003000 /* TLS 1.3 client or server */) != 0;
   uint32_t check = CheckServer();
   if (check != 0) {
     *error = check;
@@ -194,32 +210,7 @@ uint32_t TlsSession::Impl::CheckServer() {
       if (!match) result = Status(CERT_E_UNTRUSTEDROOT);
     }
   } else {
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof para;
-    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
-    if (!Api().get_chain(nullptr, cert, nullptr, cert->hCertStore, &para, 0, nullptr, &chain)) {
-      result = static_cast<uint32_t>(GetLastError());
-    } else {
-      SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-      ssl.cbSize = sizeof ssl;
-      ssl.dwAuthType = AUTHTYPE_SERVER;
-      ssl.pwszServerName = const_cast<WCHAR*>(host.c_str());
-      CERT_CHAIN_POLICY_PARA policy{};
-      policy.cbSize = sizeof policy;
-      policy.pvExtraPolicyPara = &ssl;
-      CERT_CHAIN_POLICY_STATUS status{};
-      status.cbSize = sizeof status;
-      if (!Api().verify_policy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
-        result = static_cast<uint32_t>(GetLastError());
-      } else if (status.dwError != 0) {
-        result = status.dwError;
-      }
-      Api().free_chain(chain);
-    }
+    result = CheckChainAndName(cert, host);
   }
   Api().free_cert(cert);
   return result;
@@ -308,6 +299,12 @@ TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, s
       received->clear();
       s.peer_closed = true;
       return plain->size() > before ? Result::kDone : Result::kClosed;
+    }
+    if (rc == SEC_I_RENEGOTIATE && !s.tls13) {
+      // A TLS 1.2 server that would start the handshake over in the middle
+      // of the data: a second handshake nobody bounded, refused.
+      *error = Status(SEC_E_ILLEGAL_MESSAGE);
+      return Result::kFailed;
     }
     if (rc == SEC_I_RENEGOTIATE) {
       // Post-handshake messages (a TLS 1.3 ticket, a key update) go back

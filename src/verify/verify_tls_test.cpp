@@ -6,10 +6,10 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "base/utf.h"
-#include "platform/system.h"
 #include "platform/tls.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/log_capture.h"
@@ -72,24 +72,57 @@ TEST_F(TlsEndpoint, PinnedCertificateVerifiesAccounts) {
   EXPECT_EQ(self.result.ResultType, VERIFY_RESULT_OK);
 }
 
-// Without a pin the chain must validate against the trust store, which the
-// test points at its own authority where the platform lets it (OpenSSL's
-// certificate-file variable); elsewhere the test authority is untrusted
-// and only the refusals can be checked.
-TEST_F(TlsEndpoint, TrustedChainVerifiesByAddressAndByName) {
-  const char* variable = platform::TlsTrustFileVariable();
-  if (variable != nullptr) {
-    std::string ca = std::string(std::getenv("HV_TLS_DIR")) + "/ca.pem";
-    ASSERT_TRUE(platform::SetEnvironmentValue(variable, ca.c_str()));
-    EXPECT_EQ(Verify(Https("127.0.0.1", "valid"), "").result.ResultType, VERIFY_RESULT_OK);
-    EXPECT_EQ(Verify(Https("localhost", "valid"), "").result.ResultType, VERIFY_RESULT_OK);
+// The navigate-failed line with a LastError other than 0.
+bool FailedWithAnError(const std::vector<std::string>& log) {
+  const std::string line = "SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ";
+  for (const std::string& m : log) {
+    if (m.rfind(line, 0) == 0 && m.size() > line.size() && m.substr(line.size()) != "0") return true;
   }
-  // Each of these fails the chain or the name.
-  for (const char* peer : {"expired", "othername", "selfsigned"}) {
-    Outcome o = Verify(Https("127.0.0.1", peer), "");
-    EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_SEND_FAILED) << peer;
+  return false;
+}
+
+std::string TlsBytes(const std::string& name) {
+  const char* dir = std::getenv("HV_TLS_DIR");
+  std::ifstream in(std::string(dir == nullptr ? "" : dir) + "/" + name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Without a pin the chain must end at a trusted authority: the test's own,
+// as the one root of a chain engine of its own (the platform's trust store
+// is left alone), accepts valid servers by address and by name and
+// refuses a wrong name, an expired certificate, another authority and a
+// missing intermediate; the trust store proper knows none of them.
+TEST_F(TlsEndpoint, TrustedChainAcceptsValidServersOnly) {
+  ASSERT_TRUE(platform::tls_testing::SetAuthority(TlsBytes("ca.der")));
+  EXPECT_EQ(Verify(Https("127.0.0.1", "valid"), "").result.ResultType, VERIFY_RESULT_OK);
+  EXPECT_EQ(Verify(Https("localhost", "valid"), "").result.ResultType, VERIFY_RESULT_OK);
+  EXPECT_TRUE(platform::tls_testing::LastChainBuildWasLocal());
+  struct Case { const char* host; const char* peer; } refused[] = {
+      {"localhost", "othername"}, {"127.0.0.1", "othername"}, {"127.0.0.1", "expired"},
+      {"localhost", "expired"},   {"localhost", "selfsigned"}, {"localhost", "aia"}};
+  for (const Case& c : refused) {
+    Outcome o = Verify(Https(c.host, c.peer), "");
+    EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_SEND_FAILED) << c.host << " " << c.peer;
+    EXPECT_TRUE(FailedWithAnError(o.log)) << c.host << " " << c.peer;
   }
-  if (variable != nullptr) platform::SetEnvironmentValue(variable, "");
+  ASSERT_TRUE(platform::tls_testing::SetAuthority(""));
+  for (const char* host : {"127.0.0.1", "localhost"}) {
+    EXPECT_EQ(Verify(Https(host, "valid"), "").result.ResultType, VERIFY_RESULT_SEND_FAILED) << host;
+  }
+}
+
+// A certificate may name addresses to fetch its issuer from; one that
+// takes the connection and never answers holds the verification no longer
+// than its deadline: the chain is built from the local stores only.
+TEST_F(TlsEndpoint, AnIssuerAddressInTheCertificateIsNeverFetched) {
+  ASSERT_TRUE(platform::tls_testing::SetAuthority(TlsBytes("ca.der")));
+  for (const char* authority : {"test", "trust store"}) {
+    Outcome o = Verify(Https("localhost", "aia"), "", HV_W("right-pw"), HV_W("2"));
+    EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_SEND_FAILED) << authority;
+    EXPECT_LT(o.spent, std::chrono::milliseconds(2800)) << authority;
+    EXPECT_TRUE(platform::tls_testing::LastChainBuildWasLocal());
+    platform::tls_testing::SetAuthority("");
+  }
 }
 
 TEST_F(TlsEndpoint, EveryFailureEndsInTheSendStageWithinTheDeadline) {
@@ -115,15 +148,6 @@ TEST_F(TlsEndpoint, EveryFailureEndsInTheSendStageWithinTheDeadline) {
     }
     EXPECT_TRUE(stage_line);
   }
-}
-
-// The navigate-failed line with a LastError other than 0.
-bool FailedWithAnError(const std::vector<std::string>& log) {
-  const std::string line = "SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ";
-  for (const std::string& m : log) {
-    if (m.rfind(line, 0) == 0 && m.size() > line.size() && m.substr(line.size()) != "0") return true;
-  }
-  return false;
 }
 
 // Over TLS only close_notify ends an answer without a length: anyone on
@@ -156,6 +180,19 @@ TEST_F(TlsEndpoint, KeyUpdateFloodEndsWithinTheDeadline) {
     EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_SEND_FAILED);
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(o.spent).count(), 1800);
   }
+}
+
+// A server may ask for a client certificate it does not require: the
+// verification goes on without one. A TLS 1.2 server that asks for a new
+// handshake in the middle of its answer is refused.
+TEST_F(TlsEndpoint, OptionalClientCertificateIsAnsweredAndRenegotiationRefused) {
+  std::string pin = TlsFile("valid.sha256");
+  Outcome asked = Verify(Https("127.0.0.1", "askcert"), pin);
+  EXPECT_EQ(asked.result.ResultType, VERIFY_RESULT_OK) << ::testing::PrintToString(asked.log);
+  Outcome renegotiated = Verify(Https("127.0.0.1", "renegotiate"), pin);
+  EXPECT_EQ(renegotiated.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+  EXPECT_TRUE(FailedWithAnError(renegotiated.log));
+  EXPECT_LT(renegotiated.spent, std::chrono::seconds(4));
 }
 
 // A peer that takes the connection and never answers the handshake holds

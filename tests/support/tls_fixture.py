@@ -12,9 +12,14 @@ NAME: valid (for 127.0.0.1 and localhost, signed by the CA), expired,
 othername (for other.example only), selfsigned, redirect (valid, but
 sending every verification on to plain http), and midbody (valid, a peer
 of this script that ends the TLS session with an alert in the middle of
-its answer's body). The hostile peers of tls-peer (the program beside
+its answer's body), aia (valid names, but signed by an intermediate
+authority nobody sends, whose address in the certificate is a loopback
+port that takes connections and never answers). DIR/ca.der is the
+authority in DER; wildpartial.pem (f*.test.example) and cnonly.pem (no
+subject alternative name, localhost as common name) are for the host
+name checks. The hostile peers of tls-peer (the program beside
 ENDPOINT, with the valid certificate) add cutbyfin, whole, forged, stall,
-keyupdate and keydrip (see tests/support/tls_peer.cpp).
+keyupdate, keydrip, askcert and renegotiate (see tests/support/tls_peer.cpp).
 """
 import hashlib
 import os
@@ -33,7 +38,42 @@ def openssl(*args):
     subprocess.run(["openssl"] + list(args), check=True, capture_output=True)
 
 
-HOSTILE = ("cutbyfin", "whole", "forged", "stall", "keyupdate", "keydrip")
+HOSTILE = ("cutbyfin", "whole", "forged", "stall", "keyupdate", "keydrip", "askcert", "renegotiate")
+SERVED = ("valid", "expired", "othername", "selfsigned", "redirect", "aia")
+
+
+def start_blackhole(base):
+    """A loopback port that completes connections and never reads or
+    answers them, held open by a child process; returns the port."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(64)
+    holder = subprocess.Popen([sys.executable, "-c", "import signal; signal.alarm(900); signal.pause()"],
+                              pass_fds=[listener.fileno()], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    with open(os.path.join(base, "blackhole.pid"), "w") as f:
+        f.write(str(holder.pid))
+    port = listener.getsockname()[1]
+    listener.close()
+    return port
+
+
+def make_aia_certificate(base, ca, ca_key, csr):
+    """The server certificate of `csr` signed by an intermediate authority
+    that only the blackhole's address names."""
+    key, icsr, ipem = (os.path.join(base, "intermediate" + x) for x in (".key", ".csr", ".pem"))
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", icsr, "-subj", "/CN=unsent intermediate")
+    ext = os.path.join(base, "intermediate.ext")
+    with open(ext, "w") as f:
+        f.write("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n")
+    openssl("x509", "-req", "-in", icsr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial", "-out", ipem,
+            "-days", "2", "-extfile", ext)
+    ext = os.path.join(base, "aia.ext")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n"
+                "authorityInfoAccess=caIssuers;URI:http://127.0.0.1:%d/intermediate.cer\n" % start_blackhole(base))
+    openssl("x509", "-req", "-in", csr, "-CA", ipem, "-CAkey", key, "-CAcreateserial",
+            "-out", os.path.join(base, "aia.pem"), "-days", "2", "-extfile", ext)
 
 
 def make_certificates(base):
@@ -54,6 +94,18 @@ def make_certificates(base):
                 "-out", os.path.join(base, name + ".pem"), "-days", days, "-extfile", ext)
     openssl("req", "-x509", "-key", key, "-out", os.path.join(base, "selfsigned.pem"), "-days", "2",
             "-subj", "/CN=self", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost")
+    # For the host name checks: a partial wildcard, and a name only in the
+    # subject's common name.
+    cn_csr = os.path.join(base, "cnonly.csr")
+    openssl("req", "-new", "-key", key, "-out", cn_csr, "-subj", "/CN=localhost")
+    for name, request, names in (("wildpartial", csr, "subjectAltName=DNS:f*.test.example\n"), ("cnonly", cn_csr, "")):
+        ext = os.path.join(base, name + ".ext")
+        with open(ext, "w") as f:
+            f.write(names + "basicConstraints=CA:FALSE\n")
+        openssl("x509", "-req", "-in", request, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial",
+                "-out", os.path.join(base, name + ".pem"), "-days", "2", "-extfile", ext)
+    openssl("x509", "-in", ca, "-outform", "DER", "-out", os.path.join(base, "ca.der"))
+    make_aia_certificate(base, ca, ca_key, csr)
     return key
 
 
@@ -113,12 +165,12 @@ def start(base, endpoint):
     with open(os.path.join(base, "hostile.pid"), "w") as f:
         f.write(str(hostile.pid))
     for _ in range(100):
-        if os.path.exists(os.path.join(base, "keydrip.port")) or hostile.poll() is not None:
+        if os.path.exists(os.path.join(base, "renegotiate.port")) or hostile.poll() is not None:
             break
         time.sleep(0.05)
-    if not os.path.exists(os.path.join(base, "keydrip.port")):
+    if not os.path.exists(os.path.join(base, "renegotiate.port")):
         sys.exit("tls-peer did not start")
-    for name in ("valid", "expired", "othername", "selfsigned", "redirect"):
+    for name in SERVED:
         pem = os.path.join(base, ("valid" if name == "redirect" else name) + ".pem")
         folder = os.path.join(base, name)
         os.makedirs(folder, exist_ok=True)
@@ -133,9 +185,9 @@ def start(base, endpoint):
 
 
 def stop(base):
-    for name in ("valid", "expired", "othername", "selfsigned", "redirect"):
+    for name in SERVED:
         endpoint_fixture.stop(os.path.join(base, name))
-    fixture_cli.stop_pids(base, "midbody.pid", "hostile.pid")
+    fixture_cli.stop_pids(base, "midbody.pid", "hostile.pid", "blackhole.pid")
 
 
 if __name__ == "__main__":

@@ -12,6 +12,10 @@
 //   stall      the cut answer, then silence with the connection open
 //   keyupdate  a 200 without a length, then key updates without end
 //   keydrip    the same with one body byte after every 1000 key updates
+//   askcert    asks for a client certificate it does not require, then
+//              the answer whole and close_notify
+//   renegotiate  TLS 1.2: the head, then a new handshake asked for and
+//              awaited (1 s), then the answer whole and close_notify
 //
 // Usage: tls-peer CERT KEY DIR; writes DIR/NAME.port for each behaviour
 // (written to a temporary name and renamed, so a reader never sees half a
@@ -22,6 +26,7 @@
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -86,10 +91,26 @@ void Flood(SSL* ssl, int fd, bool drip) {
   }
 }
 
+// Asks for a new handshake and waits for the client's part of it (a
+// client that refuses ends the connection here, with an alert).
+bool Renegotiate(SSL* ssl, int fd) {
+  timeval wait{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  if (SSL_renegotiate(ssl) != 1 || SSL_do_handshake(ssl) != 1) return false;
+  char byte;
+  while (SSL_renegotiate_pending(ssl) == 1) {
+    // Refused, failed, or not answered within the second.
+    if (SSL_read(ssl, &byte, 1) <= 0 && SSL_renegotiate_pending(ssl) == 1) return false;
+  }
+  return true;
+}
+
 void Play(const std::string& behaviour, SSL* ssl, int fd) {
   std::string answer = hv::EncipheredAnswer(kCutAnswer);
   std::string cut = answer.substr(0, 32);
-  if (behaviour == "whole") {
+  if (behaviour == "renegotiate") {
+    if (Write(ssl, kHead) && Renegotiate(ssl, fd) && Write(ssl, answer)) SSL_shutdown(ssl);
+  } else if (behaviour == "whole" || behaviour == "askcert") {
     if (Write(ssl, kHead + answer)) SSL_shutdown(ssl);
   } else if (behaviour == "cutbyfin") {
     Write(ssl, kHead + cut);
@@ -110,6 +131,8 @@ void Play(const std::string& behaviour, SSL* ssl, int fd) {
 void Serve(const std::string& behaviour, SSL_CTX* ctx, int fd) {
   SSL* ssl = SSL_new(ctx);
   SSL_set_fd(ssl, fd);
+  if (behaviour == "askcert") SSL_set_verify(ssl, SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
+  if (behaviour == "renegotiate") SSL_set_max_proto_version(ssl, TLS1_2_VERSION);
   if (SSL_accept(ssl) == 1 && ReadHead(ssl)) Play(behaviour, ssl, fd);
   SSL_free(ssl);  // no close_notify unless the behaviour sent one
   shutdown(fd, SHUT_RDWR);
@@ -149,7 +172,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   SSL_CTX_set_num_tickets(ctx, 0);
-  for (const char* behaviour : {"cutbyfin", "whole", "forged", "stall", "keyupdate", "keydrip"}) {
+  for (const char* behaviour : {"cutbyfin", "whole", "forged", "stall", "keyupdate", "keydrip", "askcert", "renegotiate"}) {
     int listener = Listen(argv[3], behaviour);
     if (listener < 0) {
       std::perror(behaviour);

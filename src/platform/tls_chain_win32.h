@@ -1,0 +1,34 @@
+// The server certificate's chain and name for the Windows TLS session,
+// checked with crypt32 from the local certificate stores only: no issuer,
+// revocation list or root update is fetched from the network, whose waits
+// (15 seconds an address by default, any address a certificate names) no
+// verification's deadline would bound. A server that does not send its
+// intermediate certificates is refused unless they are in a local store.
+//
+// Internal to tls_win32.cpp. crypt32 is loaded from the system directory.
+// Thread-safety: CheckChainAndName may run on any thread at once; the
+// test authority (platform/tls.h) is set while no session runs.
+#ifndef HV_PLATFORM_TLS_CHAIN_WIN32_H_
+#define HV_PLATFORM_TLS_CHAIN_WIN32_H_
+
+#include <winsock2.h>
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdint>
+#include <string>
+
+namespace hv::platform {
+
+// 0 when `cert` (with the certificates the server sent, in its store)
+// chains to a trusted root, or to the test authority when one is set, and
+// names `host` (a DNS name, or an address literal matched against the
+// certificate's IP addresses); else the CERT_E_ or system error number.
+uint32_t CheckChainAndName(PCCERT_CONTEXT cert, const std::wstring& host);
+
+// Whether crypt32's chain functions could be bound.
+bool ChainCheckAvailable();
+
+}  // namespace hv::platform
+
+#endif  // HV_PLATFORM_TLS_CHAIN_WIN32_H_
