@@ -1,7 +1,8 @@
 // Benchmarks of the module against what a user would write instead, side
 // by side in one run: the cipher against OpenSSL, one verification over
 // loopback against libcurl + OpenSSL and against a plain socket, Dispatch
-// against jsoncpp alone, and the log.
+// against jsoncpp alone, and the log; the same verification over TLS
+// against libcurl and against a plain OpenSSL client.
 #include <benchmark/benchmark.h>
 #include <json/json.h>
 
@@ -15,6 +16,7 @@
 #include "ipc/ipc_server.h"
 #include "log/logger.h"
 #include "peers.h"
+#include "tls_peers.h"
 #include "platform/socket.h"
 #include "verify/protocol.h"
 #include "tests/support/fixtures.h"
@@ -33,15 +35,19 @@ std::string& RunDirectory() {
 
 const std::string kQuery = VerifyQuery("benchmark-user", "benchmark-pass1");  // 48 bytes
 
+std::string FastResponse() {
+  std::string body = EncipheredAnswer(kAnswerAccepted);
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+         body;
+}
+
 // One fast loopback endpoint for all three peers: a fixed enciphered
 // answer with "Connection: close", no password hashing.
 class FastEndpoint {
  public:
   FastEndpoint() {
     listener_.Listen(0);
-    std::string body = EncipheredAnswer(kAnswerAccepted);
-    response_ = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                "\r\nConnection: close\r\n\r\n" + body;
+    response_ = FastResponse();
     for (int i = 0; i < 2; ++i) threads_.emplace_back([this] { Serve(); });
   }
   ~FastEndpoint() {
@@ -147,6 +153,42 @@ void BM_Verify_FloorWithLog(benchmark::State& state) {
   }
 }
 
+// Over TLS: one endpoint, one certificate, pinned by all three.
+TlsEndpoint& SecureEndpoint() {
+  static TlsEndpoint endpoint(FastResponse());
+  return endpoint;
+}
+
+void BM_VerifyTls_Module(benchmark::State& state) {
+  HvVerifyImpl service(Utf8ToWide("https://127.0.0.1:" + std::to_string(SecureEndpoint().port())),
+                       Utf8ToWide(SecureEndpoint().certificate_pin()));
+  for (auto _ : state) {
+    VerifyResult result;
+    service.StartVerify({HV_W("benchmark-user"), HV_W("benchmark-pass1")}, result);
+    if (result.ResultType != VERIFY_RESULT_OK) state.SkipWithError("verification failed");
+  }
+}
+void BM_VerifyTls_Curl(benchmark::State& state) {
+  std::string answer;
+  for (auto _ : state) {
+    if (!CurlVerifyTls(SecureEndpoint().port(), SecureEndpoint().curl_pin(), "benchmark-user", "benchmark-pass1",
+                       &answer)) {
+      state.SkipWithError("verification failed");
+    }
+  }
+}
+void BM_VerifyTls_Floor(benchmark::State& state) {
+  std::string request = "GET " + std::string(kVerifyPath) + kVerifyQueryStart + OpenSslEncipher(kQuery) +
+                        " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(SecureEndpoint().port()) +
+                        "\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n";
+  for (auto _ : state) {
+    std::string response;
+    if (!TlsSocketExchange(SecureEndpoint().port(), SecureEndpoint().certificate_pin(), request, &response)) {
+      state.SkipWithError("exchange failed");
+    }
+  }
+}
+
 const std::string kSetOption = testing::TimeoutRequestDocument(60);
 
 void BM_Dispatch_Module(benchmark::State& state) {
@@ -198,6 +240,9 @@ BENCHMARK(BM_Verify_Module)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Verify_Curl)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Verify_Floor)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Verify_FloorWithLog)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_VerifyTls_Module)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_VerifyTls_Curl)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_VerifyTls_Floor)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Dispatch_Module);
 BENCHMARK(BM_Dispatch_Jsoncpp);
 BENCHMARK(BM_Log)->Threads(1)->Threads(4)->UseRealTime();

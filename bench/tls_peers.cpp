@@ -1,0 +1,200 @@
+#include "tls_peers.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "peers.h"
+#include "verify/protocol.h"
+
+namespace hv::bench {
+namespace {
+
+std::string Hex(const unsigned char* bytes, size_t size) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < size; ++i) {
+    out += kHex[bytes[i] >> 4];
+    out += kHex[bytes[i] & 15];
+  }
+  return out;
+}
+
+std::string CertificatePin(X509* cert) {
+  unsigned char digest[32];
+  unsigned int size = 0;
+  return X509_digest(cert, EVP_sha256(), digest, &size) == 1 ? Hex(digest, size) : std::string();
+}
+
+int Connect(uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+size_t Collect(char* data, size_t size, size_t count, void* user) {
+  static_cast<std::string*>(user)->append(data, size * count);
+  return size * count;
+}
+
+}  // namespace
+
+struct TlsEndpoint::Impl {
+  SSL_CTX* ctx = nullptr;
+  int listener = -1;
+  uint16_t port = 0;
+  std::string response, certificate_pin, curl_pin;
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+
+  // A self-signed P-256 certificate for 127.0.0.1, made now.
+  void MakeIdentity() {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = X509_new();
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -60);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+    X509_set_pubkey(cert, key);
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("bench"), -1, -1, 0);
+    X509_set_issuer_name(cert, name);
+    X509_EXTENSION* san = X509V3_EXT_conf_nid(nullptr, nullptr, NID_subject_alt_name, "IP:127.0.0.1");
+    X509_add_ext(cert, san, -1);
+    X509_EXTENSION_free(san);
+    X509_sign(cert, key, EVP_sha256());
+    SSL_CTX_use_certificate(ctx, cert);
+    SSL_CTX_use_PrivateKey(ctx, key);
+    certificate_pin = CertificatePin(cert);
+    unsigned char* spki = nullptr;
+    int size = i2d_PUBKEY(key, &spki);
+    unsigned char digest[32], text[64];
+    EVP_Digest(spki, static_cast<size_t>(size), digest, nullptr, EVP_sha256(), nullptr);
+    int n = EVP_EncodeBlock(text, digest, 32);
+    curl_pin = "sha256//" + std::string(reinterpret_cast<char*>(text), static_cast<size_t>(n));
+    OPENSSL_free(spki);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+  }
+
+  void Serve() {
+    while (!stop) {
+      pollfd p{listener, POLLIN, 0};
+      if (poll(&p, 1, 50) != 1) continue;
+      int fd = accept(listener, nullptr, nullptr);
+      if (fd < 0) continue;
+      SSL* ssl = SSL_new(ctx);
+      SSL_set_fd(ssl, fd);
+      std::string request;
+      char buffer[4096];
+      bool ok = SSL_accept(ssl) == 1;
+      while (ok && request.find("\r\n\r\n") == std::string::npos) {
+        int n = SSL_read(ssl, buffer, sizeof buffer);
+        ok = n > 0;
+        if (ok) request.append(buffer, static_cast<size_t>(n));
+      }
+      if (ok && SSL_write(ssl, response.data(), static_cast<int>(response.size())) > 0) SSL_shutdown(ssl);
+      SSL_free(ssl);
+      close(fd);
+    }
+  }
+};
+
+TlsEndpoint::TlsEndpoint(const std::string& response) : impl_(new Impl) {
+  Impl& s = *impl_;
+  s.response = response;
+  s.ctx = SSL_CTX_new(TLS_server_method());
+  SSL_CTX_set_num_tickets(s.ctx, 0);
+  s.MakeIdentity();
+  s.listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  bind(s.listener, reinterpret_cast<sockaddr*>(&addr), len);
+  listen(s.listener, 64);
+  getsockname(s.listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  s.port = ntohs(addr.sin_port);
+  for (int i = 0; i < 2; ++i) s.threads.emplace_back([&s] { s.Serve(); });
+}
+
+TlsEndpoint::~TlsEndpoint() {
+  impl_->stop = true;
+  for (auto& t : impl_->threads) t.join();
+  close(impl_->listener);
+  SSL_CTX_free(impl_->ctx);
+}
+
+uint16_t TlsEndpoint::port() const { return impl_->port; }
+const std::string& TlsEndpoint::certificate_pin() const { return impl_->certificate_pin; }
+const std::string& TlsEndpoint::curl_pin() const { return impl_->curl_pin; }
+
+bool CurlVerifyTls(uint16_t port, const std::string& curl_pin, const std::string& user,
+                   const std::string& password, std::string* answer) {
+  std::string url = "https://127.0.0.1:" + std::to_string(port) + kVerifyPath + kVerifyQueryStart +
+                    OpenSslEncipher(VerifyQuery(user, password));
+  std::string body;
+  CURL* curl = curl_easy_init();
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Collect);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 10000L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  // The pin decides, as with the module: no chain to a trusted root.
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, curl_pin.c_str());
+  curl_easy_setopt(curl, CURLOPT_SSLVERSION, CURL_SSLVERSION_TLSv1_2);
+  CURLcode rc = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_cleanup(curl);
+  return rc == CURLE_OK && status == 200 && OpenSslDecipher(body, answer);
+}
+
+bool TlsSocketExchange(uint16_t port, const std::string& certificate_pin, const std::string& request,
+                       std::string* response) {
+  int fd = Connect(port);
+  if (fd < 0) return false;
+  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+  SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  SSL* ssl = SSL_new(ctx);
+  SSL_set_fd(ssl, fd);
+  bool ok = SSL_connect(ssl) == 1;
+  if (ok) {
+    X509* cert = SSL_get1_peer_certificate(ssl);
+    ok = cert != nullptr && CertificatePin(cert) == certificate_pin;
+    X509_free(cert);
+  }
+  ok = ok && SSL_write(ssl, request.data(), static_cast<int>(request.size())) == static_cast<int>(request.size());
+  char buffer[4096];
+  int n = 0;
+  while (ok && (n = SSL_read(ssl, buffer, sizeof buffer)) > 0) response->append(buffer, static_cast<size_t>(n));
+  ok = ok && SSL_get_error(ssl, n) == SSL_ERROR_ZERO_RETURN;
+  SSL_free(ssl);
+  SSL_CTX_free(ctx);
+  close(fd);
+  return ok;
+}
+
+}  // namespace hv::bench
