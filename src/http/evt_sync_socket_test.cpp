@@ -58,6 +58,35 @@ TEST(EvtSyncSocket, NoConnectStartsAfterALookupThatOutlastsTheDeadline) {
   EXPECT_EQ(listener.Accept(100, &accepted, &error), platform::IoStatus::kTimedOut);
 }
 
+// Every address the lookup gives is tried, within the same deadline, until
+// one accepts: here the first refuses and the second accepts.
+TEST(EvtSyncSocket, EachResolvedAddressIsTriedUntilOneAccepts) {
+  struct RefusedFirst : ZEvtSyncSocket {
+    uint16_t refused = 0;
+    uint32_t Resolve(const std::string& host, uint16_t port, platform::AddressList* addresses) override {
+      platform::AddressList listening;
+      uint32_t rc = addresses->Resolve(host, std::to_string(refused));
+      if (rc == 0) rc = listening.Resolve(host, std::to_string(port));
+      addresses->Append(listening);
+      return rc;
+    }
+  };
+  platform::TcpListener listener;
+  ASSERT_EQ(listener.Listen(0), 0u);
+  RefusedFirst socket;
+  {
+    ScriptServer gone({});
+    socket.refused = gone.port();
+  }
+  socket.SocketTimeout = 2000;
+  socket.SetDeadline(ZEvtSyncSocket::Clock::now() + std::chrono::seconds(5));
+  EXPECT_TRUE(socket.OpenConnection(HV_W("127.0.0.1"), listener.port()));
+  EXPECT_TRUE(socket.connected());
+  platform::TcpSocket accepted;
+  uint32_t error = 0;
+  EXPECT_EQ(listener.Accept(2000, &accepted, &error), platform::IoStatus::kOk);
+}
+
 TEST(EvtSyncSocket, RefusedConnectionReportsTenThousandSixtyOne) {
   uint16_t port;
   {

@@ -5,8 +5,10 @@
 // so that callers and the log read the same codes everywhere. Each platform
 // file translates its native codes in exactly one function.
 //
-// Ownership: TcpSocket and AddressList own their system handles and release
-// them on destruction (RAII); both can be moved, not copied.
+// Ownership: TcpSocket owns its system handle and releases it on
+// destruction (RAII); it can be moved, not copied. AddressList holds plain
+// copies of the resolver's addresses (the resolver's own list is freed
+// within Resolve) and can be copied.
 // Thread-safety: one object is used by one thread at a time; StartSockets()
 // may be called from any number of threads at once.
 #ifndef HV_PLATFORM_SOCKET_H_
@@ -16,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace hv::platform {
 
@@ -28,25 +31,29 @@ constexpr uint32_t kSocketBadName = 0xFFFFFFFF;  // host text not convertible
 // platform error; after a failure a later call tries again.
 uint32_t StartSockets();
 
+// One address of a lookup, as the system's connect takes it.
+struct Address {
+  int family = 0;
+  int socktype = 0;
+  int protocol = 0;
+  std::vector<unsigned char> bytes;  // the socket address, laid out by the system
+};
+
 // The result of one lookup: its addresses, in the resolver's order.
 class AddressList {
  public:
-  AddressList();
-  ~AddressList();
-  AddressList(AddressList&&) noexcept;
-  AddressList& operator=(AddressList&&) noexcept;
-
   // Looks `host` (no brackets around IPv6 literals) and the decimal `port`
   // up: any family, stream sockets. Returns 0 or the resolver's error.
   uint32_t Resolve(const std::string& host, const std::string& port);
-  bool empty() const;
-  size_t size() const;
-
-  struct Impl;
-  const Impl* impl() const { return impl_.get(); }
+  bool empty() const { return entries_.empty(); }
+  size_t size() const { return entries_.size(); }
+  // Null past the end.
+  const Address* at(size_t index) const { return index < entries_.size() ? &entries_[index] : nullptr; }
+  // Adds `other`'s addresses after these (tests compose lists this way).
+  void Append(const AddressList& other) { entries_.insert(entries_.end(), other.entries_.begin(), other.entries_.end()); }
 
  private:
-  std::unique_ptr<Impl> impl_;
+  std::vector<Address> entries_;
 };
 
 enum class IoStatus {

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <utility>
 
 namespace hv::platform {
@@ -103,46 +104,25 @@ Clock::time_point DeadlineAfter(uint32_t timeout_ms) {
 
 uint32_t StartSockets() { return 0; }
 
-struct AddressList::Impl {
-  addrinfo* list = nullptr;
-  ~Impl() { if (list != nullptr) freeaddrinfo(list); }
-};
-
-AddressList::AddressList() : impl_(new Impl) {}
-AddressList::~AddressList() = default;
-AddressList::AddressList(AddressList&&) noexcept = default;
-AddressList& AddressList::operator=(AddressList&&) noexcept = default;
-
 uint32_t AddressList::Resolve(const std::string& host, const std::string& port) {
-  impl_.reset(new Impl);
+  entries_.clear();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &impl_->list);
-  if (rc != 0) {
-    impl_->list = nullptr;
-    return ToSocketError(rc, true);
+  addrinfo* list = nullptr;
+  int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
+  if (rc != 0) return ToSocketError(rc, true);
+  struct FreeList {
+    void operator()(addrinfo* a) const { freeaddrinfo(a); }
+  };
+  std::unique_ptr<addrinfo, FreeList> owned(list);
+  for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(a->ai_addr);
+    entries_.push_back(Address{a->ai_family, a->ai_socktype, a->ai_protocol,
+                               std::vector<unsigned char>(bytes, bytes + a->ai_addrlen)});
   }
   return 0;
 }
-
-bool AddressList::empty() const { return impl_->list == nullptr; }
-
-size_t AddressList::size() const {
-  size_t n = 0;
-  for (const addrinfo* a = impl_->list; a != nullptr; a = a->ai_next) ++n;
-  return n;
-}
-
-namespace {
-
-const addrinfo* AddressAt(const AddressList& addresses, size_t index) {
-  const addrinfo* a = addresses.impl()->list;
-  for (; a != nullptr && index > 0; --index) a = a->ai_next;
-  return a;
-}
-
-}  // namespace
 
 struct TcpSocket::Impl {
   int fd = -1;
@@ -160,9 +140,9 @@ TcpSocket& TcpSocket::operator=(TcpSocket&&) noexcept = default;
 bool TcpSocket::exists() const { return impl_ && impl_->fd >= 0; }
 
 uint32_t TcpSocket::Create(const AddressList& addresses, size_t index) {
-  const addrinfo* a = AddressAt(addresses, index);
+  const Address* a = addresses.at(index);
   if (a == nullptr) return 10022;
-  int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+  int fd = socket(a->family, a->socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->protocol);
   if (fd < 0) return LastError();
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -174,11 +154,12 @@ uint32_t TcpSocket::Create(const AddressList& addresses, size_t index) {
 
 IoStatus TcpSocket::Connect(const AddressList& addresses, size_t index, uint32_t timeout_ms,
                             uint32_t* error) {
-  const addrinfo* a = AddressAt(addresses, index);
+  const Address* a = addresses.at(index);
   if (a == nullptr || !exists()) { *error = 10038; return IoStatus::kFailed; }
   int rc;
   do {
-    rc = connect(impl_->fd, a->ai_addr, a->ai_addrlen);
+    rc = connect(impl_->fd, reinterpret_cast<const sockaddr*>(a->bytes.data()),
+                 static_cast<socklen_t>(a->bytes.size()));
   } while (rc != 0 && errno == EINTR);
   if (rc == 0) return IoStatus::kOk;
   if (errno != EINPROGRESS) { *error = LastError(); return IoStatus::kFailed; }

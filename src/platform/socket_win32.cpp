@@ -7,6 +7,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <memory>
 #include <utility>
 
 #include "platform/lock.h"
@@ -92,46 +93,25 @@ IoStatus FinishOverlapped(SOCKET s, OVERLAPPED* ov, uint32_t timeout_ms, DWORD* 
 
 uint32_t StartSockets() { return Library().Start(); }
 
-struct AddressList::Impl {
-  addrinfo* list = nullptr;
-  ~Impl() { if (list != nullptr) freeaddrinfo(list); }
-};
-
-AddressList::AddressList() : impl_(new Impl) {}
-AddressList::~AddressList() = default;
-AddressList::AddressList(AddressList&&) noexcept = default;
-AddressList& AddressList::operator=(AddressList&&) noexcept = default;
-
 uint32_t AddressList::Resolve(const std::string& host, const std::string& port) {
-  impl_.reset(new Impl);
+  entries_.clear();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &impl_->list);
-  if (rc != 0) {
-    impl_->list = nullptr;
-    return ToSocketError(rc);
+  addrinfo* list = nullptr;
+  int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
+  if (rc != 0) return ToSocketError(rc);
+  struct FreeList {
+    void operator()(addrinfo* a) const { freeaddrinfo(a); }
+  };
+  std::unique_ptr<addrinfo, FreeList> owned(list);
+  for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(a->ai_addr);
+    entries_.push_back(Address{a->ai_family, a->ai_socktype, a->ai_protocol,
+                               std::vector<unsigned char>(bytes, bytes + a->ai_addrlen)});
   }
   return 0;
 }
-
-bool AddressList::empty() const { return impl_->list == nullptr; }
-
-size_t AddressList::size() const {
-  size_t n = 0;
-  for (const addrinfo* a = impl_->list; a != nullptr; a = a->ai_next) ++n;
-  return n;
-}
-
-namespace {
-
-const addrinfo* AddressAt(const AddressList& addresses, size_t index) {
-  const addrinfo* a = addresses.impl()->list;
-  for (; a != nullptr && index > 0; --index) a = a->ai_next;
-  return a;
-}
-
-}  // namespace
 
 struct TcpSocket::Impl {
   SOCKET s = INVALID_SOCKET;
@@ -174,10 +154,10 @@ TcpSocket& TcpSocket::operator=(TcpSocket&&) noexcept = default;
 bool TcpSocket::exists() const { return impl_ && impl_->s != INVALID_SOCKET; }
 
 uint32_t TcpSocket::Create(const AddressList& addresses, size_t index) {
-  const addrinfo* a = AddressAt(addresses, index);
+  const Address* a = addresses.at(index);
   if (a == nullptr) return WSAEINVAL;
   impl_->Close();
-  impl_->s = WSASocketW(a->ai_family, a->ai_socktype, a->ai_protocol, nullptr, 0,
+  impl_->s = WSASocketW(a->family, a->socktype, a->protocol, nullptr, 0,
                         WSA_FLAG_OVERLAPPED);
   if (impl_->s == INVALID_SOCKET) return LastError();
   BOOL one = TRUE;
@@ -189,9 +169,9 @@ uint32_t TcpSocket::Create(const AddressList& addresses, size_t index) {
 
 IoStatus TcpSocket::Connect(const AddressList& addresses, size_t index, uint32_t timeout_ms,
                             uint32_t* error) {
-  const addrinfo* a = AddressAt(addresses, index);
+  const Address* a = addresses.at(index);
   if (a == nullptr || !exists()) { *error = WSAENOTSOCK; return IoStatus::kFailed; }
-  if (connect(impl_->s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
+  if (connect(impl_->s, reinterpret_cast<const sockaddr*>(a->bytes.data()), static_cast<int>(a->bytes.size())) == 0) {
     SetEvent(impl_->connect_event.get());
     return IoStatus::kOk;
   }
