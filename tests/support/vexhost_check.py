@@ -67,6 +67,12 @@ def main():
         # must say so and exit 4, not crash asking it HvDllCanUnloadNow.
         rc, _, err = run(["--module", os.path.join(host_dir, names[2]), "classes"])
         check("a module without HvDllCanUnloadNow exits 4", rc == 4 and "four HvDll" in err)
+        # A service that refused Initialize is never uninitialised: the
+        # stand-in module ends the process with 86 when it is.
+        refusing = "refusing_service.dll" if windows else "librefusing_service.so"
+        rc, _, err = run(["--module", os.path.join(bin_dir, refusing), "request", "/x", "{}"])
+        check("a refused Initialize exits 5 and is not followed by Uninitialize",
+              rc == 5 and "did not initialise" in err)
         rc, _, err = run(["verify"])
         check("missing arguments exit 2 and say so", rc == 2 and "arguments missing" in err)
         rc, _, err = run(["classes", "./module.so"])
@@ -94,7 +100,7 @@ def main():
             rc, out, _ = run(["verify", "alice"], "wrong\n")
             check("behind %s: wrong password rejected" % front, rc == 0 and "result=rejected" in out)
     check("proxy fronts were given (HV_PROXY_DIR)", not proxy_dir or len(fronts) == 5)
-    total = 13 + 2 * len(fronts)
+    total = 14 + 2 * len(fronts)
     print("%d passed, %d failed" % (total - len(failures), len(failures)))
     return 1 if failures else 0
 
