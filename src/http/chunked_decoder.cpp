@@ -86,8 +86,9 @@ size_t ChunkedDecoder::Feed(const char* data, size_t size, std::string* body,
         ++i;
         if (++trailer_bytes_ > max_line_) {
           Fail(Error::kTooLarge);
-        } else if (c == '\n' && !line_.empty() && line_.back() == '\r') {
-          line_.pop_back();
+        } else if (c == '\n') {
+          // A bare LF ends a line here as it does in the head.
+          if (!line_.empty() && line_.back() == '\r') line_.pop_back();
           if (line_.empty()) {
             state_ = State::kDone;
           } else {

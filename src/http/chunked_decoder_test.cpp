@@ -47,6 +47,12 @@ TEST(ChunkedDecoder, TrailerSectionIsAlwaysReadToItsBlankLine) {
   Outcome bare = Decode("1\r\na\r\n0\r\n\r\n");
   EXPECT_EQ(bare.state, State::kDone);
   EXPECT_TRUE(bare.trailers.empty());
+  // A bare LF ends a trailer line and the section, as it does in the head.
+  EXPECT_EQ(Decode("1\r\na\r\n0\r\n\n").state, State::kDone);
+  Outcome lf = Decode("0\r\nX-Sum: 1\n\n");
+  EXPECT_EQ(lf.state, State::kDone);
+  ASSERT_EQ(lf.trailers.size(), 1u);
+  EXPECT_EQ(lf.trailers[0], "X-Sum: 1");
   // Bounded: an endless trailer fails.
   EXPECT_EQ(Decode("0\r\n" + std::string(2000, 't')).state, State::kError);
 }

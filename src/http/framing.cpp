@@ -72,6 +72,13 @@ Framing DecideFraming(int32_t status, const FramingFields& fields) {
   Framing f;
   f.close_after = fields.HasConnectionToken("close") ||
                   (fields.http10 && !fields.HasConnectionToken("keep-alive"));
+  if (fields.blank_before_colon) {
+    // RFC 9112 5.1: such a field must be refused. Dropping it instead
+    // would frame the message differently from a proxy that strips the
+    // blank (a "Transfer-Encoding :" it honours and we ignore).
+    f.close_after = true;
+    return f;
+  }
   if ((status >= 100 && status < 200) || status == 204 || status == 304) {
     f.body = BodyFraming::kNone;
     return f;

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "http/response_head.h"
+
 namespace hv {
 namespace {
 
@@ -58,6 +62,24 @@ TEST(DecideFraming, ConnectionTokensAndHttp10) {
   EXPECT_FALSE(DecideFraming(200, old).close_after);
   FramingFields located = Fields({{"Location", "/a"}, {"location", "/b"}});
   EXPECT_EQ(located.locations, 2);
+}
+
+// A proxy strips the blank in "Transfer-Encoding : chunked" and frames by
+// chunks; ignoring the field would frame the same bytes by length.
+TEST(DecideFraming, ABlankBeforeAFieldsColonFailsTheResponse) {
+  for (const char* head : {"HTTP/1.1 200 OK\r\nTransfer-Encoding : chunked\r\nContent-Length: 4\r\n",
+                           "HTTP/1.1 200 OK\r\nContent-Length\t: 4\r\n"}) {
+    std::string text(head);
+    HeaderTable table;
+    FramingFields fields;
+    HeaderSink sink;
+    sink.table = &table;
+    sink.framing = &fields;
+    ParseHeaderLines(text.data(), text.data() + text.size(), sink);
+    Framing f = DecideFraming(200, fields);
+    EXPECT_EQ(f.body, BodyFraming::kInvalid) << head;
+    EXPECT_TRUE(f.close_after) << head;
+  }
 }
 
 }  // namespace

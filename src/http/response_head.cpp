@@ -64,7 +64,14 @@ bool IsTokenName(const char* begin, const char* end) {
 
 void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink) {
   const char* colon = static_cast<const char*>(std::memchr(begin, ':', static_cast<size_t>(end - begin)));
-  if (colon == nullptr || !IsTokenName(begin, colon)) return;
+  if (colon == nullptr) return;
+  const char* name_end = colon;
+  while (name_end > begin && IsBlank(name_end[-1])) --name_end;
+  if (!IsTokenName(begin, name_end)) return;
+  if (name_end != colon) {
+    if (sink.framing != nullptr) sink.framing->blank_before_colon = true;
+    return;
+  }
   const char* value = colon + 1;
   // Optional white space is SP and HTAB only: a VT, FF or CR is part of
   // the value (and makes a number such as Content-Length invalid).

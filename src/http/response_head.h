@@ -58,7 +58,8 @@ struct HeaderSink {
 
 // Parses one header field (its line or lines, without the final line end)
 // into the sink. The name must be a token (no blank, no control byte)
-// followed directly by ":", else the field is ignored. The value is trimmed
+// followed directly by ":", else the field is ignored; a token followed by
+// blanks and then ":" marks the framing fields (the response will fail). The value is trimmed
 // of blanks and tabs at both ends (no other byte is white space there),
 // and any CR or LF left in it becomes a blank.
 // Framing fields are noted whatever their length; a name or value over the
