@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,11 +51,15 @@ struct NavigateSettings {
   // The one scheme this exchange follows, first URL and redirects alike:
   // kSchemeHttp, or kSchemeHttps with a TLS socket (never down to http).
   int32_t scheme = kSchemeHttp;
-  // A forward proxy for every request of the exchange, redirects included;
-  // none when its host is empty. Plain http sends the absolute-form target
-  // to it; https tunnels through it with CONNECT (a socket without tunnels
-  // fails such an exchange).
+  // The forward proxy of the first URL, and of every redirect target when
+  // `proxy_for` is unset; none when its host is empty. Plain http sends the
+  // absolute-form target to it; https tunnels through it with CONNECT (a
+  // socket without tunnels fails such an exchange).
   ProxyTarget proxy;
+  // When set, decides the proxy of each redirect target anew from its host
+  // (as in the URL, brackets kept), so that a bypass list holds on every
+  // hop; false fails the exchange.
+  std::function<bool(const WString& host, ProxyTarget* proxy)> proxy_for;
 };
 
 template <class TSocket>
@@ -102,7 +107,7 @@ class CAtlHttpClientT : public TSocket {
   enum class Judgement { kAccept, kRedirect, kReject };
 
   void Reset();
-  bool Proxied() const { return settings_ != nullptr && !settings_->proxy.host.empty(); }
+  bool Proxied() const { return !hop_proxy_.host.empty(); }
   bool CheckUrl();
   bool TimeIsUp();
   bool Open();
@@ -136,6 +141,7 @@ class CAtlHttpClientT : public TSocket {
   ZEvtSyncSocket::Clock::time_point deadline_{};
   bool has_deadline_ = false;
   bool deadline_hit_ = false;  // a step was refused because the time was up
+  ProxyTarget hop_proxy_;  // the proxy of the current URL (none: direct)
   ProxyFailure proxy_failure_ = ProxyFailure::kNone;
   int32_t proxy_status_ = -1;
   size_t peak_held_ = 0;

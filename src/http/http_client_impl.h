@@ -113,6 +113,7 @@ void CAtlHttpClientT<TSocket>::Reset() {
   settings_ = nullptr;
   peak_held_ = 0;
   deadline_hit_ = false;
+  hop_proxy_ = ProxyTarget();
   proxy_failure_ = ProxyFailure::kNone;
   proxy_status_ = -1;
   reused_ = false;
@@ -183,7 +184,7 @@ template <class TSocket>
 bool CAtlHttpClientT<TSocket>::Open() {
   reused_ = false;
   if (TimeIsUp()) return false;
-  const ProxyTarget& proxy = settings_->proxy;
+  const ProxyTarget& proxy = hop_proxy_;
   if (Proxied() && settings_->scheme == kSchemeHttp) {
     if (this->OpenConnection(proxy.host, proxy.port)) return true;
     proxy_failure_ = ProxyFailure::kUnreachable;
@@ -407,16 +408,19 @@ bool CAtlHttpClientT<TSocket>::FollowRedirect() {
   platform::WipeOnExit<WString> wipe_resolved("url", resolved);
   WString old_host = url_.host_name;
   uint16_t old_port = url_.port;
+  ProxyTarget old_proxy = hop_proxy_;
   headers_.Clear();
   buffer_.clear();
   header_length_ = 0;
   if (!ResolveLocation(location, url_, &resolved) || !SplitUrl(resolved, &url_) || !CheckUrl()) {
     return false;
   }
+  if (settings_->proxy_for && !settings_->proxy_for(url_.host_name, &hop_proxy_)) return false;
   // A kept-alive connection carries the request only when it is to the
   // same host and port and idle: stray bytes after the last response, or
   // the server's close, would be taken for the answer.
-  bool same = url_.host_name == old_host && url_.port == old_port;
+  bool same = url_.host_name == old_host && url_.port == old_port && hop_proxy_.host == old_proxy.host &&
+              hop_proxy_.port == old_proxy.port;
   if (!same || !this->IsIdle()) {
     this->CloseConnection();
     if (!Open()) return false;
@@ -466,6 +470,7 @@ bool CAtlHttpClientT<TSocket>::Navigate(const WString& url, const NavigateSettin
     this->SetDeadline(std::nullopt);
   }
   url_ = parts;
+  hop_proxy_ = settings.proxy;
   bool ok = CheckUrl() && Open() && SendRequest();
   for (uint32_t redirects = 0; ok;) {
     if (!ReceiveResponse() && !RetryOnFreshConnection()) {

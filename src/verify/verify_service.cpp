@@ -217,7 +217,19 @@ bool HvVerifyImpl::SendVerifyUrl(const WString& url, std::string* body) {
                              ? std::numeric_limits<uint32_t>::max()
                              : seconds * 1000;
   bool tls = url.compare(0, 8, HV_W("https://")) == 0;
-  if (!ChooseProxy(tls, &settings.proxy)) return false;
+  ProxyServer endpoint;
+  if (proxy_.mode != ProxyConfig::Mode::kDirect) {
+    // The endpoint setting was checked with the URL. Each redirect target
+    // is matched against the bypass list again: a bypassed endpoint's
+    // redirect to another host goes through the proxy, and the reverse.
+    if (SplitHostPort(EndpointHostPort(endpoint_host_), tls ? 443 : 80, &endpoint) &&
+        !ChooseProxy(tls, endpoint.host, &settings.proxy)) {
+      return false;
+    }
+    settings.proxy_for = [this, tls](const WString& host, ProxyTarget* target) {
+      return ChooseProxy(tls, host, target);
+    };
+  }
   if (!tls) {
     CAtlHttpClient client;
     return Exchange(client, url, settings, body);
@@ -231,16 +243,13 @@ bool HvVerifyImpl::SendVerifyUrl(const WString& url, std::string* body) {
   return Exchange(client, url, settings, body);
 }
 
-bool HvVerifyImpl::ChooseProxy(bool tls, ProxyTarget* target) const {
+bool HvVerifyImpl::ChooseProxy(bool tls, const WString& host, ProxyTarget* target) const {
   target->host.clear();
   target->port = 0;
-  ProxyServer endpoint, proxy;
-  if (proxy_.mode == ProxyConfig::Mode::kDirect ||
-      !SplitHostPort(EndpointHostPort(endpoint_host_), tls ? 443 : 80, &endpoint)) {
-    return true;  // the endpoint setting was checked with the URL
-  }
+  ProxyServer proxy;
+  if (proxy_.mode == ProxyConfig::Mode::kDirect) return true;
   if (proxy_.mode == ProxyConfig::Mode::kFixed) {
-    if (BypassesProxy(proxy_.bypass, endpoint.host)) return true;
+    if (BypassesProxy(proxy_.bypass, host)) return true;
     proxy = proxy_.server;
   } else {
     platform::SystemProxySource source;
@@ -250,7 +259,7 @@ bool HvVerifyImpl::ChooseProxy(bool tls, ProxyTarget* target) const {
       return false;
     }
     // The value may carry credentials: only the source is named.
-    if (!SystemProxyFor(source, tls, endpoint.host, &proxy)) {
+    if (!SystemProxyFor(source, tls, host, &proxy)) {
       VerifyLog() << HV_W("SendVerifyUrl : proxy stage failed: the system proxy setting is malformed (")
                   << LogContinue
                   << (source.kind == platform::SystemProxySource::Kind::kWinHttp

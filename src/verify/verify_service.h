@@ -91,9 +91,10 @@ class HvVerifyImpl : public IVexServiceProvider,
   bool SendVerifyUrl(const WString& url, std::string* body);
   bool DecryptVerifyResult(const std::string& body, VerifyResult& result);
 
-  // The proxy for the endpoint over TLS or plain http: false, logged, when
-  // the system's setting cannot be read or is malformed.
-  bool ChooseProxy(bool tls, ProxyTarget* target) const;
+  // The proxy for `host` (the endpoint's, or a redirect target's) over TLS
+  // or plain http: false, logged, when the system's setting cannot be read
+  // or is malformed.
+  bool ChooseProxy(bool tls, const WString& host, ProxyTarget* target) const;
 
   uint32_t timeout_setting() const { return TimeoutSetting.load(std::memory_order_relaxed); }
 
