@@ -23,6 +23,24 @@ bool Fail(ZEvtSyncSocket& raw, ProxyFailure why, ProxyFailure* failure) {
   return false;
 }
 
+// Receives until `*head` holds a whole answer head of at most `budget`
+// bytes, its length then in `*length`; kNone, else why not.
+ProxyFailure ReadHead(ZEvtSyncSocket& raw, size_t budget, std::string* head, size_t* length) {
+  size_t scan = 0;
+  while ((*length = FindHeadEnd(*head, scan)) == std::string::npos) {
+    if (head->size() > budget) return ProxyFailure::kNoAnswer;
+    scan = head->size() >= 2 ? head->size() - 2 : 0;
+    size_t at = head->size(), got = kReceiveSize;
+    head->resize(at + got);
+    if (!raw.ReceiveInto(&(*head)[at], &got)) {
+      return raw.TimedOut() ? ProxyFailure::kNoAnswer : ProxyFailure::kClosed;
+    }
+    head->resize(at + got);
+    if (got == 0) return ProxyFailure::kClosed;
+  }
+  return *length > budget ? ProxyFailure::kNoAnswer : ProxyFailure::kNone;
+}
+
 }  // namespace
 
 bool ComposeConnect(const WString& host, uint16_t port, std::string* bytes) {
@@ -47,24 +65,21 @@ bool OpenTunnel(ZEvtSyncSocket& raw, const WString& host, uint16_t port, size_t 
     // A proxy that accepted and hung up at once.
     return Fail(raw, ProxyFailure::kClosed, failure);
   }
+  // Interim answers (1xx but 101, RFC 9110 15.2) are dropped; all heads
+  // read share the header limit.
   std::string head;
-  size_t scan = 0, length = std::string::npos;
-  while ((length = FindHeadEnd(head, scan)) == std::string::npos) {
-    if (head.size() > max_header_bytes) return Fail(raw, ProxyFailure::kNoAnswer, failure);
-    scan = head.size() >= 2 ? head.size() - 2 : 0;
-    size_t at = head.size(), got = kReceiveSize;
-    head.resize(at + got);
-    if (!raw.ReceiveInto(&head[at], &got)) {
-      return Fail(raw, raw.TimedOut() ? ProxyFailure::kNoAnswer : ProxyFailure::kClosed, failure);
+  size_t interim = 0, length = 0;
+  for (;;) {
+    ProxyFailure why = ReadHead(raw, max_header_bytes - interim, &head, &length);
+    if (why != ProxyFailure::kNone) return Fail(raw, why, failure);
+    const char* line_end = static_cast<const char*>(std::memchr(head.data(), '\n', length));
+    bool http10 = false;
+    if (!ParseStatusLine(head.data(), line_end, status, &http10)) {
+      return Fail(raw, ProxyFailure::kNoAnswer, failure);
     }
-    head.resize(at + got);
-    if (got == 0) return Fail(raw, ProxyFailure::kClosed, failure);
-  }
-  if (length > max_header_bytes) return Fail(raw, ProxyFailure::kNoAnswer, failure);
-  const char* line_end = static_cast<const char*>(std::memchr(head.data(), '\n', length));
-  bool http10 = false;
-  if (!ParseStatusLine(head.data(), line_end, status, &http10)) {
-    return Fail(raw, ProxyFailure::kNoAnswer, failure);
+    if (*status >= 200 || *status == 101) break;
+    interim += length;
+    head.erase(0, length);
   }
   if (*status == 407) return Fail(raw, ProxyFailure::kAuthRequired, failure);
   if (*status < 200 || *status > 299) return Fail(raw, ProxyFailure::kRefused, failure);

@@ -4,7 +4,9 @@
 //
 // A tunnel is asked for with "CONNECT host:port HTTP/1.1" and a Host field;
 // the proxy's answer head is read under the header limit, each receive
-// bounded as the socket bounds it (SocketTimeout, the deadline). Only a 2xx
+// bounded as the socket bounds it (SocketTimeout, the deadline). Interim
+// answers (1xx but 101) before it are skipped, their heads counted against
+// the same limit; a 101 is a refusal like any non-2xx. Only a 2xx
 // opens the tunnel: any other answer fails, and nothing after its head is
 // read (its body is the proxy's, never the endpoint's TLS). Proxy
 // authentication is not supported: a 407 fails as kAuthRequired.

@@ -211,6 +211,53 @@ TEST(ScriptedProxy, RedirectsGoThroughTheProxyAgain) {
   EXPECT_NE(requests[1].find("\r\nHost: 10.255.255.1:7\r\n"), std::string::npos) << requests[1];
 }
 
+// The bypass list is asked again for every redirect target: a bypassed
+// endpoint's redirect to another host goes through the proxy, and a
+// proxied endpoint's redirect to a bypassed host goes direct.
+TEST(ScriptedProxy, EachRedirectTargetIsMatchedAgainstTheBypassList) {
+  ScriptServer proxy({{Step::Read(), Step::Send(testing::HttpResponse(404, ""))}});
+  std::string via = "127.0.0.1:" + std::to_string(proxy.port());
+  ScriptServer bypassed({{Step::Read(), Step::Send("HTTP/1.1 302 Found\r\nLocation: http://localhost:9/elsewhere\r\n"
+                                                   "Content-Length: 0\r\n\r\n")}});
+  Outcome outward = Verify("127.0.0.1:" + std::to_string(bypassed.port()), via, "127.0.0.1");
+  EXPECT_EQ(outward.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  EXPECT_EQ(proxy.Requests()[0].rfind("GET http://localhost:9/elsewhere HTTP/1.1\r\n", 0), 0u) << proxy.Requests()[0];
+
+  ScriptServer direct({{Step::Read(), Step::Send(testing::HttpResponse(404, ""))}});
+  std::string back = "Location: http://127.0.0.1:" + std::to_string(direct.port()) + "/direct\r\n";
+  ScriptServer redirecting({{Step::Read(), Step::Send("HTTP/1.1 302 Found\r\n" + back + "Content-Length: 0\r\n\r\n")}});
+  Outcome inward = Verify("localhost:9", "127.0.0.1:" + std::to_string(redirecting.port()), "127.0.0.1");
+  EXPECT_EQ(inward.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+  EXPECT_EQ(redirecting.connections(), 1);
+  ASSERT_EQ(direct.Requests().size(), 1u);
+  EXPECT_EQ(direct.Requests()[0].rfind("GET /direct HTTP/1.1\r\n", 0), 0u) << direct.Requests()[0];
+}
+
+// Interim answers before the CONNECT's final one are skipped (not 101,
+// which refuses), within the header limit.
+TEST(ScriptedProxy, InterimAnswersBeforeTheConnectAnswerAreSkipped) {
+  if (!platform::TlsAvailable()) return;
+  std::string interim = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\nX: y\r\n\r\n";
+  std::string endless;
+  while (endless.size() < 300 * 1024) endless += "HTTP/1.1 100 Continue\r\n\r\n";
+  struct Case {
+    std::string answer, line;
+  } cases[] = {
+      {interim + testing::HttpResponse(403, "no"), "the proxy refused CONNECT with status 403"},
+      {"HTTP/1.1 101 Switching Protocols\r\n\r\n", "the proxy refused CONNECT with status 101"},
+      {endless, "no valid answer from the proxy"},
+  };
+  for (const Case& c : cases) {
+    ScriptServer proxy({{Step::Read(), Step::Send(c.answer), Step::Hold()}});
+    Outcome outcome = Verify("https://127.0.0.1:9", "127.0.0.1:" + std::to_string(proxy.port()), "",
+                             std::string(64, 'a'));
+    EXPECT_EQ(outcome.result.ResultType, VERIFY_RESULT_SEND_FAILED) << c.line;
+    EXPECT_TRUE(outcome.Logged("SendVerifyUrl : proxy stage failed: " + c.line)) << ::testing::PrintToString(outcome.log);
+    EXPECT_LT(outcome.spent, std::chrono::milliseconds(3500)) << c.line;
+  }
+}
+
 TEST(ScriptedProxy, IPv6LiteralsForTheProxyAndTheEndpointKeepTheirBrackets) {
   ScriptServer proxy({{Step::Read(), Step::Send(testing::HttpResponse(404, ""))}}, true);
   Outcome outcome = Verify("[::1]:9", "[::1]:" + std::to_string(proxy.port()));
