@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "base/host_name_match.h"
+#include "base/utf.h"
 #include "platform/tls.h"
 
 namespace hv::platform {
@@ -72,9 +74,10 @@ struct TestEngine {
   }
 } test_engine;
 
-// Whether the certificate's subject alternative names hold the address
-// (4 or 16 bytes).
-bool NamesAddress(PCCERT_CONTEXT cert, const void* address, DWORD size) {
+// Whether one of the certificate's subject alternative names passes
+// `match` (none: no such extension, or one that does not decode).
+template <class Match>
+bool AnyAltName(PCCERT_CONTEXT cert, Match match) {
   PCERT_EXTENSION names = Api().find_extension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension,
                                                cert->pCertInfo->rgExtension);
   CERT_ALT_NAME_INFO* info = nullptr;
@@ -84,14 +87,30 @@ bool NamesAddress(PCCERT_CONTEXT cert, const void* address, DWORD size) {
                                         &info_size)) {
     return false;
   }
-  bool match = false;
-  for (DWORD i = 0; i < info->cAltEntry; ++i) {
-    const CERT_ALT_NAME_ENTRY& entry = info->rgAltEntry[i];
-    match |= entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == size &&
-             std::memcmp(entry.IPAddress.pbData, address, size) == 0;
-  }
+  bool found = false;
+  for (DWORD i = 0; i < info->cAltEntry && !found; ++i) found = match(info->rgAltEntry[i]);
   LocalFree(info);
-  return match;
+  return found;
+}
+
+// Whether an IP address entry holds the address (4 or 16 bytes).
+bool NamesAddress(PCCERT_CONTEXT cert, const void* address, DWORD size) {
+  return AnyAltName(cert, [&](const CERT_ALT_NAME_ENTRY& entry) {
+    return entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == size &&
+           std::memcmp(entry.IPAddress.pbData, address, size) == 0;
+  });
+}
+
+// Whether a DNS name entry names the host. The SSL policy alone does not
+// settle this: where no such entry exists it falls back to the subject's
+// common name, and some crypt32s (Wine's) match wildcards there loosely
+// ("*", "l*").
+bool NamesHost(PCCERT_CONTEXT cert, const std::wstring& host) {
+  const std::string wanted = WideToUtf8(host);
+  return AnyAltName(cert, [&](const CERT_ALT_NAME_ENTRY& entry) {
+    return entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME && entry.pwszDNSName != nullptr &&
+           CertificateNameMatchesHost(WideToUtf8(entry.pwszDNSName), wanted);
+  });
 }
 
 // The chain's own status, beside the policy's verdict: some crypt32s
@@ -149,7 +168,7 @@ uint32_t CheckChainAndName(PCCERT_CONTEXT cert, const std::wstring& host) {
                        : InetPtonW(AF_INET6, host.c_str(), address) == 1 ? 16
                                                                           : 0;
   uint32_t result = CheckPolicy(chain, host, address_size != 0);
-  if (result == 0 && address_size != 0 && !NamesAddress(cert, address, address_size)) {
+  if (result == 0 && (address_size != 0 ? !NamesAddress(cert, address, address_size) : !NamesHost(cert, host))) {
     result = static_cast<uint32_t>(CERT_E_CN_NO_MATCH);
   }
   Api().free_chain(chain);

@@ -22,8 +22,9 @@ namespace hv::platform {
 
 // 0 when `cert` (with the certificates the server sent, in its store)
 // chains to a trusted root, or to the test authority when one is set, and
-// names `host` (a DNS name, or an address literal matched against the
-// certificate's IP addresses); else the CERT_E_ or system error number.
+// names `host` (a DNS name matched against the certificate's DNS name
+// entries only, never its common name; an address literal against its IP
+// addresses); else the CERT_E_ or system error number.
 uint32_t CheckChainAndName(PCCERT_CONTEXT cert, const std::wstring& host);
 
 // Whether crypt32's chain functions could be bound.

@@ -63,6 +63,7 @@ TEST(TlsNames, PartialWildcardsAndTheCommonNameNeverMatch) {
   EXPECT_EQ(HandshakeWith("valid.pem", "localhost"), TlsSession::Result::kDone);
   EXPECT_EQ(HandshakeWith("wildpartial.pem", "foo.test.example"), TlsSession::Result::kFailed);
   EXPECT_EQ(HandshakeWith("cnonly.pem", "localhost"), TlsSession::Result::kFailed);
+  EXPECT_EQ(HandshakeWith("cnstar.pem", "localhost"), TlsSession::Result::kFailed);
   tls_testing::SetAuthority("");
 }
 

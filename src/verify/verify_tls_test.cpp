@@ -90,8 +90,9 @@ std::string TlsBytes(const std::string& name) {
 // Without a pin the chain must end at a trusted authority: the test's own,
 // as the one root of a chain engine of its own (the platform's trust store
 // is left alone), accepts valid servers by address and by name and
-// refuses a wrong name, an expired certificate, another authority and a
-// missing intermediate; the trust store proper knows none of them.
+// refuses a wrong name, a name or a bare wildcard only in the common name,
+// an expired certificate, another authority and a missing intermediate;
+// the trust store proper knows none of them.
 TEST_F(TlsEndpoint, TrustedChainAcceptsValidServersOnly) {
   ASSERT_TRUE(platform::tls_testing::SetAuthority(TlsBytes("ca.der")));
   EXPECT_EQ(Verify(Https("127.0.0.1", "valid"), "").result.ResultType, VERIFY_RESULT_OK);
@@ -99,7 +100,8 @@ TEST_F(TlsEndpoint, TrustedChainAcceptsValidServersOnly) {
   EXPECT_TRUE(platform::tls_testing::LastChainBuildWasLocal());
   struct Case { const char* host; const char* peer; } refused[] = {
       {"localhost", "othername"}, {"127.0.0.1", "othername"}, {"127.0.0.1", "expired"},
-      {"localhost", "expired"},   {"localhost", "selfsigned"}, {"localhost", "aia"}};
+      {"localhost", "expired"},   {"localhost", "selfsigned"}, {"localhost", "aia"},
+      {"localhost", "cnonly"},    {"localhost", "cnstar"}};
   for (const Case& c : refused) {
     Outcome o = Verify(Https(c.host, c.peer), "");
     EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_SEND_FAILED) << c.host << " " << c.peer;

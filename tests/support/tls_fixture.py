@@ -17,7 +17,8 @@ authority nobody sends, whose address in the certificate is a loopback
 port that takes connections and never answers). DIR/ca.der is the
 authority in DER; wildpartial.pem (f*.test.example) and cnonly.pem (no
 subject alternative name, localhost as common name) are for the host
-name checks. The hostile peers of tls-peer (the program beside
+name checks, and so are the served cnonly and cnstar (no subject
+alternative name, "*" as common name). The hostile peers of tls-peer (the program beside
 ENDPOINT, with the valid certificate) add cutbyfin, whole, forged, stall,
 keyupdate, keydrip, askcert and renegotiate (see tests/support/tls_peer.cpp).
 """
@@ -39,7 +40,7 @@ def openssl(*args):
 
 
 HOSTILE = ("cutbyfin", "whole", "forged", "stall", "keyupdate", "keydrip", "askcert", "renegotiate")
-SERVED = ("valid", "expired", "othername", "selfsigned", "redirect", "aia")
+SERVED = ("valid", "expired", "othername", "selfsigned", "redirect", "aia", "cnonly", "cnstar")
 
 
 def start_blackhole(base):
@@ -94,11 +95,13 @@ def make_certificates(base):
                 "-out", os.path.join(base, name + ".pem"), "-days", days, "-extfile", ext)
     openssl("req", "-x509", "-key", key, "-out", os.path.join(base, "selfsigned.pem"), "-days", "2",
             "-subj", "/CN=self", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost")
-    # For the host name checks: a partial wildcard, and a name only in the
-    # subject's common name.
-    cn_csr = os.path.join(base, "cnonly.csr")
+    # For the host name checks: a partial wildcard, a name only in the
+    # subject's common name, and a bare wildcard only there.
+    cn_csr, star_csr = os.path.join(base, "cnonly.csr"), os.path.join(base, "cnstar.csr")
     openssl("req", "-new", "-key", key, "-out", cn_csr, "-subj", "/CN=localhost")
-    for name, request, names in (("wildpartial", csr, "subjectAltName=DNS:f*.test.example\n"), ("cnonly", cn_csr, "")):
+    openssl("req", "-new", "-key", key, "-out", star_csr, "-subj", "/CN=*")
+    for name, request, names in (("wildpartial", csr, "subjectAltName=DNS:f*.test.example\n"), ("cnonly", cn_csr, ""),
+                                 ("cnstar", star_csr, "")):
         ext = os.path.join(base, name + ".ext")
         with open(ext, "w") as f:
             f.write(names + "basicConstraints=CA:FALSE\n")
