@@ -287,7 +287,7 @@ TEST(ScriptedProxy, EveryFailureOfTheProxyStageEndsInTheSendStageWithinTheDeadli
       {"closed inside the tunnel", {Step::Read(), Step::Send(tunnel_ok), Step::Sleep(100), Step::Close()}, true,
        "the proxy closed the connection"},
       {"silent", {Step::Read(), Step::Hold()}, true, "no valid answer from the proxy"},
-      {"a head that never ends", {Step::Read(), Step::Drip("HTTP/1.1 200 OK\r\nX: " + std::string(400, 'x'), 10)},
+      {"a head that never ends", {Step::Read(), Step::Drip("HTTP/1.1 200 OK\r\nX: " + std::string(400, 'x'), 10), Step::Hold()},
        true, "no valid answer from the proxy"},
   };
   for (Case& c : cases) {
