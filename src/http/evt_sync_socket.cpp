@@ -42,12 +42,19 @@ bool ZEvtSyncSocket::OpenConnection(const WString& host, uint16_t port) {
     LastError = platform::kSocketBadName;
     return false;
   }
+  // The lookup waits no longer than any other wait: a name chosen by a
+  // peer must not hold the thread while its nameservers stay silent.
   platform::AddressList addresses;
-  LastError = Resolve(ansi_host, port, &addresses);
+  uint32_t budget = WaitBudget();
+  LastError = Resolve(ansi_host, port, budget, &addresses);
+  if (LastError == platform::kSocketTimedOut) {
+    deadline_expired_ = deadline_ && budget < SocketTimeout;
+    return false;
+  }
   if (LastError != 0) return false;
   // Each address in the resolver's order, all within the same deadline;
-  // LastError tells the last attempt's failure. The lookup itself cannot
-  // be cut short portably, but no connect starts once the time is up.
+  // LastError tells the last attempt's failure. No connect starts once the
+  // time is up.
   for (size_t i = 0; i < addresses.size() && !connected_; ++i) {
     if (DeadlinePassed()) {
       LastError = platform::kSocketTimedOut;
@@ -58,8 +65,9 @@ bool ZEvtSyncSocket::OpenConnection(const WString& host, uint16_t port) {
   return connected_;
 }
 
-uint32_t ZEvtSyncSocket::Resolve(const std::string& host, uint16_t port, platform::AddressList* addresses) {
-  return addresses->Resolve(host, std::to_string(port));
+uint32_t ZEvtSyncSocket::Resolve(const std::string& host, uint16_t port, uint32_t timeout_ms,
+                                 platform::AddressList* addresses) {
+  return addresses->Resolve(host, std::to_string(port), timeout_ms);
 }
 
 bool ZEvtSyncSocket::ConnectTo(const platform::AddressList& addresses, size_t index) {

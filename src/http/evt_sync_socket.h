@@ -11,8 +11,10 @@
 // Results: the operations return true on success. On failure LastError
 // holds a Windows socket error number, except after a wait that ran out,
 // which leaves LastError unchanged. A successful name lookup sets it to 0;
-// a lookup that outlasts the deadline (a lookup cannot be cut short
-// portably) starts no connect and sets WSAETIMEDOUT (10060).
+// the lookup is a wait like the others (at most SocketTimeout, never past
+// the deadline): one that runs out sets WSAETIMEDOUT (10060) and starts no
+// connect, and so does a lookup that a slow override made outlast the
+// deadline.
 // A send or receive that fails or runs out of time closes the connection:
 // it is never read or written again (later operations report 10057).
 //
@@ -77,9 +79,11 @@ class ZEvtSyncSocket {
   uint32_t SocketTimeout = 10000;
 
  protected:
-  // The name lookup: 0 or the resolver's error (a seam for tests that need
-  // a lookup slower than the deadline).
-  virtual uint32_t Resolve(const std::string& host, uint16_t port, platform::AddressList* addresses);
+  // The name lookup, waiting at most `timeout_ms`: 0, the resolver's error
+  // or WSAETIMEDOUT (a seam for tests that need a lookup slower than the
+  // deadline).
+  virtual uint32_t Resolve(const std::string& host, uint16_t port, uint32_t timeout_ms,
+                           platform::AddressList* addresses);
 
  private:
   // The wait allowed now: SocketTimeout, cut to the time left before the

@@ -35,14 +35,15 @@ TEST(EvtSyncSocket, UnresolvableNameReportsTheResolverCode) {
   EXPECT_FALSE(socket.connected());
 }
 
-// A lookup that outlasts the deadline cannot be cut short, but no connect
-// starts after it: the listener sees no connection, and the failure is
+// A lookup that outlasts the deadline (here an override that sleeps past
+// it) starts no connect: the listener sees no connection, and the failure is
 // reported as the deadline's.
 TEST(EvtSyncSocket, NoConnectStartsAfterALookupThatOutlastsTheDeadline) {
   struct SlowLookup : ZEvtSyncSocket {
-    uint32_t Resolve(const std::string& host, uint16_t port, platform::AddressList* addresses) override {
+    uint32_t Resolve(const std::string& host, uint16_t port, uint32_t timeout_ms,
+                     platform::AddressList* addresses) override {
       std::this_thread::sleep_for(std::chrono::milliseconds(120));
-      return ZEvtSyncSocket::Resolve(host, port, addresses);
+      return ZEvtSyncSocket::Resolve(host, port, timeout_ms, addresses);
     }
   };
   platform::TcpListener listener;
@@ -63,10 +64,11 @@ TEST(EvtSyncSocket, NoConnectStartsAfterALookupThatOutlastsTheDeadline) {
 TEST(EvtSyncSocket, EachResolvedAddressIsTriedUntilOneAccepts) {
   struct RefusedFirst : ZEvtSyncSocket {
     uint16_t refused = 0;
-    uint32_t Resolve(const std::string& host, uint16_t port, platform::AddressList* addresses) override {
+    uint32_t Resolve(const std::string& host, uint16_t port, uint32_t timeout_ms,
+                     platform::AddressList* addresses) override {
       platform::AddressList listening;
-      uint32_t rc = addresses->Resolve(host, std::to_string(refused));
-      if (rc == 0) rc = listening.Resolve(host, std::to_string(port));
+      uint32_t rc = addresses->Resolve(host, std::to_string(refused), timeout_ms);
+      if (rc == 0) rc = listening.Resolve(host, std::to_string(port), timeout_ms);
       addresses->Append(listening);
       return rc;
     }

@@ -43,8 +43,10 @@ struct Address {
 class AddressList {
  public:
   // Looks `host` (no brackets around IPv6 literals) and the decimal `port`
-  // up: any family, stream sockets. Returns 0 or the resolver's error.
-  uint32_t Resolve(const std::string& host, const std::string& port);
+  // up: any family, stream sockets. Returns 0 or the resolver's error, or
+  // kSocketTimedOut after `timeout_ms` when the resolver has not answered
+  // by then (the lookup is abandoned; see platform/name_lookup.h).
+  uint32_t Resolve(const std::string& host, const std::string& port, uint32_t timeout_ms);
   bool empty() const { return entries_.empty(); }
   size_t size() const { return entries_.size(); }
   // Null past the end.

@@ -16,6 +16,8 @@
 #include <memory>
 #include <utility>
 
+#include "platform/name_lookup.h"
+
 namespace hv::platform {
 namespace {
 
@@ -104,13 +106,14 @@ Clock::time_point DeadlineAfter(uint32_t timeout_ms) {
 
 uint32_t StartSockets() { return 0; }
 
-uint32_t AddressList::Resolve(const std::string& host, const std::string& port) {
+uint32_t AddressList::Resolve(const std::string& host, const std::string& port,
+                              uint32_t timeout_ms) {
   entries_.clear();
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
   addrinfo* list = nullptr;
-  int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
+  int rc = 0;
+  if (LookUpBounded(host, port, timeout_ms, &list, &rc) == LookupStatus::kTimedOut) {
+    return kSocketTimedOut;
+  }
   if (rc != 0) return ToSocketError(rc, true);
   struct FreeList {
     void operator()(addrinfo* a) const { freeaddrinfo(a); }

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/lock.h"
+#include "platform/name_lookup.h"
 
 namespace hv::platform {
 namespace {
@@ -93,13 +94,14 @@ IoStatus FinishOverlapped(SOCKET s, OVERLAPPED* ov, uint32_t timeout_ms, DWORD* 
 
 uint32_t StartSockets() { return Library().Start(); }
 
-uint32_t AddressList::Resolve(const std::string& host, const std::string& port) {
+uint32_t AddressList::Resolve(const std::string& host, const std::string& port,
+                              uint32_t timeout_ms) {
   entries_.clear();
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
   addrinfo* list = nullptr;
-  int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
+  int rc = 0;
+  if (LookUpBounded(host, port, timeout_ms, &list, &rc) == LookupStatus::kTimedOut) {
+    return kSocketTimedOut;
+  }
   if (rc != 0) return ToSocketError(rc);
   struct FreeList {
     void operator()(addrinfo* a) const { freeaddrinfo(a); }

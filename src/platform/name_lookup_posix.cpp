@@ -1,0 +1,159 @@
+// POSIX implementation of platform/name_lookup.h: glibc's asynchronous
+// lookups. getaddrinfo_a runs the lookup on the C library's helper thread,
+// gai_suspend waits for it with a time-out and gai_cancel withdraws it when
+// it has not started. A lookup already running cannot be withdrawn: its
+// request block (which the helper thread still reads and writes) is parked
+// in a fixed table and freed by a later call once it has finished.
+//
+// The table and its lock are constant-initialised and have nothing to
+// destroy, so unloading the module frees nothing the helper thread may
+// still touch: the parked blocks live on the heap and are simply left
+// there (at most kMaxUnfinishedLookups of them).
+#include "platform/name_lookup.h"
+
+#include <netdb.h>
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <string>
+#include <new>
+
+#include "platform/lock.h"
+
+namespace hv::platform {
+namespace {
+
+// One lookup's request block with everything it points to.
+struct Request {
+  gaicb block{};
+  addrinfo hints{};
+  std::string host, port;
+};
+
+Lock g_lock;
+Request* g_parked[kMaxUnfinishedLookups] = {};
+// Lookups started and not yet finished or parked: each holds a slot.
+size_t g_running = 0;
+
+bool Finished(Request* r) { return gai_error(&r->block) != EAI_INPROGRESS; }
+
+void Free(Request* r) {
+  if (r->block.ar_result != nullptr) freeaddrinfo(r->block.ar_result);
+  delete r;
+}
+
+// Frees the parked requests that have finished; returns the free slots.
+// Called with g_lock held.
+size_t SweepLocked() {
+  size_t free_slots = 0;
+  for (Request*& r : g_parked) {
+    if (r != nullptr && Finished(r)) {
+      Free(r);
+      r = nullptr;
+    }
+    if (r == nullptr) ++free_slots;
+  }
+  return free_slots;
+}
+
+// Gives back the slot a lookup held, parking `r` there when given.
+void Leave(Request* r) {
+  LockHold hold(g_lock);
+  --g_running;
+  if (r == nullptr) return;
+  SweepLocked();
+  for (Request*& slot : g_parked) {
+    if (slot == nullptr) {
+      slot = r;
+      return;
+    }
+  }
+  // Unreachable: a lookup starts only with a slot held for it. Should it
+  // happen, keeping the block alive for ever is the safe answer.
+}
+
+// Waits until `r` has finished or `deadline` has come; true when finished.
+bool WaitFor(Request* r, std::chrono::steady_clock::time_point deadline) {
+  const gaicb* list[1] = {&r->block};
+  for (;;) {
+    if (Finished(r)) return true;
+    auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return false;
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    gai_suspend(list, 1, &wait);  // time-out, signal or completion: looked at above
+  }
+}
+
+// Starts the lookup; null with `*native` set when it could not start.
+Request* Start(const std::string& host, const std::string& port, int* native) {
+  Request* r = new (std::nothrow) Request;
+  if (r == nullptr) {
+    *native = EAI_MEMORY;
+    return nullptr;
+  }
+  try {
+    r->host = host;
+    r->port = port;
+  } catch (...) {
+    delete r;
+    *native = EAI_MEMORY;
+    return nullptr;
+  }
+  r->hints.ai_family = AF_UNSPEC;
+  r->hints.ai_socktype = SOCK_STREAM;
+  r->block.ar_name = r->host.c_str();
+  r->block.ar_service = r->port.c_str();
+  r->block.ar_request = &r->hints;
+  gaicb* requests[1] = {&r->block};
+  int rc = getaddrinfo_a(GAI_NOWAIT, requests, 1, nullptr);
+  if (rc != 0) {
+    delete r;
+    *native = rc;
+    return nullptr;
+  }
+  return r;
+}
+
+}  // namespace
+
+LookupStatus LookUpBounded(const std::string& host, const std::string& port, uint32_t timeout_ms,
+                           addrinfo** list, int* native) {
+  *list = nullptr;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  {
+    LockHold hold(g_lock);
+    if (SweepLocked() <= g_running) return LookupStatus::kTimedOut;
+    ++g_running;
+  }
+  Request* r = Start(host, port, native);
+  if (r == nullptr) {
+    Leave(nullptr);
+    return LookupStatus::kDone;
+  }
+  // EAI_ALLDONE: it finished meanwhile; EAI_CANCELED: it never started.
+  if (!WaitFor(r, deadline) && gai_cancel(&r->block) == EAI_NOTCANCELED) {
+    Leave(r);
+    return LookupStatus::kTimedOut;
+  }
+  Leave(nullptr);
+  *native = gai_error(&r->block);
+  if (*native == EAI_CANCELED) {
+    Free(r);
+    return LookupStatus::kTimedOut;
+  }
+  if (*native == 0) {
+    *list = r->block.ar_result;
+    r->block.ar_result = nullptr;
+  }
+  Free(r);
+  return LookupStatus::kDone;
+}
+
+size_t UnfinishedLookups() {
+  LockHold hold(g_lock);
+  return kMaxUnfinishedLookups - SweepLocked();
+}
+
+}  // namespace hv::platform

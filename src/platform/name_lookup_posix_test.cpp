@@ -1,0 +1,121 @@
+// Name lookups against a nameserver that never answers return by their
+// time-out, and the lookups given up on are reclaimed once they finish.
+//
+// A silent nameserver needs root: the lookups run in a child process (a
+// gtest death test, re-executed so that it starts single-threaded) that
+// makes a private mount namespace, lays a resolv.conf naming 127.0.0.77
+// over /etc/resolv.conf and binds a UDP socket there that reads nothing.
+// Without root the cases skip, saying so.
+#include "platform/name_lookup.h"
+
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "platform/socket.h"
+
+namespace hv::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long MsSince(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// Makes the process's resolver a silent one (`options`: resolv.conf's
+// options line); exits with `code` when it cannot.
+void UseSilentNameserver(const char* options, int code) {
+  char conf[] = "/tmp/hv-resolv-XXXXXX";
+  int fd = mkstemp(conf);
+  std::string text = std::string("nameserver 127.0.0.77\noptions ") + options + "\n";
+  if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) _exit(code);
+  close(fd);
+  bool ok = unshare(CLONE_NEWNS) == 0 &&
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            mount(conf, "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
+  unlink(conf);
+  int udp = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(53);
+  at.sin_addr.s_addr = htonl(0x7F00004D);  // 127.0.0.77
+  if (!ok || udp < 0 || bind(udp, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) _exit(code);
+}
+
+// True once every abandoned lookup has finished and been reclaimed.
+bool AllReclaimedWithin(long ms) {
+  auto start = Clock::now();
+  while (UnfinishedLookups() != 0) {
+    if (MsSince(start) > ms) return false;
+    usleep(50000);
+  }
+  return true;
+}
+
+void TimesOutThenReclaims() {
+  UseSilentNameserver("timeout:1 attempts:1", 10);
+  AddressList addresses;
+  auto start = Clock::now();
+  if (addresses.Resolve("slow.hvtest.example", "80", 300) != kSocketTimedOut) _exit(20);
+  if (MsSince(start) > 800) _exit(21);  // 300 ms and a busy machine's slack
+  if (!addresses.empty() || UnfinishedLookups() != 1) _exit(22);
+  if (!AllReclaimedWithin(8000)) _exit(23);
+  _exit(0);
+}
+
+void RefusesToStartPastTheBound() {
+  UseSilentNameserver("timeout:3 attempts:1", 10);
+  addrinfo* list = nullptr;
+  int native = 0;
+  for (size_t i = 0; i < kMaxUnfinishedLookups; ++i) {
+    std::string name = "slow" + std::to_string(i) + ".hvtest.example";
+    if (LookUpBounded(name, "80", 20, &list, &native) != LookupStatus::kTimedOut) _exit(20);
+  }
+  if (UnfinishedLookups() != kMaxUnfinishedLookups) _exit(21);
+  auto start = Clock::now();
+  if (LookUpBounded("one.more.hvtest.example", "80", 2000, &list, &native) !=
+      LookupStatus::kTimedOut) {
+    _exit(22);
+  }
+  if (MsSince(start) > 200 || list != nullptr) _exit(23);
+  if (!AllReclaimedWithin(12000)) _exit(24);
+  // With the table empty again a lookup runs normally.
+  if (LookUpBounded("localhost", "80", 2000, &list, &native) != LookupStatus::kDone) _exit(25);
+  if (native == 0) freeaddrinfo(list);
+  _exit(0);
+}
+
+#define NEEDS_ROOT()                                                                      \
+  if (geteuid() != 0) GTEST_SKIP() << "not run: a silent nameserver needs root "          \
+                                      "(a private mount namespace and UDP port 53)";     \
+  GTEST_FLAG_SET(death_test_style, "threadsafe")
+
+TEST(NameLookup, SilentNameserverTimesOutByTheBudgetAndIsReclaimedLater) {
+  NEEDS_ROOT();
+  EXPECT_EXIT(TimesOutThenReclaims(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(NameLookup, AbandonedLookupsAreBoundedAndANewOneTimesOutAtOnce) {
+  NEEDS_ROOT();
+  EXPECT_EXIT(RefusesToStartPastTheBound(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(NameLookup, AnsweredLookupReturnsItsAddressesAndLeavesNothingBehind) {
+  AddressList addresses;
+  EXPECT_EQ(addresses.Resolve("127.0.0.1", "80", 2000), 0u);
+  EXPECT_EQ(addresses.size(), 1u);
+  EXPECT_EQ(UnfinishedLookups(), 0u);
+}
+
+}  // namespace
+}  // namespace hv::platform
