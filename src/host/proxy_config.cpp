@@ -60,13 +60,20 @@ bool AddBypassEntry(WStringView entry, BypassStyle style, std::vector<WString>* 
     return true;
   }
   if (style == BypassStyle::kNoProxy && entry.find('/') != WStringView::npos) return false;  // CIDR
+  // The setting matches hosts, not ports: an entry with a port is refused
+  // rather than kept as one that could never match. The system's lists
+  // drop the port (any port).
+  bool single_colon = entry.find(':') != WStringView::npos && entry.find(':') == entry.rfind(':');
   if (!entry.empty() && entry.front() == '[') {
     size_t close = entry.find(']');
     if (close == WStringView::npos) return false;
-    entry = entry.substr(1, close - 1);  // a port after it is dropped
-  } else if (style == BypassStyle::kNoProxy && entry.find(':') == entry.rfind(':')) {
-    entry = entry.substr(0, entry.find(':'));  // "host:port": any port
+    if (style == BypassStyle::kSetting && close + 1 != entry.size()) return false;
+    entry = entry.substr(1, close - 1);
+  } else if (single_colon) {
+    if (style == BypassStyle::kSetting) return false;
+    entry = entry.substr(0, entry.find(':'));
   }
+  if (entry.size() > 1 && entry.back() == '.') entry.remove_suffix(1);  // "name." is "name"
   bool subdomains = style == BypassStyle::kNoProxy;
   if (!entry.empty() && entry.front() == '.') {
     entry.remove_prefix(1);
@@ -172,6 +179,7 @@ bool ParseBypassList(WStringView text, WStringView separators, bool curl_style,
 
 bool BypassesProxy(const std::vector<WString>& patterns, WStringView host) {
   host = Unbracketed(host);
+  if (host.size() > 1 && host.back() == '.') host.remove_suffix(1);  // the root's dot
   for (const WString& pattern : patterns) {
     if (pattern == kLocal ? host.find('.') == WStringView::npos && host.find(':') == WStringView::npos
                           : GlobMatches(pattern, host)) {

@@ -52,6 +52,26 @@ TEST(ProxySettings, BypassMatchesNamesWildcardsDomainsAndLocalOnly) {
   EXPECT_FALSE(BypassesProxy({}, HV_W("127.0.0.1")));
 }
 
+// An entry with a port could never match a host: it is refused. A host
+// name with the root's trailing dot is the same host.
+TEST(ProxySettings, ABypassEntryWithAPortIsRefusedAndATrailingDotMatches) {
+  ProxyConfig config;
+  const WChar* bad = nullptr;
+  for (const WChar* bypass : {HV_W("127.0.0.1:8080"), HV_W("[::1]:80"), HV_W("a, host:1")}) {
+    EXPECT_FALSE(ParseProxySettings(HV_W("p:1"), bypass, &config, &bad)) << WideToUtf8(bypass);
+    EXPECT_EQ(WString(bad), HV_W("VerifyProxyBypass"));
+  }
+  ASSERT_TRUE(ParseProxySettings(HV_W("p:1"), HV_W("localhost, corp.example., ::1"), &config, &bad));
+  for (const WChar* host : {HV_W("localhost."), HV_W("LOCALHOST"), HV_W("corp.example"), HV_W("corp.example."),
+                            HV_W("[::1]")}) {
+    EXPECT_TRUE(BypassesProxy(config.bypass, host)) << WideToUtf8(host);
+  }
+  std::vector<WString> no_proxy;
+  ASSERT_TRUE(ParseBypassList(HV_W("localhost"), HV_W(","), true, &no_proxy));
+  EXPECT_TRUE(BypassesProxy(no_proxy, HV_W("localhost.")));
+  EXPECT_FALSE(BypassesProxy(no_proxy, HV_W("localhost..")));
+}
+
 ProxyServer From(const Source& source, bool tls, const WChar* host, bool* ok) {
   ProxyServer proxy;
   *ok = SystemProxyFor(source, tls, host, &proxy);
