@@ -121,6 +121,7 @@ class CAtlHttpClientT : public TSocket {
   size_t BlockSize() const;
   bool ReceiveSized(uint64_t length, bool* excess);
   bool ReceiveToClose();
+  bool CutShort();
   bool ReceiveChunked(bool* excess);
   Judgement JudgeStatus();
   bool FollowRedirect();

@@ -298,11 +298,21 @@ bool CAtlHttpClientT<TSocket>::ReceiveSized(uint64_t length, bool* excess) {
   int empty = 0;
   for (uint64_t have; (have = buffer_.size() - header_length_) < length;) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(BlockSize(), length - have));
-    if (!ReceiveSome(want, &empty) || empty >= http_detail::kMaxEmptyReceives) return false;
+    if (!ReceiveSome(want, &empty)) return false;
+    if (empty >= http_detail::kMaxEmptyReceives) return CutShort();
   }
   *excess = CutAfter(length);
   body_length_ = static_cast<int64_t>(length);
   return true;
+}
+
+// A body the peer's close (over TLS, close_notify) ended before its length
+// or its last chunk: a failure with the connection-reset error, so that it
+// never reads as one without a cause.
+template <class TSocket>
+bool CAtlHttpClientT<TSocket>::CutShort() {
+  if (this->LastError == 0) this->LastError = platform::kSocketReset;
+  return false;
 }
 
 // Only the peer's orderly close ends such a body: an empty receive (over
@@ -346,7 +356,8 @@ bool CAtlHttpClientT<TSocket>::ReceiveChunked(bool* excess) {
     pending.resize(got);  // the next receive, in place of the bytes fed
     bool ok = Receive(&pending[0], &got);
     pending.resize(ok ? got : 0);
-    if (!ok || got == 0) return false;
+    if (!ok) return false;
+    if (got == 0) return CutShort();
   }
   body_length_ = static_cast<int64_t>(decoder.body_length());
   return true;

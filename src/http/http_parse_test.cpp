@@ -44,9 +44,16 @@ TEST(HttpBody, FramingByLengthByCloseAndShortBodies) {
     EXPECT_TRUE(e.ok);
     EXPECT_EQ(e.body(), "part one, part two");
   });
+  // A body the close cuts short fails with an error number (connection
+  // reset), never with none.
   ForEachCut("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd", [](const MemoryExchange& e) {
     EXPECT_FALSE(e.ok);
     EXPECT_EQ(e.client.GetStatus(), 200);
+    EXPECT_EQ(e.client.GetLastError(), platform::kSocketReset);
+  });
+  ForEachCut("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel", [](const MemoryExchange& e) {
+    EXPECT_FALSE(e.ok);
+    EXPECT_EQ(e.client.GetLastError(), platform::kSocketReset);
   });
 }
 

@@ -15,6 +15,7 @@ bool ZEvtSyncTlsSocket::Fail(uint32_t error) {
 bool ZEvtSyncTlsSocket::OutOfTime() {
   if (!deadline_ || Clock::now() < *deadline_) return false;
   deadline_expired_ = true;
+  LastError = platform::kSocketTimedOut;
   CloseConnection();
   return true;
 }
@@ -105,7 +106,7 @@ bool ZEvtSyncTlsSocket::OpenConnection(const WString& host, uint16_t port) {
     if (result == platform::TlsSession::Result::kDone) break;
     if (result != platform::TlsSession::Result::kMore) return Fail(error);
     bool closed = false;
-    if (!ReceiveRaw(&closed, 0)) {
+    if (!ReceiveRaw(&closed, platform::kSocketTimedOut)) {
       // A peer that hangs up mid-handshake is a handshake failure; through
       // a proxy, it is the tunnel that closed (or was reset).
       if (TunnelClosed(closed)) proxy_failure_ = ProxyFailure::kClosed;

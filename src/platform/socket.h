@@ -25,6 +25,7 @@ namespace hv::platform {
 // Error numbers the portable code needs by name.
 constexpr uint32_t kSocketNotConnected = 10057;  // WSAENOTCONN
 constexpr uint32_t kSocketTimedOut = 10060;      // WSAETIMEDOUT
+constexpr uint32_t kSocketReset = 10054;         // WSAECONNRESET: also a body cut by a close
 constexpr uint32_t kSocketBadName = 0xFFFFFFFF;  // host text not convertible
 
 // Starts the platform socket library once per process. Returns 0 or the
