@@ -6,9 +6,12 @@
 // can be chosen by a peer (a redirect target). LookUpBounded returns after
 // at most `timeout_ms` whatever the resolver does. A lookup it gives up on
 // is abandoned, not stopped: it is left to finish inside the system, its
-// memory kept alive until then and reclaimed by a later call. At most
-// kMaxUnfinishedLookups such lookups exist at once; while that many are
-// still running, a new lookup is not started and times out at once.
+// memory kept alive until then and reclaimed by a later call. While
+// kMaxUnfinishedLookups abandoned lookups are still running, a new lookup
+// is not started and times out at once. Lookups being waited for do not
+// count: each holds its caller's thread, so any number of host threads may
+// look names up at once. A numeric address is converted on the caller's
+// thread, without a lookup.
 //
 // Unloading: on POSIX the lookups run in the C library's own threads
 // (getaddrinfo_a), so no code of this module runs after it was unloaded;
@@ -38,8 +41,8 @@ enum class LookupStatus { kDone, kTimedOut };
 LookupStatus LookUpBounded(const std::string& host, const std::string& port, uint32_t timeout_ms,
                            addrinfo** list, int* native);
 
-// The lookups not finished yet: those abandoned and those being waited
-// for (finished ones are reclaimed first).
+// The abandoned lookups not finished yet (finished ones are reclaimed
+// first).
 size_t UnfinishedLookups();
 
 }  // namespace hv::platform

@@ -13,11 +13,13 @@
 
 #include <netdb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
-#include <string>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "platform/lock.h"
 
@@ -45,8 +47,9 @@ struct Request {
 
 Lock g_lock;
 Request* g_parked[kMaxUnfinishedLookups] = {};
-// Lookups started and not yet finished or parked: each holds a slot.
-size_t g_running = 0;
+// Abandoned while the table was full (lookups given up on together): at
+// most one per host thread that was waiting then.
+std::vector<Request*>* g_overflow = nullptr;
 
 bool Finished(Request* r) { return gai_error(&r->block) != EAI_INPROGRESS; }
 
@@ -66,14 +69,21 @@ size_t SweepLocked() {
     }
     if (r == nullptr) ++free_slots;
   }
+  if (g_overflow != nullptr) {
+    for (Request*& r : *g_overflow) {
+      if (Finished(r)) {
+        Free(r);
+        r = nullptr;
+      }
+    }
+    g_overflow->erase(std::remove(g_overflow->begin(), g_overflow->end(), nullptr), g_overflow->end());
+  }
   return free_slots;
 }
 
-// Gives back the slot a lookup held, parking `r` there when given.
-void Leave(Request* r) {
+// Parks an abandoned lookup until it finishes.
+void Park(Request* r) {
   LockHold hold(g_lock);
-  --g_running;
-  if (r == nullptr) return;
   SweepLocked();
   for (Request*& slot : g_parked) {
     if (slot == nullptr) {
@@ -81,8 +91,13 @@ void Leave(Request* r) {
       return;
     }
   }
-  // Unreachable: a lookup starts only with a slot held for it. Should it
-  // happen, keeping the block alive for ever is the safe answer.
+  try {
+    if (g_overflow == nullptr) g_overflow = new std::vector<Request*>;
+    g_overflow->push_back(r);
+  } catch (...) {
+    // No memory to note it: keeping the block alive for ever is the safe
+    // answer, since the resolver still writes into it.
+  }
 }
 
 // Waits until `r` has finished or `deadline` has come; true when finished.
@@ -96,6 +111,16 @@ bool WaitFor(Request* r, std::chrono::steady_clock::time_point deadline) {
     timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     gai_suspend(list, 1, &wait);  // time-out, signal or completion: looked at above
   }
+}
+
+// A numeric address needs no resolver: converted here, on the caller's
+// thread. True with `*list` set when `host` was one.
+bool ConvertNumeric(const std::string& host, const std::string& port, addrinfo** list) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  return getaddrinfo(host.c_str(), port.c_str(), &hints, list) == 0;
 }
 
 // Starts the lookup; null with `*native` set when it could not start.
@@ -141,22 +166,21 @@ LookupStatus LookUpBounded(const std::string& host, const std::string& port, uin
   return LookupStatus::kDone;
 #endif
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  {
-    LockHold hold(g_lock);
-    if (SweepLocked() <= g_running) return LookupStatus::kTimedOut;
-    ++g_running;
-  }
-  Request* r = Start(host, port, native);
-  if (r == nullptr) {
-    Leave(nullptr);
+  if (ConvertNumeric(host, port, list)) {
+    *native = 0;
     return LookupStatus::kDone;
   }
+  {
+    LockHold hold(g_lock);
+    if (SweepLocked() == 0) return LookupStatus::kTimedOut;
+  }
+  Request* r = Start(host, port, native);
+  if (r == nullptr) return LookupStatus::kDone;
   // EAI_ALLDONE: it finished meanwhile; EAI_CANCELED: it never started.
   if (!WaitFor(r, deadline) && gai_cancel(&r->block) == EAI_NOTCANCELED) {
-    Leave(r);
+    Park(r);
     return LookupStatus::kTimedOut;
   }
-  Leave(nullptr);
   *native = gai_error(&r->block);
   if (*native == EAI_CANCELED) {
     Free(r);
@@ -172,7 +196,8 @@ LookupStatus LookUpBounded(const std::string& host, const std::string& port, uin
 
 size_t UnfinishedLookups() {
   LockHold hold(g_lock);
-  return kMaxUnfinishedLookups - SweepLocked();
+  size_t parked = kMaxUnfinishedLookups - SweepLocked();
+  return parked + (g_overflow == nullptr ? 0 : g_overflow->size());
 }
 
 }  // namespace hv::platform

@@ -16,9 +16,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/socket.h"
 
@@ -95,6 +98,27 @@ void RefusesToStartPastTheBound() {
   _exit(0);
 }
 
+// Host threads waiting for their own lookups are not abandoned ones: more
+// of them than the bound all get their full budget, none is refused.
+void ManyWaitingHostThreadsAreNotRefused() {
+  UseSilentNameserver("timeout:1 attempts:1", 10);
+  std::atomic<int> refused{0};
+  std::vector<std::thread> hosts;
+  for (size_t i = 0; i < kMaxUnfinishedLookups + 4; ++i) {
+    hosts.emplace_back([i, &refused] {
+      addrinfo* list = nullptr;
+      int native = 0;
+      auto start = Clock::now();
+      LookUpBounded("wait" + std::to_string(i) + ".hvtest.example", "80", 400, &list, &native);
+      if (MsSince(start) < 300) ++refused;
+    });
+  }
+  for (auto& h : hosts) h.join();
+  if (refused != 0) _exit(20);
+  if (!AllReclaimedWithin(8000)) _exit(21);
+  _exit(0);
+}
+
 #define NEEDS_ROOT()                                                                      \
   if (geteuid() != 0) GTEST_SKIP() << "not run: a silent nameserver needs root "          \
                                       "(a private mount namespace and UDP port 53)";     \
@@ -108,6 +132,11 @@ TEST(NameLookup, SilentNameserverTimesOutByTheBudgetAndIsReclaimedLater) {
 TEST(NameLookup, AbandonedLookupsAreBoundedAndANewOneTimesOutAtOnce) {
   NEEDS_ROOT();
   EXPECT_EXIT(RefusesToStartPastTheBound(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(NameLookup, MoreWaitingHostThreadsThanTheBoundAreNotRefused) {
+  NEEDS_ROOT();
+  EXPECT_EXIT(ManyWaitingHostThreadsAreNotRefused(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(NameLookup, AnsweredLookupReturnsItsAddressesAndLeavesNothingBehind) {

@@ -22,11 +22,14 @@
 namespace hv::platform {
 namespace {
 
-// Lookups whose thread has not ended yet (waited for or abandoned).
-LONG g_unfinished = 0;
+// Lookups given up on whose thread has not finished yet.
+LONG g_abandoned = 0;
+
+enum : LONG { kRunning, kFinished, kAbandoned };
 
 struct Lookup {
   LONG refs = 2;  // the caller's and the thread's
+  LONG state = kRunning;  // kRunning, then whichever of the other two came first
   HANDLE done = nullptr;
   std::string host, port;
   addrinfo* result = nullptr;
@@ -48,9 +51,21 @@ DWORD WINAPI Run(void* context) {
   l->rc = getaddrinfo(l->host.c_str(), l->port.c_str(), &hints, &l->result);
   if (l->rc != 0) l->result = nullptr;
   SetEvent(l->done);
+  if (InterlockedCompareExchange(&l->state, kFinished, kRunning) == kAbandoned) {
+    InterlockedDecrement(&g_abandoned);
+  }
   Release(l);
-  InterlockedDecrement(&g_unfinished);
   return 0;
+}
+
+// A numeric address needs no resolver: converted here, on the caller's
+// thread. True with `*list` set when `host` was one.
+bool ConvertNumeric(const std::string& host, const std::string& port, addrinfo** list) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  return getaddrinfo(host.c_str(), port.c_str(), &hints, list) == 0;
 }
 
 // A lookup with its thread started, or null with `*native` set.
@@ -85,18 +100,25 @@ Lookup* Start(const std::string& host, const std::string& port, int* native) {
 LookupStatus LookUpBounded(const std::string& host, const std::string& port, uint32_t timeout_ms,
                            addrinfo** list, int* native) {
   *list = nullptr;
-  if (InterlockedIncrement(&g_unfinished) > static_cast<LONG>(kMaxUnfinishedLookups)) {
-    InterlockedDecrement(&g_unfinished);
+  if (ConvertNumeric(host, port, list)) {
+    *native = 0;
+    return LookupStatus::kDone;
+  }
+  if (InterlockedCompareExchange(&g_abandoned, 0, 0) >= static_cast<LONG>(kMaxUnfinishedLookups)) {
     return LookupStatus::kTimedOut;
   }
   Lookup* l = Start(host, port, native);
-  if (l == nullptr) {
-    InterlockedDecrement(&g_unfinished);
-    return LookupStatus::kDone;
-  }
+  if (l == nullptr) return LookupStatus::kDone;
   if (WaitForSingleObject(l->done, timeout_ms) != WAIT_OBJECT_0) {
-    Release(l);
-    return LookupStatus::kTimedOut;
+    // Counted before the thread can see it abandoned, so the count never
+    // goes below zero; taken back if the thread finished meanwhile.
+    InterlockedIncrement(&g_abandoned);
+    if (InterlockedCompareExchange(&l->state, kAbandoned, kRunning) == kRunning) {
+      Release(l);
+      return LookupStatus::kTimedOut;
+    }
+    InterlockedDecrement(&g_abandoned);
+    WaitForSingleObject(l->done, INFINITE);  // finished: the event is set or about to be
   }
   *native = l->rc;
   *list = l->result;
@@ -106,7 +128,7 @@ LookupStatus LookUpBounded(const std::string& host, const std::string& port, uin
 }
 
 size_t UnfinishedLookups() {
-  LONG n = InterlockedCompareExchange(&g_unfinished, 0, 0);
+  LONG n = InterlockedCompareExchange(&g_abandoned, 0, 0);
   return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
