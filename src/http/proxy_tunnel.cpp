@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "http/response_head.h"
+#include "platform/socket.h"
 
 namespace hv {
 namespace {
@@ -33,7 +34,11 @@ ProxyFailure ReadHead(ZEvtSyncSocket& raw, size_t budget, std::string* head, siz
     size_t at = head->size(), got = kReceiveSize;
     head->resize(at + got);
     if (!raw.ReceiveInto(&(*head)[at], &got)) {
-      return raw.TimedOut() ? ProxyFailure::kNoAnswer : ProxyFailure::kClosed;
+      // A wait or the deadline running out (also between two receives,
+      // where no wait ran) is no close.
+      if (!raw.TimedOut() && !raw.DeadlineExpired()) return ProxyFailure::kClosed;
+      raw.LastError = platform::kSocketTimedOut;
+      return ProxyFailure::kNoAnswer;
     }
     head->resize(at + got);
     if (got == 0) return ProxyFailure::kClosed;
