@@ -255,6 +255,30 @@ TEST_F(AllocationFailure, FirstDispatchOnANewHostThreadAnswersOrSaysOutOfMemory)
   module.StopReleaseUnload(service);
 }
 
+// Memory exhausted for good on a host thread new to the module: its first
+// throw finds no memory for its per-thread exception state or for the
+// thrown object, and still reaches the barrier. (The Windows runtime's own
+// state aborted the host; its emergency pool, whose lock allocates at its
+// first use, answered 0 with no reply or ran the stack over.)
+TEST_F(AllocationFailure, FirstThrowOnANewHostThreadWithNoMemoryLeftIsAnswered) {
+  FaultModule module;
+  module.Load(0);
+  IVexServiceProvider* service = module.CreateAndStart();
+  ASSERT_NE(service, nullptr);
+  HvResult rc = 0;
+  std::string reply;
+  std::thread host_thread([&] {
+    module.fail_at(-1);
+    rc = Send("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &reply);
+    module.fail_at(0);
+  });
+  host_thread.join();
+  EXPECT_EQ(rc, HV_E_OUTOFMEMORY) << reply;
+  EXPECT_EQ(reply, "");
+  EXPECT_EQ(Send("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &reply), 0);
+  module.StopReleaseUnload(service);
+}
+
 TEST_F(AllocationFailure, StartVerifyEndsInAStageResultOrOutOfMemory) {
   struct Endpoint {
     const char* name;

@@ -13,7 +13,9 @@
 //   - at load: the environment variable HV_FAIL_ALLOCATION_AT=N, read at the
 //     module's first allocation, so that the load-time initialisers count
 //     (their operator new only);
-//   - afterwards: the export HvTestFailAllocationAt(N) (0 disarms).
+//   - afterwards: the export HvTestFailAllocationAt(N) (0 disarms; a
+//     negative N fails every allocation from the -N-th on: memory
+//     exhausted).
 // HvTestAllocationFailed() tells whether the armed failure happened.
 // HvTestCountForeignAllocation() counts a C allocation that a shared library
 // outside the module made (the test program's own hook sees those, see
@@ -30,7 +32,7 @@
 
 namespace {
 
-std::atomic<long> g_fail_at{0};  // 1-based allocation to fail; 0: none
+std::atomic<long> g_fail_at{0};  // 1-based allocation to fail (< 0: and all after); 0: none
 std::atomic<long> g_seen{0};     // allocations since arming
 std::atomic<bool> g_failed{false};
 std::atomic<bool> g_environment_read{false};
@@ -52,7 +54,9 @@ void ReadLoadTimeArming() {
 bool ShouldFail() {
   if (!g_environment_read.exchange(true)) ReadLoadTimeArming();
   long at = g_fail_at.load();
-  if (at <= 0 || g_seen.fetch_add(1) + 1 != at) return false;
+  if (at == 0) return false;
+  long seen = g_seen.fetch_add(1) + 1;
+  if (at > 0 ? seen != at : seen < -at) return false;
   g_failed.store(true);
   return true;
 }
