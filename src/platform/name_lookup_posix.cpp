@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/address_info.h"
 #include "platform/lock.h"
 
 // ThreadSanitizer never sees the thread glibc starts for getaddrinfo_a
@@ -113,16 +114,6 @@ bool WaitFor(Request* r, std::chrono::steady_clock::time_point deadline) {
   }
 }
 
-// A numeric address needs no resolver: converted here, on the caller's
-// thread. True with `*list` set when `host` was one.
-bool ConvertNumeric(const std::string& host, const std::string& port, addrinfo** list) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICHOST;
-  return getaddrinfo(host.c_str(), port.c_str(), &hints, list) == 0;
-}
-
 // Starts the lookup; null with `*native` set when it could not start.
 Request* Start(const std::string& host, const std::string& port, int* native) {
   Request* r = new (std::nothrow) Request;
@@ -138,8 +129,7 @@ Request* Start(const std::string& host, const std::string& port, int* native) {
     *native = EAI_MEMORY;
     return nullptr;
   }
-  r->hints.ai_family = AF_UNSPEC;
-  r->hints.ai_socktype = SOCK_STREAM;
+  SetLookupHints(&r->hints);
   r->block.ar_name = r->host.c_str();
   r->block.ar_service = r->port.c_str();
   r->block.ar_request = &r->hints;
@@ -159,10 +149,7 @@ LookupStatus LookUpBounded(const std::string& host, const std::string& port, uin
                            addrinfo** list, int* native) {
   *list = nullptr;
 #ifdef HV_LOOKUP_ON_CALLER_THREAD
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  *native = getaddrinfo(host.c_str(), port.c_str(), &hints, list);
+  *native = LookUpOnThisThread(host, port, list);
   return LookupStatus::kDone;
 #endif
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);

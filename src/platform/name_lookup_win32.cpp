@@ -19,6 +19,8 @@
 #include <new>
 #include <string>
 
+#include "platform/address_info.h"
+
 namespace hv::platform {
 namespace {
 
@@ -45,27 +47,13 @@ void Release(Lookup* l) {
 
 DWORD WINAPI Run(void* context) {
   auto* l = static_cast<Lookup*>(context);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  l->rc = getaddrinfo(l->host.c_str(), l->port.c_str(), &hints, &l->result);
-  if (l->rc != 0) l->result = nullptr;
+  l->rc = LookUpOnThisThread(l->host, l->port, &l->result);
   SetEvent(l->done);
   if (InterlockedCompareExchange(&l->state, kFinished, kRunning) == kAbandoned) {
     InterlockedDecrement(&g_abandoned);
   }
   Release(l);
   return 0;
-}
-
-// A numeric address needs no resolver: converted here, on the caller's
-// thread. True with `*list` set when `host` was one.
-bool ConvertNumeric(const std::string& host, const std::string& port, addrinfo** list) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICHOST;
-  return getaddrinfo(host.c_str(), port.c_str(), &hints, list) == 0;
 }
 
 // A lookup with its thread started, or null with `*native` set.

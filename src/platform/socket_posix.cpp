@@ -2,7 +2,6 @@
 // poll() with the remaining time for each wait. Never busy-waits.
 #include "platform/socket.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -13,10 +12,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <memory>
 #include <utility>
 
-#include "platform/name_lookup.h"
+#include "platform/address_info.h"
 
 namespace hv::platform {
 namespace {
@@ -106,26 +104,7 @@ Clock::time_point DeadlineAfter(uint32_t timeout_ms) {
 
 uint32_t StartSockets() { return 0; }
 
-uint32_t AddressList::Resolve(const std::string& host, const std::string& port,
-                              uint32_t timeout_ms) {
-  entries_.clear();
-  addrinfo* list = nullptr;
-  int rc = 0;
-  if (LookUpBounded(host, port, timeout_ms, &list, &rc) == LookupStatus::kTimedOut) {
-    return kSocketTimedOut;
-  }
-  if (rc != 0) return ToSocketError(rc, true);
-  struct FreeList {
-    void operator()(addrinfo* a) const { freeaddrinfo(a); }
-  };
-  std::unique_ptr<addrinfo, FreeList> owned(list);
-  for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(a->ai_addr);
-    entries_.push_back(Address{a->ai_family, a->ai_socktype, a->ai_protocol,
-                               std::vector<unsigned char>(bytes, bytes + a->ai_addrlen)});
-  }
-  return 0;
-}
+uint32_t ResolverError(int native) { return ToSocketError(native, true); }
 
 struct TcpSocket::Impl {
   int fd = -1;
@@ -259,21 +238,8 @@ uint32_t TcpListener::Listen(uint16_t port, bool ipv6) {
   if (fd < 0) return LastError();
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_storage storage{};
-  socklen_t len;
-  if (ipv6) {
-    auto* addr = reinterpret_cast<sockaddr_in6*>(&storage);
-    addr->sin6_family = AF_INET6;
-    addr->sin6_port = htons(port);
-    addr->sin6_addr = in6addr_loopback;
-    len = sizeof *addr;
-  } else {
-    auto* addr = reinterpret_cast<sockaddr_in*>(&storage);
-    addr->sin_family = AF_INET;
-    addr->sin_port = htons(port);
-    addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    len = sizeof *addr;
-  }
+  sockaddr_storage storage;
+  auto len = static_cast<socklen_t>(LoopbackAddress(port, ipv6, &storage));
   auto* any = reinterpret_cast<sockaddr*>(&storage);
   if (bind(fd, any, len) != 0 || listen(fd, 64) != 0 || getsockname(fd, any, &len) != 0) {
     uint32_t e = LastError();
@@ -281,9 +247,7 @@ uint32_t TcpListener::Listen(uint16_t port, bool ipv6) {
     return e;
   }
   impl_->fd = fd;
-  // The port stands at the same place in both address forms.
-  impl_->port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
-                           : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
+  impl_->port = PortOf(storage);
   return 0;
 }
 

@@ -7,11 +7,10 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
-#include <memory>
 #include <utility>
 
 #include "platform/lock.h"
-#include "platform/name_lookup.h"
+#include "platform/address_info.h"
 
 namespace hv::platform {
 namespace {
@@ -94,26 +93,7 @@ IoStatus FinishOverlapped(SOCKET s, OVERLAPPED* ov, uint32_t timeout_ms, DWORD* 
 
 uint32_t StartSockets() { return Library().Start(); }
 
-uint32_t AddressList::Resolve(const std::string& host, const std::string& port,
-                              uint32_t timeout_ms) {
-  entries_.clear();
-  addrinfo* list = nullptr;
-  int rc = 0;
-  if (LookUpBounded(host, port, timeout_ms, &list, &rc) == LookupStatus::kTimedOut) {
-    return kSocketTimedOut;
-  }
-  if (rc != 0) return ToSocketError(rc);
-  struct FreeList {
-    void operator()(addrinfo* a) const { freeaddrinfo(a); }
-  };
-  std::unique_ptr<addrinfo, FreeList> owned(list);
-  for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(a->ai_addr);
-    entries_.push_back(Address{a->ai_family, a->ai_socktype, a->ai_protocol,
-                               std::vector<unsigned char>(bytes, bytes + a->ai_addrlen)});
-  }
-  return 0;
-}
+uint32_t ResolverError(int native) { return ToSocketError(native); }
 
 struct TcpSocket::Impl {
   SOCKET s = INVALID_SOCKET;
@@ -286,33 +266,18 @@ uint32_t TcpListener::Listen(uint16_t port, bool ipv6) {
   impl_->s = WSASocketW(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                         WSA_FLAG_OVERLAPPED);
   if (impl_->s == INVALID_SOCKET) return LastError();
-  sockaddr_storage storage{};
-  int len;
-  if (ipv6) {
-    auto* addr6 = reinterpret_cast<sockaddr_in6*>(&storage);
-    addr6->sin6_family = AF_INET6;
-    addr6->sin6_port = htons(port);
-    addr6->sin6_addr = in6addr_loopback;
-    len = sizeof *addr6;
-  } else {
-    auto* addr4 = reinterpret_cast<sockaddr_in*>(&storage);
-    addr4->sin_family = AF_INET;
-    addr4->sin_port = htons(port);
-    addr4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    len = sizeof *addr4;
-  }
-  auto* addr = &storage;
-  if (bind(impl_->s, reinterpret_cast<sockaddr*>(addr), len) != 0 ||
-      listen(impl_->s, 64) != 0 ||
-      getsockname(impl_->s, reinterpret_cast<sockaddr*>(addr), &len) != 0 ||
+  sockaddr_storage storage;
+  auto len = static_cast<int>(LoopbackAddress(port, ipv6, &storage));
+  auto* any = reinterpret_cast<sockaddr*>(&storage);
+  if (bind(impl_->s, any, len) != 0 || listen(impl_->s, 64) != 0 ||
+      getsockname(impl_->s, any, &len) != 0 ||
       !impl_->accept_event.Create(false) ||
       WSAEventSelect(impl_->s, impl_->accept_event.get(), FD_ACCEPT) != 0) {
     uint32_t e = LastError();
     impl_->Close();
     return e;
   }
-  impl_->port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(addr)->sin6_port
-                           : reinterpret_cast<sockaddr_in*>(addr)->sin_port);
+  impl_->port = PortOf(storage);
   return 0;
 }
 
