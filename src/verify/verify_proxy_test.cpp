@@ -16,8 +16,8 @@
 #include "platform/system.h"
 #include "platform/tls.h"
 #include "tests/support/fixtures.h"
-#include "tests/support/log_capture.h"
 #include "tests/support/script_server.h"
+#include "tests/support/verify_run.h"
 #include "verify/verify_service.h"
 
 namespace hv {
@@ -59,33 +59,14 @@ bool ProxyLogged(const std::string& name, const std::string& fragment) {
   return false;
 }
 
-struct Outcome {
-  VerifyResult result;
-  std::vector<std::string> log;
-  std::chrono::steady_clock::duration spent;
-
-  bool Logged(const std::string& fragment) const {
-    for (const std::string& line : log) {
-      if (line.find(fragment) != std::string::npos) return true;
-    }
-    return false;
-  }
-};
+using Outcome = testing::VerifyOutcome;
 
 Outcome Verify(const std::string& endpoint, const std::string& proxy, const std::string& bypass = "",
                const std::string& pin = "", const WString& password = HV_W("right-pw")) {
   HvVerifyImpl service(Utf8ToWide(endpoint), Utf8ToWide(pin));
   service.SetProxySettings(Utf8ToWide(proxy), Utf8ToWide(bypass));
   service.set_wait_limit_ms(1500);
-  NullResult none;
-  service.SetVerifyOpt({VERIFY_OPT_TIMEOUT, HV_W("3")}, none);
-  testing::LogCapture log;
-  Outcome outcome;
-  auto start = std::chrono::steady_clock::now();
-  service.StartVerify({HV_W("alice"), password}, outcome.result);
-  outcome.spent = std::chrono::steady_clock::now() - start;
-  outcome.log = log.Messages();
-  return outcome;
+  return testing::VerifyOnce(service, password, HV_W("3"));
 }
 
 std::string Accepted() { return "result=accepted"; }

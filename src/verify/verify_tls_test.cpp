@@ -12,8 +12,8 @@
 #include "base/utf.h"
 #include "platform/tls.h"
 #include "tests/support/fixtures.h"
-#include "tests/support/log_capture.h"
 #include "tests/support/script_server.h"
+#include "tests/support/verify_run.h"
 #include "verify/protocol.h"
 #include "verify/verify_service.h"
 
@@ -32,25 +32,13 @@ WString Https(const std::string& host, const std::string& peer) {
   return Utf8ToWide("https://" + host + ":" + TlsFile(peer + ".port"));
 }
 
-struct Outcome {
-  VerifyResult result;
-  std::vector<std::string> log;
-  std::chrono::steady_clock::duration spent;
-};
+using Outcome = testing::VerifyOutcome;
 
 Outcome Verify(const WString& endpoint, const std::string& pin, const WString& password = HV_W("right-pw"),
                const WString& seconds = HV_W("3")) {
   HvVerifyImpl service(endpoint, Utf8ToWide(pin));
   service.set_wait_limit_ms(2000);
-  NullResult none;
-  service.SetVerifyOpt({VERIFY_OPT_TIMEOUT, seconds}, none);
-  testing::LogCapture log;
-  Outcome outcome;
-  auto start = std::chrono::steady_clock::now();
-  service.StartVerify({HV_W("alice"), password}, outcome.result);
-  outcome.spent = std::chrono::steady_clock::now() - start;
-  outcome.log = log.Messages();
-  return outcome;
+  return testing::VerifyOnce(service, password, seconds);
 }
 
 class TlsEndpoint : public ::testing::Test {
