@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <curl/curl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/evp.h>
@@ -92,8 +91,12 @@ bool OpenSslDecipher(const std::string& text, std::string* plain) {
 
 bool CurlVerify(uint16_t port, const std::string& user, const std::string& password,
                 std::string* answer) {
-  std::string url = "http://127.0.0.1:" + std::to_string(port) + kVerifyPath + kVerifyQueryStart +
-                    OpenSslEncipher(VerifyQuery(user, password));
+  return CurlVerifyAt("http://127.0.0.1:" + std::to_string(port), user, password, nullptr, answer);
+}
+
+bool CurlVerifyAt(const std::string& origin, const std::string& user, const std::string& password,
+                  const std::function<void(CURL*)>& configure, std::string* answer) {
+  std::string url = origin + kVerifyPath + kVerifyQueryStart + OpenSslEncipher(VerifyQuery(user, password));
   std::string body;
   CURL* curl = curl_easy_init();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -101,6 +104,7 @@ bool CurlVerify(uint16_t port, const std::string& user, const std::string& passw
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 10000L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  if (configure) configure(curl);
   CURLcode rc = curl_easy_perform(curl);
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -108,17 +112,26 @@ bool CurlVerify(uint16_t port, const std::string& user, const std::string& passw
   return rc == CURLE_OK && status == 200 && OpenSslDecipher(body, answer);
 }
 
-bool PlainSocketExchange(uint16_t port, const std::string& request, std::string* response) {
+int ConnectLoopback(uint16_t port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-            write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size());
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool PlainSocketExchange(uint16_t port, const std::string& request, std::string* response) {
+  int fd = ConnectLoopback(port);
+  if (fd < 0) return false;
+  bool ok = write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size());
   char buffer[4096];
   for (ssize_t n; ok && (n = read(fd, buffer, sizeof buffer)) > 0;) response->append(buffer, static_cast<size_t>(n));
   close(fd);

@@ -4,7 +4,10 @@
 #ifndef HV_BENCH_PEERS_H_
 #define HV_BENCH_PEERS_H_
 
+#include <curl/curl.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace hv::bench {
@@ -18,6 +21,14 @@ bool OpenSslDecipher(const std::string& text, std::string* plain);
 // the answer deciphered with OpenSSL.
 bool CurlVerify(uint16_t port, const std::string& user, const std::string& password,
                 std::string* answer);
+// The same against `origin` ("http://127.0.0.1:PORT" or "https://..."),
+// with `configure` (when set) adding its options to the handle first.
+bool CurlVerifyAt(const std::string& origin, const std::string& user, const std::string& password,
+                  const std::function<void(CURL*)>& configure, std::string* answer);
+
+// A blocking TCP connection to 127.0.0.1:`port` without Nagle's delay;
+// -1 when it fails.
+int ConnectLoopback(uint16_t port);
 
 // The floor: connect, write `request`, read until the peer closes, close.
 bool PlainSocketExchange(uint16_t port, const std::string& request, std::string* response);

@@ -1,9 +1,7 @@
 #include "tls_peers.h"
 
 #include <arpa/inet.h>
-#include <curl/curl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -16,7 +14,6 @@
 #include <vector>
 
 #include "peers.h"
-#include "verify/protocol.h"
 
 namespace hv::bench {
 namespace {
@@ -35,27 +32,6 @@ std::string CertificatePin(X509* cert) {
   unsigned char digest[32];
   unsigned int size = 0;
   return X509_digest(cert, EVP_sha256(), digest, &size) == 1 ? Hex(digest, size) : std::string();
-}
-
-int Connect(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return -1;
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-size_t Collect(char* data, size_t size, size_t count, void* user) {
-  static_cast<std::string*>(user)->append(data, size * count);
-  return size * count;
 }
 
 }  // namespace
@@ -151,30 +127,19 @@ const std::string& TlsEndpoint::curl_pin() const { return impl_->curl_pin; }
 
 bool CurlVerifyTls(uint16_t port, const std::string& curl_pin, const std::string& user,
                    const std::string& password, std::string* answer) {
-  std::string url = "https://127.0.0.1:" + std::to_string(port) + kVerifyPath + kVerifyQueryStart +
-                    OpenSslEncipher(VerifyQuery(user, password));
-  std::string body;
-  CURL* curl = curl_easy_init();
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Collect);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 10000L);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  // The pin decides, as with the module: no chain to a trusted root.
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-  curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, curl_pin.c_str());
-  curl_easy_setopt(curl, CURLOPT_SSLVERSION, CURL_SSLVERSION_TLSv1_2);
-  CURLcode rc = curl_easy_perform(curl);
-  long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  curl_easy_cleanup(curl);
-  return rc == CURLE_OK && status == 200 && OpenSslDecipher(body, answer);
+  auto pinned = [&curl_pin](CURL* curl) {
+    // The pin decides, as with the module: no chain to a trusted root.
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, curl_pin.c_str());
+    curl_easy_setopt(curl, CURLOPT_SSLVERSION, CURL_SSLVERSION_TLSv1_2);
+  };
+  return CurlVerifyAt("https://127.0.0.1:" + std::to_string(port), user, password, pinned, answer);
 }
 
 bool TlsSocketExchange(uint16_t port, const std::string& certificate_pin, const std::string& request,
                        std::string* response) {
-  int fd = Connect(port);
+  int fd = ConnectLoopback(port);
   if (fd < 0) return false;
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
