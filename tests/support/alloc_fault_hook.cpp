@@ -11,8 +11,8 @@
 //
 // Armed two ways:
 //   - at load: the environment variable HV_FAIL_ALLOCATION_AT=N, read at the
-//     module's first allocation, so that the load-time initialisers count
-//     (their operator new only);
+//     module's first allocation, so that the C runtime's own start-up and
+//     the load-time initialisers count;
 //   - afterwards: the export HvTestFailAllocationAt(N) (0 disarms; a
 //     negative N fails every allocation from the -N-th on: memory
 //     exhausted).
@@ -68,20 +68,13 @@ extern "C" void* __real_malloc(std::size_t size);
 extern "C" void* __real_calloc(std::size_t count, std::size_t size);
 extern "C" void* __real_realloc(void* block, std::size_t size);
 
-// The C allocations count from the first arming through the export on:
-// failing those of the C runtime's own start-up, inside the loader, hangs
-// the Windows loader, so loads count operator new only.
-static std::atomic<bool> g_count_c_allocations{false};
-
-static bool ShouldFailC() { return g_count_c_allocations.load() && ShouldFail(); }
-
-extern "C" void* __wrap_malloc(std::size_t size) { return ShouldFailC() ? nullptr : __real_malloc(size); }
+extern "C" void* __wrap_malloc(std::size_t size) { return ShouldFail() ? nullptr : __real_malloc(size); }
 extern "C" void* __wrap_calloc(std::size_t count, std::size_t size) {
-  return ShouldFailC() ? nullptr : __real_calloc(count, size);
+  return ShouldFail() ? nullptr : __real_calloc(count, size);
 }
 // A failed realloc leaves the block as it was.
 extern "C" void* __wrap_realloc(void* block, std::size_t size) {
-  return ShouldFailC() ? nullptr : __real_realloc(block, size);
+  return ShouldFail() ? nullptr : __real_realloc(block, size);
 }
 
 namespace {
@@ -113,10 +106,7 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); 
 // Exported beside the module's four entry points, as the base library
 // exports its own.
 extern "C" {
-VEX_BASE_EXPORT void HvTestFailAllocationAt(long n) {
-  g_count_c_allocations.store(true);
-  Arm(n);
-}
+VEX_BASE_EXPORT void HvTestFailAllocationAt(long n) { Arm(n); }
 VEX_BASE_EXPORT int HvTestAllocationFailed() { return g_failed.load() ? 1 : 0; }
-VEX_BASE_EXPORT int HvTestCountForeignAllocation() { return ShouldFailC() ? 1 : 0; }
+VEX_BASE_EXPORT int HvTestCountForeignAllocation() { return ShouldFail() ? 1 : 0; }
 }
