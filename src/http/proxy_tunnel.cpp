@@ -46,6 +46,44 @@ ProxyFailure ReadHead(ZEvtSyncSocket& raw, size_t budget, std::string* head, siz
   return *length > budget ? ProxyFailure::kNoAnswer : ProxyFailure::kNone;
 }
 
+// Sends the CONNECT request for `host`:`port`; kNone, else why not.
+ProxyFailure SendConnect(ZEvtSyncSocket& raw, const WString& host, uint16_t port) {
+  std::string request;
+  if (!ComposeConnect(host, port, &request)) return ProxyFailure::kNoAnswer;
+  ZEvtSyncSocket::SendBuffer buffer{request.size(), request.data()};
+  size_t sent = 0;
+  if (!raw.SendBuffers(&buffer, 1, &sent) || sent != request.size()) {
+    return ProxyFailure::kClosed;  // a proxy that accepted and hung up at once
+  }
+  return ProxyFailure::kNone;
+}
+
+// Reads answer heads until a final one: interim answers (1xx but 101,
+// RFC 9110 15.2) are dropped, and all heads read share the header limit.
+// On kNone `*head` starts with the final head, `*length` bytes long, and
+// `*status` holds its status.
+ProxyFailure ReadFinalHead(ZEvtSyncSocket& raw, size_t max_header_bytes, std::string* head,
+                           size_t* length, int32_t* status) {
+  size_t interim = 0;
+  for (;;) {
+    ProxyFailure why = ReadHead(raw, max_header_bytes - interim, head, length);
+    if (why != ProxyFailure::kNone) return why;
+    const char* line_end = static_cast<const char*>(std::memchr(head->data(), '\n', *length));
+    bool http10 = false;
+    if (!ParseStatusLine(head->data(), line_end, status, &http10)) return ProxyFailure::kNoAnswer;
+    if (*status >= 200 || *status == 101) return ProxyFailure::kNone;
+    interim += *length;
+    head->erase(0, *length);
+  }
+}
+
+// Only a 2xx opens the tunnel.
+ProxyFailure JudgeAnswer(int32_t status) {
+  if (status == 407) return ProxyFailure::kAuthRequired;
+  if (status < 200 || status > 299) return ProxyFailure::kRefused;
+  return ProxyFailure::kNone;
+}
+
 }  // namespace
 
 bool ComposeConnect(const WString& host, uint16_t port, std::string* bytes) {
@@ -62,32 +100,12 @@ bool OpenTunnel(ZEvtSyncSocket& raw, const WString& host, uint16_t port, size_t 
                 std::string* after_head, ProxyFailure* failure, int32_t* status) {
   *status = -1;
   after_head->clear();
-  std::string request;
-  if (!ComposeConnect(host, port, &request)) return Fail(raw, ProxyFailure::kNoAnswer, failure);
-  ZEvtSyncSocket::SendBuffer buffer{request.size(), request.data()};
-  size_t sent = 0;
-  if (!raw.SendBuffers(&buffer, 1, &sent) || sent != request.size()) {
-    // A proxy that accepted and hung up at once.
-    return Fail(raw, ProxyFailure::kClosed, failure);
-  }
-  // Interim answers (1xx but 101, RFC 9110 15.2) are dropped; all heads
-  // read share the header limit.
   std::string head;
-  size_t interim = 0, length = 0;
-  for (;;) {
-    ProxyFailure why = ReadHead(raw, max_header_bytes - interim, &head, &length);
-    if (why != ProxyFailure::kNone) return Fail(raw, why, failure);
-    const char* line_end = static_cast<const char*>(std::memchr(head.data(), '\n', length));
-    bool http10 = false;
-    if (!ParseStatusLine(head.data(), line_end, status, &http10)) {
-      return Fail(raw, ProxyFailure::kNoAnswer, failure);
-    }
-    if (*status >= 200 || *status == 101) break;
-    interim += length;
-    head.erase(0, length);
-  }
-  if (*status == 407) return Fail(raw, ProxyFailure::kAuthRequired, failure);
-  if (*status < 200 || *status > 299) return Fail(raw, ProxyFailure::kRefused, failure);
+  size_t length = 0;
+  ProxyFailure why = SendConnect(raw, host, port);
+  if (why == ProxyFailure::kNone) why = ReadFinalHead(raw, max_header_bytes, &head, &length, status);
+  if (why == ProxyFailure::kNone) why = JudgeAnswer(*status);
+  if (why != ProxyFailure::kNone) return Fail(raw, why, failure);
   after_head->assign(head, length, std::string::npos);
   *failure = ProxyFailure::kNone;
   return true;
