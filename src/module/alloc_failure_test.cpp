@@ -13,12 +13,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "hv/vex_host.h"
 #include "platform/library.h"
@@ -255,26 +257,42 @@ TEST_F(AllocationFailure, FirstDispatchOnANewHostThreadAnswersOrSaysOutOfMemory)
   module.StopReleaseUnload(service);
 }
 
-// Memory exhausted for good on a host thread new to the module: its first
-// throw finds no memory for its per-thread exception state or for the
-// thrown object, and still reaches the barrier. (The Windows runtime's own
-// state aborted the host; its emergency pool, whose lock allocates at its
-// first use, answered 0 with no reply or ran the stack over.)
-TEST_F(AllocationFailure, FirstThrowOnANewHostThreadWithNoMemoryLeftIsAnswered) {
+// Memory exhausted for good on many host threads new to the module at
+// once: each first throw finds no memory for its per-thread exception state
+// or for the thrown object, and still reaches the barrier; the threads stay
+// until all have dispatched, so none gives its state back early. (The
+// Windows runtime's own state aborted the host; its emergency pool, whose
+// lock allocates at its first use, answered 0 with no reply or ran the
+// stack over. The module's reserves then aborted at the 33rd thread, or
+// terminated with more exceptions in flight than blocks.)
+TEST_F(AllocationFailure, HostThreadsWithNoMemoryLeftAreAllAnswered) {
+  constexpr int kThreads = 100;
+  constexpr int kDispatches = 20;
   FaultModule module;
   module.Load(0);
   IVexServiceProvider* service = module.CreateAndStart();
   ASSERT_NE(service, nullptr);
-  HvResult rc = 0;
+  std::atomic<int> out_of_memory{0};
+  std::atomic<int> finished{0};
+  module.fail_at(-1);
+  std::vector<std::thread> host_threads;
+  for (int t = 0; t < kThreads; ++t) {
+    host_threads.emplace_back([&] {
+      for (int i = 0; i < kDispatches; ++i) {
+        std::string reply;
+        if (Send("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &reply) == HV_E_OUTOFMEMORY &&
+            reply.empty()) {
+          ++out_of_memory;
+        }
+      }
+      ++finished;
+      while (finished.load() < kThreads) std::this_thread::yield();
+    });
+  }
+  for (std::thread& host_thread : host_threads) host_thread.join();
+  module.fail_at(0);
+  EXPECT_EQ(out_of_memory.load(), kThreads * kDispatches);
   std::string reply;
-  std::thread host_thread([&] {
-    module.fail_at(-1);
-    rc = Send("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &reply);
-    module.fail_at(0);
-  });
-  host_thread.join();
-  EXPECT_EQ(rc, HV_E_OUTOFMEMORY) << reply;
-  EXPECT_EQ(reply, "");
   EXPECT_EQ(Send("/IHvVerify/SetVerifyOpt", kSetTimeout.c_str(), &reply), 0);
   module.StopReleaseUnload(service);
 }

@@ -19,9 +19,14 @@
 // sound (native thread-local storage, and a lock that never allocates), and
 // nothing is replaced.
 //
-// Results: a throw fails (std::terminate, as the runtime's own pool does)
-// only when both malloc and the reserve are exhausted, or the thrown object
-// is larger than a reserve slot while malloc fails.
+// Results: with memory exhausted, a throw waits for a reserve block to come
+// back (another thread's handler ending) and fails (std::terminate, as the
+// runtime's own pool does) only when for two seconds neither malloc nor
+// the reserve of 64 blocks could hold it, or when the thrown object is
+// larger than a block; a thread's first throw likewise aborts only when
+// for two seconds neither calloc nor the reserve of 256 states served it.
+// A thread keeps a reserve state until it ends or, with memory back, until
+// its next throw.
 // Thread-safety: every entry point may run on any thread at once.
 // Ownership: the slot is given back when the module unloads, and with it
 // each thread's state.

@@ -33,12 +33,16 @@ class Reserve {
     return nullptr;
   }
 
+  bool Owns(const void* block) const noexcept {
+    auto* byte = static_cast<const unsigned char*>(block);
+    return byte >= blocks_[0].bytes && byte < blocks_[0].bytes + sizeof(blocks_);
+  }
+
   // True if `block` was one of the reserve's; it is then given back.
   bool GiveBack(const void* block) noexcept {
+    if (!Owns(block)) return false;
     auto* byte = static_cast<const unsigned char*>(block);
-    auto* first = blocks_[0].bytes;
-    if (byte < first || byte >= first + sizeof(blocks_)) return false;
-    taken_[(byte - first) / sizeof(Block)].store(false, std::memory_order_release);
+    taken_[(byte - blocks_[0].bytes) / sizeof(Block)].store(false, std::memory_order_release);
     return true;
   }
 
@@ -50,19 +54,40 @@ class Reserve {
   std::atomic<bool> taken_[kBlocks] = {};
 };
 
+// Retries `attempt` until it yields a value or `kPatienceMs` have passed:
+// under exhausted memory a block comes back as soon as another thread's
+// exception is handled, or memory returns. Null when it never did.
+constexpr ULONGLONG kPatienceMs = 2000;
+
+template <class Attempt>
+auto Retry(Attempt attempt) noexcept -> decltype(attempt()) {
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    if (auto result = attempt()) return result;
+    if (GetTickCount64() - start >= kPatienceMs) return nullptr;
+    Sleep(1);
+  }
+}
+
 // ---- Thrown objects ------------------------------------------------------
 
 // Room for the runtime's record and a thrown object of up to 768 bytes
 // (the module throws nothing near that: std::bad_alloc, std::system_error,
-// the JSON library's exceptions); 64 of them cover exceptions nested on
-// many host threads at once.
+// the JSON library's exceptions). A block is held from the throw until its
+// handler ends, so 64 of them serve 64 exceptions in flight at once; more
+// throws wait for one to come back.
 constexpr size_t kThrowBlock = 1024;
 static_assert(kExceptionHeaderRoom % 16 == 0 && kExceptionHeaderRoom < kThrowBlock);
 Reserve<64, kThrowBlock> g_throw_reserve;
 
 void* AllocateBlock(size_t size) noexcept {
-  void* block = std::malloc(size);
-  if (block == nullptr && size <= kThrowBlock) block = g_throw_reserve.Take();
+  void* block = Retry([size]() noexcept {
+    void* memory = std::malloc(size);
+    if (memory == nullptr && size <= kThrowBlock) memory = g_throw_reserve.Take();
+    return memory;
+  });
+  // Neither memory nor a block for two seconds: the throw cannot proceed,
+  // as with the runtime's own pool when it is exhausted.
   if (block == nullptr) std::terminate();
   std::memset(block, 0, kExceptionHeaderRoom);  // the runtime's record starts zeroed
   return block;
@@ -80,8 +105,10 @@ struct ExceptionGlobals {
   unsigned int uncaught_exceptions;
 };
 
-// For threads whose first throw finds no memory; given back at thread end.
-Reserve<32, sizeof(ExceptionGlobals)> g_globals_reserve;
+// For threads whose first throw finds no memory; given back at thread end,
+// or at the thread's next use of it with no exception in flight or caught
+// once memory has returned (its state then moves to the heap).
+Reserve<256, sizeof(ExceptionGlobals)> g_globals_reserve;
 
 void WINAPI ReleaseGlobals(void* data) {
   if (!g_globals_reserve.GiveBack(data)) std::free(data);
@@ -120,17 +147,46 @@ struct SlotOwner {
 // Built first and so destroyed last of the module's objects.
 __attribute__((init_priority(101))) const SlotOwner g_slot_owner;
 
+// A state of the heap or the reserve for this thread, stored in its slot.
+ExceptionGlobals* NewThreadGlobals(DWORD index) noexcept {
+  return Retry([index]() noexcept {
+    void* state = std::calloc(1, sizeof(ExceptionGlobals));
+    if (state == nullptr) state = g_globals_reserve.Take();
+    if (state == nullptr) return static_cast<ExceptionGlobals*>(nullptr);
+    *static_cast<ExceptionGlobals*>(state) = ExceptionGlobals{};
+    if (!FlsSetValue(index, state)) {
+      ReleaseGlobals(state);
+      return static_cast<ExceptionGlobals*>(nullptr);
+    }
+    return static_cast<ExceptionGlobals*>(state);
+  });
+}
+
+// Moves a state held in the reserve to the heap when memory allows. Only an
+// empty state moves: no exception is then in flight or caught on this
+// thread, so no frame of the runtime still uses the reserve block (the
+// runtime reads the state anew at each step of a throw).
+ExceptionGlobals* MoveOutOfReserve(DWORD index, ExceptionGlobals* globals) noexcept {
+  if (globals->caught_exceptions != nullptr || globals->uncaught_exceptions != 0) return globals;
+  void* state = std::calloc(1, sizeof(ExceptionGlobals));
+  if (state == nullptr) return globals;
+  if (!FlsSetValue(index, state)) {
+    std::free(state);
+    return globals;
+  }
+  g_globals_reserve.GiveBack(globals);
+  return static_cast<ExceptionGlobals*>(state);
+}
+
 ExceptionGlobals* ThreadGlobals() noexcept {
   DWORD index = Index();
   if (index == FLS_OUT_OF_INDEXES) return &g_unloading;
   auto* globals = static_cast<ExceptionGlobals*>(FlsGetValue(index));
-  if (globals != nullptr) return globals;
-  globals = static_cast<ExceptionGlobals*>(std::calloc(1, sizeof(ExceptionGlobals)));
-  if (globals == nullptr) {
-    globals = static_cast<ExceptionGlobals*>(g_globals_reserve.Take());
-    if (globals != nullptr) *globals = ExceptionGlobals{};
+  if (globals != nullptr) {
+    return g_globals_reserve.Owns(globals) ? MoveOutOfReserve(index, globals) : globals;
   }
-  if (globals == nullptr || !FlsSetValue(index, globals)) std::abort();
+  globals = NewThreadGlobals(index);
+  if (globals == nullptr) std::abort();  // no memory, no block, for two seconds
   return globals;
 }
 
