@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "base/barrier.h"
 #include "platform/ansi.h"
@@ -213,6 +214,16 @@ void HvLogger::WriteLine(Line* line) {
   if (written < closing) return;  // the fragment is still open
   bool cut = written > closing && written < size;
   if (cut || mend) fragment_left_.store(cut, std::memory_order_release);
+}
+
+// The common case, a chain that ended its line, costs one slot read. Only
+// a line still open asks whether an exception is unwinding the chain (the
+// runtime's per-thread exception state, which the thread then has anyway).
+void HvLogger::EndChain() noexcept {
+  Line* line = OpenLine(false);
+  if (line == nullptr || std::uncaught_exceptions() == 0) return;
+  open_line_.Set(nullptr);
+  ReturnLine(line);
 }
 
 void HvLogger::WriteLastError() {

@@ -18,7 +18,9 @@
 // (platform::ThreadSlot), allocated with the writer and released with it.
 //
 // Errors: nothing here throws or reports an error; a line that runs out of
-// memory is dropped whole. A line that the system takes only part of (a
+// memory is dropped whole, and so is a line that an exception interrupts in
+// the middle of its chain (a piece whose own value could not be built):
+// the thread's next line starts afresh instead of running on after it. A line that the system takes only part of (a
 // full disk, a quota, a file-size limit) is not completed by a second
 // write; the next line written starts with a line end, so that lines never
 // run together. A file that cannot be opened makes every line fail silently; a
@@ -46,6 +48,30 @@ enum LogControl : int32_t {
   LogEndLine = 2,    // ends the line and appends it to the file
 };
 
+class HvLogger;
+
+// One chained statement of pieces on a writer (`writer << a << LogContinue
+// << b << LogEndLine`), alive until the end of the statement. When an
+// exception leaves the statement while the thread's line is still open
+// (building `b` ran out of memory after LogContinue), the line is dropped
+// whole, so that no stale text, and no pending LogContinue, is left for the
+// thread's next line to run on from. A chain that ends normally with its line
+// open (a line composed over several statements) leaves it open.
+class LogChain {
+ public:
+  explicit LogChain(HvLogger& writer) noexcept : writer_(writer) {}
+  LogChain(const LogChain&) = delete;
+  LogChain& operator=(const LogChain&) = delete;
+  ~LogChain();
+
+  LogChain& operator<<(LogControl code);
+  template <typename T>
+  LogChain& operator<<(const T& value);
+
+ private:
+  HvLogger& writer_;
+};
+
 class HvLogger {
  public:
   // The module's writer: makes the host executable's directory the
@@ -68,16 +94,26 @@ class HvLogger {
   virtual HvLogger& Append(const WString& text);
   virtual HvLogger& Append(const WChar* text);
 
-  HvLogger& operator<<(LogControl code) { Control(code); return *this; }
+  LogChain operator<<(LogControl code) {
+    Control(code);
+    return LogChain(*this);
+  }
   template <typename T>
-  HvLogger& operator<<(const T& value) { return Append(value); }
+  LogChain operator<<(const T& value) {
+    Append(value);
+    return LogChain(*this);
+  }
 
   // A file at or above this size when the writer starts is emptied first.
   static constexpr uint64_t kRestartSize = 65536;
 
  private:
+  friend class LogChain;
   struct Line;
 
+  // Drops this thread's open line when an exception is on its way out of
+  // the chain that ends (see LogChain).
+  void EndChain() noexcept;
   void Open(const WString& path);
   Line* OpenLine(bool begin);
   Line* LineStart();
@@ -101,6 +137,17 @@ class HvLogger {
   std::vector<std::unique_ptr<Line>> lines_;
   std::vector<Line*> free_lines_;
 };
+
+inline LogChain::~LogChain() { writer_.EndChain(); }
+inline LogChain& LogChain::operator<<(LogControl code) {
+  writer_.Control(code);
+  return *this;
+}
+template <typename T>
+LogChain& LogChain::operator<<(const T& value) {
+  writer_.Append(value);
+  return *this;
+}
 
 // The writer that module code logs to. The module points it at its
 // load-time writer g_verifyLog and back at unload; until then, afterwards,

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -151,6 +152,28 @@ TEST(LoggerConcurrency, AnOpenLineHoldsUpNoOtherThread) {
   other.join();
   log << HV_W("done") << LogEndLine;
   EXPECT_THAT(capture.Messages(), ElementsAre("other 0", "other 1", "other 2", "slow done"));
+}
+
+// A piece whose value is built inside the chain (a converted text) may run
+// out of memory after LogContinue: the exception leaves the line open. The
+// line is dropped whole; the thread's next line starts on its own, with its
+// own prefix, instead of running on after the stale text.
+TEST(LoggerFailure, ALineAbandonedByAnExceptionIsDroppedNotGluedToTheNext) {
+  TempDir dir;
+  auto path = dir.File("log.txt");
+  LogCapture capture(path);
+  HvLogger log(ToWide(path));
+  auto no_memory = []() -> WString { throw std::bad_alloc(); };
+  EXPECT_THROW(log << HV_W("Stage : setting is malformed (") << LogContinue << no_memory()
+                   << LogContinue << HV_W(")!") << LogEndLine,
+               std::bad_alloc);
+  log << HV_W("Stage : out of memory!") << LogEndLine;
+  // A line composed over several statements still stays open between them.
+  log << HV_W("Slow : ") << LogContinue;
+  log << 7 << LogEndLine;
+  EXPECT_THAT(capture.Messages(), ElementsAre("Stage : out of memory!", "Slow : 7"));
+  std::string bytes = testing::ReadFileBytes(path);
+  EXPECT_TRUE(HasLogPrefix(bytes)) << bytes;
 }
 
 TEST(LoggerFailure, FileThatCannotBeOpenedNeverBlocksLaterLines) {

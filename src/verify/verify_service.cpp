@@ -258,14 +258,15 @@ bool HvVerifyImpl::ChooseProxy(bool tls, const WString& host, ProxyTarget* targe
                   << LogEndLine;
       return false;
     }
-    // The value may carry credentials: only the source is named.
+    // The value may carry credentials: only the source is named. Its name
+    // is built before the line begins, so that running out of memory there
+    // leaves no line open.
     if (!SystemProxyFor(source, tls, host, &proxy)) {
-      VerifyLog() << HV_W("SendVerifyUrl : proxy stage failed: the system proxy setting is malformed (")
-                  << LogContinue
-                  << (source.kind == platform::SystemProxySource::Kind::kWinHttp
+      WString named = source.kind == platform::SystemProxySource::Kind::kWinHttp
                           ? WString(HV_W("WinHTTP default proxy"))
-                          : Utf8ToWide(source.proxy_variable))
-                  << LogContinue << HV_W(")!") << LogEndLine;
+                          : Utf8ToWide(source.proxy_variable);
+      VerifyLog() << HV_W("SendVerifyUrl : proxy stage failed: the system proxy setting is malformed (")
+                  << LogContinue << named << LogContinue << HV_W(")!") << LogEndLine;
       return false;
     }
   }
