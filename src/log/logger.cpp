@@ -119,10 +119,17 @@ void HvLogger::Open(const WString& path) {
   auto mode = size < kRestartSize ? platform::LogFile::Mode::kAppend
                                   : platform::LogFile::Mode::kTruncate;
   file_open_ = file_.Open(path, mode);
+  // A file kept from before may end in part of a line that the system cut
+  // short for an earlier writer (this process's or another's): the first
+  // line written starts with a line end, as after a cut of this writer's.
+  if (file_open_ && mode == platform::LogFile::Mode::kAppend) {
+    fragment_left_.store(platform::FileEndsMidLine(path), std::memory_order_release);
+  }
   if (!platform::InitAnsi() && file_open_) {
     static const char kMessage[] = "set locale error";
-    std::string text = std::string(kMessage) + platform::TextLineEnd();
-    file_.Write(text.data(), text.size());
+    Line notice;
+    notice.text = std::string(kMessage) + platform::TextLineEnd();
+    WriteLine(&notice);
   }
 }
 

@@ -40,7 +40,7 @@ TEST(LoggerFile, FileBelow64KiBIsAppendedAndAt64KiBIsEmptied) {
   for (uint64_t size : {HvLogger::kRestartSize - 1, HvLogger::kRestartSize}) {
     TempDir dir;
     auto path = dir.File("verifylog.txt");
-    testing::WriteFileBytes(path, std::string(size, 'x'));
+    testing::WriteFileBytes(path, std::string(size - 1, 'x') + "\n");  // whole lines
     {
       HvLogger log(ToWide(path));
       log << HV_W("next") << LogEndLine;
@@ -233,6 +233,42 @@ TEST(LoggerFailure, ALineCutShortLeavesTheNextLinesWhole) {
   }
   EXPECT_EQ(lines[2].substr(30), "Next : whole again");
   EXPECT_EQ(lines[3].substr(30), "Last : whole7");
+}
+
+// A full disk cut the last line of an earlier writer (an earlier load of
+// the module, or another process): the file ends without a line end. The
+// next writer's first line starts on a line of its own; a file that ends
+// a line gets no empty line.
+TEST(LoggerFailure, ANewWriterDoesNotAppendItsFirstLineToAFragmentLeftInTheFile) {
+  const std::string line_end = platform::TextLineEnd();
+  for (bool cut : {true, false}) {
+    TempDir dir;
+    auto path = dir.File("verifylog.txt");
+    const std::string earlier = "2026-12-10 01:42:53|00016488| Earlier : whole" + line_end;
+    testing::WriteFileBytes(path, earlier + (cut ? "2026-12-10 0" : ""));
+    {
+      HvLogger log(ToWide(path));
+      log << HV_W("StartVerify : start...") << LogEndLine;
+      log << HV_W("StartVerify : end!") << LogEndLine;
+    }
+    std::string bytes = testing::ReadFileBytes(path);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = bytes.find(line_end, start)) != std::string::npos;
+         start = end + line_end.size()) {
+      lines.push_back(bytes.substr(start, end - start));
+    }
+    EXPECT_EQ(start, bytes.size()) << "the file ends inside a line";
+    ASSERT_EQ(lines.size(), cut ? 4u : 3u) << bytes;
+    if (cut) {
+      EXPECT_EQ(lines[1], "2026-12-10 0");
+    }
+    for (size_t i : {size_t{0}, lines.size() - 2, lines.size() - 1}) {
+      EXPECT_TRUE(HasLogPrefix(lines[i])) << lines[i];
+      EXPECT_EQ(lines[i].find('|', 30), std::string::npos) << "two lines run together: " << lines[i];
+    }
+    EXPECT_EQ(lines[lines.size() - 2].substr(30), "StartVerify : start...");
+  }
 }
 
 TEST(LoggerModule, DefaultWriterEntersTheExecutableDirectory) {

@@ -65,6 +65,12 @@ class LogFile {
 // ("\r\n" on Windows, "\n" elsewhere).
 const char* TextLineEnd();
 
+// True when the file at `path` holds bytes and its last one is not a line
+// feed: it ends in part of a line (a write the system cut short, by this
+// process or an earlier one). False when it ends a line, is empty, absent
+// or cannot be read.
+bool FileEndsMidLine(const WString& path);
+
 }  // namespace hv::platform
 
 #endif  // HV_PLATFORM_FILE_H_

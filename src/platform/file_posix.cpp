@@ -2,6 +2,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,5 +59,17 @@ bool LogFile::Close() {
 }
 
 const char* TextLineEnd() { return "\n"; }
+
+bool FileEndsMidLine(const WString& path) {
+  int fd = open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  char last = '\n';
+  if (fstat(fd, &st) == 0 && st.st_size > 0) {
+    if (pread(fd, &last, 1, st.st_size - 1) != 1) last = '\n';
+  }
+  close(fd);
+  return last != '\n';
+}
 
 }  // namespace hv::platform

@@ -71,4 +71,22 @@ bool LogFile::Close() {
 
 const char* TextLineEnd() { return "\r\n"; }
 
+bool FileEndsMidLine(const WString& path) {
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size{};
+  char last = '\n';
+  if (GetFileSizeEx(h, &size) && size.QuadPart > 0) {
+    OVERLAPPED at{};  // a read at an offset, on a synchronous handle
+    at.Offset = static_cast<DWORD>(size.QuadPart - 1);
+    at.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
+    DWORD read = 0;
+    if (!ReadFile(h, &last, 1, &read, &at) || read != 1) last = '\n';
+  }
+  CloseHandle(h);
+  return last != '\n';
+}
+
 }  // namespace hv::platform
