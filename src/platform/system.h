@@ -1,9 +1,12 @@
 // Process-level facts and small system services.
 //
-// Thread-safety: every function may be called from any thread. Now and
-// CurrentThreadId remember their last answer per thread (a local time for
-// the rest of its second, the id for the thread's life). The functions that touch the current directory change
-// it for the whole process (the host's), as the log writer requires.
+// Thread-safety: every function may be called from any thread. None uses
+// the language's thread_local (whose storage the system may allocate at a
+// thread's first use, and abort when it cannot): Now may remember its last
+// answer for the process, for the rest of its second; CurrentThreadId may
+// keep each thread's id in a thread slot, and asks the system again when
+// the slot cannot hold it. The functions that touch the current directory change it for the
+// whole process (the host's), as the log writer requires.
 #ifndef HV_PLATFORM_SYSTEM_H_
 #define HV_PLATFORM_SYSTEM_H_
 

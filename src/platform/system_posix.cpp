@@ -15,45 +15,68 @@
 #include <string>
 
 #include "base/utf.h"
+#include "platform/lock.h"
+#include "platform/thread_slot.h"
 
 namespace hv::platform {
 
+namespace {
+
+// The broken-down time changes once a second and every log line asks for
+// it: the last answer is kept for the whole process. Not per thread: the
+// language's thread_local storage in a library loaded at run time is
+// allocated by the C library at a thread's first use, and it ends the
+// process when that allocation fails.
+Lock now_lock;
+time_t now_second = static_cast<time_t>(-1);
+LocalTime now_cached;
+
+}  // namespace
+
 LocalTime Now() {
-  // The broken-down time changes once a second; every log line asks for it.
-  thread_local time_t cached_second = static_cast<time_t>(-1);
-  thread_local LocalTime cached;
   time_t now = time(nullptr);
-  if (now == cached_second) return cached;
+  {
+    LockHold hold(now_lock);
+    if (now == now_second) return now_cached;
+  }
   struct tm parts {};
   localtime_r(&now, &parts);
-  LocalTime& t = cached;
+  LocalTime t;
   t.year = parts.tm_year + 1900;
   t.month = parts.tm_mon + 1;
   t.day = parts.tm_mday;
   t.hour = parts.tm_hour;
   t.minute = parts.tm_min;
   t.second = parts.tm_sec;
-  cached_second = now;
+  LockHold hold(now_lock);
+  now_second = now;
+  now_cached = t;
   return t;
 }
 
 namespace {
 
-// The calling thread's id, asked of the kernel once per thread: every log
-// append checks the line owner, and a system call each time showed in the
-// cost of a verification.
-thread_local uint32_t cached_thread_id = 0;
+// Each thread's id, asked of the kernel once per thread and kept in a slot
+// of the system's thread-local storage (not thread_local, as for Now): a
+// system call at every log line showed in its cost. Where the slot cannot
+// keep it (no key, no memory for the thread's first value), the kernel is
+// asked at every call.
+ThreadSlot thread_id_slot;
 
 // A forked child's one thread has a new id: forget the parent's.
-void ForgetThreadIdInChild() { cached_thread_id = 0; }
+void ForgetThreadIdInChild() { thread_id_slot.Set(nullptr); }
+[[maybe_unused]] const bool fork_handler_registered =
+    pthread_atfork(nullptr, nullptr, &ForgetThreadIdInChild) == 0;
 
 }  // namespace
 
 uint32_t CurrentThreadId() {
-  static const bool registered = pthread_atfork(nullptr, nullptr, &ForgetThreadIdInChild) == 0;
-  (void)registered;
-  if (cached_thread_id == 0) cached_thread_id = static_cast<uint32_t>(syscall(SYS_gettid));
-  return cached_thread_id;
+  if (void* known = thread_id_slot.Get()) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(known));
+  }
+  auto id = static_cast<uint32_t>(syscall(SYS_gettid));
+  thread_id_slot.Set(reinterpret_cast<void*>(static_cast<uintptr_t>(id)));
+  return id;
 }
 
 uint32_t LastSystemError() { return static_cast<uint32_t>(errno); }

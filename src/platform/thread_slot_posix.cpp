@@ -16,7 +16,11 @@ ThreadSlot::ThreadSlot() noexcept {
 }
 
 ThreadSlot::~ThreadSlot() {
+  // A later Get or Set (a module-wide slot, from a destructor that runs
+  // after this one) must not reach a key the system may have handed out
+  // again.
   if (allocated_) pthread_key_delete(static_cast<pthread_key_t>(index_));
+  allocated_ = false;
 }
 
 void* ThreadSlot::Get() const noexcept {
