@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <new>
 #include <thread>
@@ -190,25 +191,29 @@ TEST(LoggerFailure, FileThatCannotBeOpenedNeverBlocksLaterLines) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
-// A full disk, a quota or a file-size limit: the system takes part of a
-// line, then nothing. The fragment is not completed by a second write; the
-// next line that gets through starts on a line of its own.
-TEST(LoggerFailure, ALineCutShortLeavesTheNextLinesWhole) {
-  TempDir dir;
-  auto path = dir.File("log.txt");
+// Logs a whole line, limits the file to 20 bytes more, logs a line that
+// straddles the limit and one that finds no room at all (its write fails
+// with EFBIG), lifts the limit and logs two more lines. False when the
+// system has no file-size limit.
+bool LogAcrossAFileSizeLimit(const std::filesystem::path& path) {
   HvLogger log(ToWide(path));
   log << HV_W("First : whole") << LogEndLine;
   uint64_t size = testing::ReadFileBytes(path).size();
   struct Unlimit {
     ~Unlimit() { platform::LimitFileSize(0); }
   } unlimit;
-  if (!platform::LimitFileSize(size + 20)) GTEST_SKIP() << "no file-size limit on this system";
+  if (!platform::LimitFileSize(size + 20)) return false;
   log << HV_W("Cut : this line straddles the limit") << LogEndLine;
   log << HV_W("Lost : nothing of this line fits") << LogEndLine;
-  ASSERT_TRUE(platform::LimitFileSize(0));
+  if (!platform::LimitFileSize(0)) return false;
   log << HV_W("Next : whole again") << LogEndLine;
   log << HV_W("Last : whole") << LogContinue << 7 << LogEndLine;
+  return true;
+}
 
+// The file LogAcrossAFileSizeLimit leaves: whole lines, and the cut line's
+// fragment standing alone.
+void ExpectWholeLinesAroundTheFragment(const std::filesystem::path& path) {
   std::string bytes = testing::ReadFileBytes(path);
   std::vector<std::string> lines;
   size_t start = 0;
@@ -233,6 +238,28 @@ TEST(LoggerFailure, ALineCutShortLeavesTheNextLinesWhole) {
   }
   EXPECT_EQ(lines[2].substr(30), "Next : whole again");
   EXPECT_EQ(lines[3].substr(30), "Last : whole7");
+}
+
+// A full disk, a quota or a file-size limit: the system takes part of a
+// line, then nothing. The fragment is not completed by a second write; the
+// next line that gets through starts on a line of its own.
+TEST(LoggerFailure, ALineCutShortLeavesTheNextLinesWhole) {
+  TempDir dir;
+  auto path = dir.File("log.txt");
+  if (!LogAcrossAFileSizeLimit(path)) GTEST_SKIP() << "no file-size limit on this system";
+  ExpectWholeLinesAroundTheFragment(path);
+}
+
+// A host that keeps the system's default action for a write past the
+// file-size limit (on POSIX, SIGXFSZ ends the process) must survive the
+// module's log writes there: they just fail. In a child process, so that
+// the fault ends the child rather than the test run.
+TEST(LoggerFailure, AWritePastTheFileSizeLimitKillsTheHost) {
+  if (!platform::LimitFileSize(0)) GTEST_SKIP() << "no file-size limit on this system";
+  TempDir dir;
+  auto path = dir.File("log.txt");
+  EXPECT_EXIT(std::exit(LogAcrossAFileSizeLimit(path) ? 0 : 1), ::testing::ExitedWithCode(0), "");
+  ExpectWholeLinesAroundTheFragment(path);
 }
 
 // A full disk cut the last line of an earlier writer (an earlier load of

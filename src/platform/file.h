@@ -44,7 +44,9 @@ class LogFile {
   // system took: `size` when all, fewer when it took only part (a full
   // disk, a quota, a file-size limit), 0 when none or the file is closed.
   // The rest is not written again: a second request could land after
-  // another writer's bytes.
+  // another writer's bytes. A write past the process's file-size limit
+  // just fails: it never raises the signal that would end the process
+  // (SIGXFSZ on POSIX), whatever the host's disposition of it.
   size_t Write(const char* data, size_t size);
 
   // Asks the system to push written data to the file. False on failure.

@@ -2,10 +2,13 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <ctime>
 #include <utility>
 
 #include "base/utf.h"
@@ -41,12 +44,60 @@ bool LogFile::Open(const WString& path, Mode mode) {
 
 bool LogFile::IsOpen() const { return handle_ >= 0; }
 
+namespace {
+
+// A write that finds the file at the process's file-size limit fails with
+// EFBIG and raises SIGXFSZ on the writing thread, whose default action ends
+// the process: a plug-in must not end its host by writing its log. So the
+// signal is blocked on this thread around the write, and the one the write
+// raised is taken off it again before the host's mask comes back; the
+// host's disposition of the signal is never changed. (A SIGXFSZ that was
+// already pending, blocked by the host, is left to the host.)
+class FileSizeSignalHold {
+ public:
+  FileSizeSignalHold() noexcept {
+    sigemptyset(&signal_);
+    sigaddset(&signal_, SIGXFSZ);
+    held_ = pthread_sigmask(SIG_BLOCK, &signal_, &previous_) == 0;
+    if (held_ && sigismember(&previous_, SIGXFSZ) == 1) {
+      sigset_t pending;
+      was_pending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 1;
+    }
+  }
+  ~FileSizeSignalHold() {
+    if (held_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  FileSizeSignalHold(const FileSizeSignalHold&) = delete;
+  FileSizeSignalHold& operator=(const FileSizeSignalHold&) = delete;
+
+  // After a write that failed with EFBIG: takes the SIGXFSZ it raised.
+  void Consume() noexcept {
+    if (!held_ || was_pending_) return;
+    const timespec none{};
+    while (sigtimedwait(&signal_, nullptr, &none) < 0 && errno == EINTR) {
+    }
+  }
+
+ private:
+  sigset_t signal_;
+  sigset_t previous_;
+  bool held_ = false;
+  bool was_pending_ = false;
+};
+
+}  // namespace
+
 size_t LogFile::Write(const char* data, size_t size) {
   if (handle_ < 0 || size == 0) return 0;
+  FileSizeSignalHold hold;
   for (;;) {
     ssize_t n = write(static_cast<int>(handle_), data, size);
     if (n >= 0) return static_cast<size_t>(n);
-    if (errno != EINTR) return 0;  // interrupted before anything was written
+    const int error = errno;
+    if (error == EINTR) continue;  // interrupted before anything was written
+    if (error == EFBIG) hold.Consume();
+    errno = error;  // the caller may report it
+    return 0;
   }
 }
 

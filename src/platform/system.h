@@ -53,9 +53,10 @@ bool GetEnvironmentValue(const char* name, char* value, size_t capacity);
 bool SetEnvironmentValue(const char* name, const char* value);
 
 // For tests of writes the system cuts short: limits the size of the files
-// this process writes to `bytes` (0: no limit), and makes a write past the
-// limit fail rather than end the process. False where the system has no
-// such limit (Windows).
+// this process writes to `bytes` (0: no limit), and gives the signal a
+// write past the limit raises on POSIX its default action, ending the
+// process, as in a host that never changed it (the log's own writes never
+// let it through). False where the system has no such limit (Windows).
 bool LimitFileSize(uint64_t bytes);
 
 }  // namespace hv::platform

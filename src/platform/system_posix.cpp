@@ -108,7 +108,7 @@ bool SetEnvironmentValue(const char* name, const char* value) {
 }
 
 bool LimitFileSize(uint64_t bytes) {
-  if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return false;
+  if (std::signal(SIGXFSZ, SIG_DFL) == SIG_ERR) return false;
   struct rlimit limit {};
   if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
   rlim_t wanted = bytes == 0 ? limit.rlim_max : static_cast<rlim_t>(bytes);
