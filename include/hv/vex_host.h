@@ -163,7 +163,10 @@ typedef HvResult(HV_CALL* VexBaseUnregisterSpDispatchFn)(const HvUtf16* name,
 
 /* Offered by the reference base library to its host: routes a method path
  * to the dispatcher registered under the path's first segment. Returns
- * VEX_E_IPC_NO_METHOD when none is registered under that name. */
+ * VEX_E_IPC_NO_METHOD when none is registered under that name.
+ * No entry point of the reference base library throws: each answers
+ * HV_E_OUTOFMEMORY when memory runs out (HV_E_UNEXPECTED for any other
+ * failure of its own). */
 typedef HvResult(HV_CALL* VexBaseRouteRequestFn)(const char* method, const char* request,
                                                  IVexResponse* reply, void* context);
 

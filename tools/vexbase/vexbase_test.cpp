@@ -1,0 +1,102 @@
+// The reference base library's entry points under exhausted memory: its
+// test build (vexbase_faults) carries the allocation-failure hook of the
+// module's test build, which fails the N-th allocation of the library's
+// own code. A host calls these entry points through a C interface and may
+// be built by another compiler: each must answer with a code, never let an
+// exception out.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "hv/vex_host.h"
+#include "platform/library.h"
+#include "tests/support/fixtures.h"
+
+namespace hv {
+namespace {
+
+struct Dispatcher : IVexRequestDispatch {
+  int calls = 0;
+  HvResult HV_CALL Dispatch(const char*, const char*, IVexResponse*, void*) override {
+    ++calls;
+    return HV_S_OK;
+  }
+};
+
+class ExhaustedMemory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(testing::LoadBesideProgram(&library_, HV_W("vexbase_faults"), &error)) << error;
+    fail_at_ = testing::Entry<void (*)(long)>(library_, "HvTestFailAllocationAt");
+    failed_ = testing::Entry<int (*)()>(library_, "HvTestAllocationFailed");
+    register_ = testing::Entry<VexBaseRegisterSpDispatchFn>(library_, "vex_base_register_sp_dispatch");
+    unregister_ = testing::Entry<VexBaseUnregisterSpDispatchFn>(library_, "vex_base_unregister_sp_dispatch");
+    route_ = testing::Entry<VexBaseRouteRequestFn>(library_, "vex_base_route_request");
+    name_ = testing::Entry<VexBaseRegisteredNameFn>(library_, "vex_base_registered_name");
+    ASSERT_TRUE(fail_at_ && failed_ && register_ && unregister_ && route_ && name_);
+  }
+
+  // Calls `entry` with the library's allocation n failing, for n = 1, 2,
+  // ... until a call meets no failure; each answer must be `normal` or
+  // HV_E_OUTOFMEMORY. `reset` puts the table back after each call. Returns
+  // how many allocation points were tried.
+  long EveryAllocationFails(const char* what, HvResult normal, const std::function<HvResult()>& entry,
+                            const std::function<void()>& reset) {
+    long n = 1;
+    for (; n < 1000; ++n) {
+      fail_at_(n);
+      HvResult rc = entry();
+      bool injected = failed_() != 0;
+      fail_at_(0);
+      EXPECT_TRUE(rc == normal || rc == HV_E_OUTOFMEMORY) << what << " n=" << n << " rc=" << std::hex << rc;
+      reset();
+      if (!injected) break;
+    }
+    std::printf("%s: %ld allocation points tried\n", what, n - 1);
+    return n - 1;
+  }
+
+  platform::LoadedLibrary library_;
+  void (*fail_at_)(long) = nullptr;
+  int (*failed_)() = nullptr;
+  VexBaseRegisterSpDispatchFn register_ = nullptr;
+  VexBaseUnregisterSpDispatchFn unregister_ = nullptr;
+  VexBaseRouteRequestFn route_ = nullptr;
+  VexBaseRegisteredNameFn name_ = nullptr;
+  Dispatcher dispatcher_;
+};
+
+const HvUtf16 kName[] = {'I', 'H', 'v', 'V', 'e', 'r', 'i', 'f', 'y', 0};
+
+TEST_F(ExhaustedMemory, EveryEntryPointAnswersOutOfMemoryInsteadOfThrowing) {
+  auto withdraw = [&] { unregister_(kName, &dispatcher_); };
+  // Registering copies the name into a new table node; routing copies the
+  // method path: both allocate on every call.
+  EXPECT_GT(EveryAllocationFails("register", HV_S_OK, [&] { return register_(kName, &dispatcher_); }, withdraw),
+            0);
+
+  auto keep = [] {};
+  ASSERT_EQ(register_(kName, &dispatcher_), HV_S_OK);
+  EXPECT_GT(EveryAllocationFails("route", HV_S_OK,
+                                 [&] { return route_("/IHvVerify/StartVerify", "{}", nullptr, nullptr); },
+                                 keep),
+            0);
+  EveryAllocationFails("route, no such name", VEX_E_IPC_NO_METHOD,
+                       [&] { return route_("/INobody/StartVerify", "{}", nullptr, nullptr); }, keep);
+  HvUtf16 name[16];
+  EveryAllocationFails("registered name", HV_S_OK, [&] { return name_(0, name, 16); }, keep);
+  EveryAllocationFails("unregister", HV_S_OK, [&] { return unregister_(kName, &dispatcher_); },
+                       [&] { register_(kName, &dispatcher_); });
+
+  // With memory back, the table works as before.
+  EXPECT_EQ(route_("/IHvVerify/StartVerify", "{}", nullptr, nullptr), HV_S_OK);
+  EXPECT_GT(dispatcher_.calls, 0);
+  EXPECT_EQ(unregister_(kName, &dispatcher_), HV_S_OK);
+  EXPECT_EQ(route_("/IHvVerify/StartVerify", "{}", nullptr, nullptr), VEX_E_IPC_NO_METHOD);
+}
+
+}  // namespace
+}  // namespace hv
