@@ -14,7 +14,11 @@ ThreadSlot::ThreadSlot() noexcept {
 }
 
 ThreadSlot::~ThreadSlot() {
+  // A later Get or Set (a module-wide slot, from a destructor that runs
+  // after this one) must not reach an index the system may have handed out
+  // again.
   if (allocated_) TlsFree(static_cast<DWORD>(index_));
+  allocated_ = false;
 }
 
 // TlsGetValue of an index beyond the first 64 reads null on a thread that
