@@ -24,7 +24,7 @@
 // runtime's own pool does) only when for two seconds neither malloc nor
 // the reserve of 64 blocks could hold it, or when the thrown object is
 // larger than a block; a thread's first throw likewise aborts only when
-// for two seconds neither calloc nor the reserve of 256 states served it.
+// for two seconds neither calloc nor the reserve of 4096 states served it.
 // A thread keeps a reserve state until it ends or, with memory back, until
 // its next throw.
 // Thread-safety: every entry point may run on any thread at once.

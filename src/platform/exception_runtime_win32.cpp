@@ -108,7 +108,7 @@ struct ExceptionGlobals {
 // For threads whose first throw finds no memory; given back at thread end,
 // or at the thread's next use of it with no exception in flight or caught
 // once memory has returned (its state then moves to the heap).
-Reserve<256, sizeof(ExceptionGlobals)> g_globals_reserve;
+Reserve<4096, sizeof(ExceptionGlobals)> g_globals_reserve;
 
 void WINAPI ReleaseGlobals(void* data) {
   if (!g_globals_reserve.GiveBack(data)) std::free(data);
