@@ -20,13 +20,14 @@
 // Errors: nothing here throws or reports an error; a line that runs out of
 // memory is dropped whole, and so is a line that an exception interrupts in
 // the middle of its chain (a piece whose own value could not be built):
-// the thread's next line starts afresh instead of running on after it. A line that the system takes only part of (a
-// full disk, a quota, a file-size limit) is not completed by a second
-// write; the next line written starts with a line end, so that lines never
-// run together. The same holds for a file that a writer opens ending in part
-// of a line (cut short for an earlier writer). A file that cannot be opened makes every line fail silently; a
-// character that the ANSI encoding cannot represent drops the rest of its
-// line, and the next line is written normally.
+// the thread's next line starts afresh instead of running on after it. A
+// line that the system takes only part of (a full disk, a quota, a
+// file-size limit) is not completed by a second write; the next line
+// written starts with a line end, so that lines never run together. The
+// same holds for a file that a writer opens ending in part of a line (cut
+// short for an earlier writer). A file that cannot be opened makes every
+// line fail silently; a character that the ANSI encoding cannot represent
+// drops the rest of its line, and the next line is written normally.
 #ifndef HV_LOG_LOGGER_H_
 #define HV_LOG_LOGGER_H_
 

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 
 struct addrinfo;
@@ -34,6 +35,23 @@ int LookUpOnThisThread(const std::string& host, const std::string& port, addrinf
 // A numeric address needs no resolver: converted here, on the caller's
 // thread. True with `*list` set when `host` was one.
 bool ConvertNumeric(const std::string& host, const std::string& port, addrinfo** list);
+
+// A new lookup record (any type with `host` and `port` strings) holding
+// copies of `host` and `port`, for a lookup that outlives its caller's
+// strings; null when memory ran out. Freed with delete.
+template <class Record>
+Record* NewLookupRecord(const std::string& host, const std::string& port) noexcept {
+  auto* record = new (std::nothrow) Record;
+  if (record == nullptr) return nullptr;
+  try {
+    record->host = host;
+    record->port = port;
+  } catch (...) {
+    delete record;
+    return nullptr;
+  }
+  return record;
+}
 
 // The socket error number for a resolver result code other than 0. Each
 // platform's socket file defines it, beside its one translation of native

@@ -116,16 +116,8 @@ bool WaitFor(Request* r, std::chrono::steady_clock::time_point deadline) {
 
 // Starts the lookup; null with `*native` set when it could not start.
 Request* Start(const std::string& host, const std::string& port, int* native) {
-  Request* r = new (std::nothrow) Request;
+  Request* r = NewLookupRecord<Request>(host, port);
   if (r == nullptr) {
-    *native = EAI_MEMORY;
-    return nullptr;
-  }
-  try {
-    r->host = host;
-    r->port = port;
-  } catch (...) {
-    delete r;
     *native = EAI_MEMORY;
     return nullptr;
   }

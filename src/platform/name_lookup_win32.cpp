@@ -58,16 +58,8 @@ DWORD WINAPI Run(void* context) {
 
 // A lookup with its thread started, or null with `*native` set.
 Lookup* Start(const std::string& host, const std::string& port, int* native) {
-  Lookup* l = new (std::nothrow) Lookup;
+  Lookup* l = NewLookupRecord<Lookup>(host, port);
   if (l == nullptr) {
-    *native = WSA_NOT_ENOUGH_MEMORY;
-    return nullptr;
-  }
-  try {
-    l->host = host;
-    l->port = port;
-  } catch (...) {
-    delete l;
     *native = WSA_NOT_ENOUGH_MEMORY;
     return nullptr;
   }
