@@ -51,7 +51,13 @@ bool IsPatternChar(WChar c) {
          c == '.' || c == '_' || c == '*' || c == ':';
 }
 
-enum class BypassStyle { kSetting, kNoProxy, kWinHttp };
+// A port after a system list's entry: digits, 1 to 65535 (it is then ignored).
+bool IsPortText(WStringView text) {
+  uint32_t port = 0;
+  return ParseStrictDecimal<uint32_t>(text, 65535, &port) && port != 0;
+}
+
+enum class BypassStyle { kSetting, kWinHttp };
 
 // Adds the patterns of one entry; false when it is malformed.
 bool AddBypassEntry(WStringView entry, BypassStyle style, std::vector<WString>* patterns) {
@@ -59,22 +65,24 @@ bool AddBypassEntry(WStringView entry, BypassStyle style, std::vector<WString>* 
     patterns->emplace_back(kLocal);
     return true;
   }
-  if (style == BypassStyle::kNoProxy && entry.find('/') != WStringView::npos) return false;  // CIDR
   // The setting matches hosts, not ports: an entry with a port is refused
-  // rather than kept as one that could never match. The system's lists
-  // drop the port (any port).
+  // rather than kept as one that could never match. WinHTTP's list drops
+  // the port (any port).
   bool single_colon = entry.find(':') != WStringView::npos && entry.find(':') == entry.rfind(':');
   if (!entry.empty() && entry.front() == '[') {
     size_t close = entry.find(']');
     if (close == WStringView::npos) return false;
-    if (style == BypassStyle::kSetting && close + 1 != entry.size()) return false;
+    WStringView rest = entry.substr(close + 1);
+    if (!rest.empty() && (style == BypassStyle::kSetting || rest.front() != ':' || !IsPortText(rest.substr(1)))) {
+      return false;
+    }
     entry = entry.substr(1, close - 1);
   } else if (single_colon) {
-    if (style == BypassStyle::kSetting) return false;
+    if (style == BypassStyle::kSetting || !IsPortText(entry.substr(entry.find(':') + 1))) return false;
     entry = entry.substr(0, entry.find(':'));
   }
   if (entry.size() > 1 && entry.back() == '.') entry.remove_suffix(1);  // "name." is "name"
-  bool subdomains = style == BypassStyle::kNoProxy;
+  bool subdomains = false;
   if (!entry.empty() && entry.front() == '.') {
     entry.remove_prefix(1);
     subdomains = true;
@@ -88,17 +96,69 @@ bool AddBypassEntry(WStringView entry, BypassStyle style, std::vector<WString>* 
   return true;
 }
 
-bool ParseBypass(WStringView text, WStringView separators, BypassStyle style, std::vector<WString>* patterns) {
-  patterns->clear();
+// Calls `add` with each entry of `text` that `separators` part, blanks
+// around it dropped; false at the first entry `add` refuses. Empty entries
+// are refused too unless `skip_empty` (the system's lists are separator
+// runs, ";" ending a WinHTTP list, ", " a no_proxy).
+template <class Add>
+bool ForEachEntry(WStringView text, WStringView separators, bool skip_empty, Add&& add) {
   for (;;) {
     size_t end = text.find_first_of(separators);
     WStringView entry = Trim(text.substr(0, end));
-    // The system's lists are taken as they come: a faulty entry bypasses
-    // nothing (the request then goes through the proxy).
-    if (!AddBypassEntry(entry, style, patterns) && style == BypassStyle::kSetting) return false;
+    if (!(entry.empty() && skip_empty) && !add(entry)) return false;
     if (end == WStringView::npos) return true;
     text.remove_prefix(end + 1);
   }
+}
+
+// The system's lists fail closed like the setting: an entry that cannot be
+// read fails the verification rather than being dropped.
+bool ParseBypass(WStringView text, WStringView separators, BypassStyle style, std::vector<WString>* patterns) {
+  patterns->clear();
+  return ForEachEntry(text, separators, style != BypassStyle::kSetting,
+                      [&](WStringView entry) { return AddBypassEntry(entry, style, patterns); });
+}
+
+// One no_proxy entry: "*" alone; a name or an address, an optional leading
+// dot, an optional trailing dot; an IPv6 address with or without brackets;
+// a port after it ignored. A "*" inside an entry (curl reads it as a
+// letter, other programs as a wildcard) and a CIDR range (curl reads them,
+// the module does not) are refused.
+bool AddNoProxyEntry(WStringView entry, std::vector<WString>* entries) {
+  if (entry == WStringView(HV_W("*"))) {
+    entries->emplace_back(entry);
+    return true;
+  }
+  size_t colon = entry.find(':');
+  if (!entry.empty() && entry.front() == '[') {
+    size_t close = entry.find(']');
+    if (close == WStringView::npos) return false;
+    WStringView rest = entry.substr(close + 1);
+    if (!rest.empty() && (rest.front() != ':' || !IsPortText(rest.substr(1)))) return false;
+    entry = entry.substr(1, close - 1);
+    if (entry.find(':') == WStringView::npos) return false;
+  } else if (colon != WStringView::npos && colon == entry.rfind(':')) {
+    if (!IsPortText(entry.substr(colon + 1))) return false;
+    entry = entry.substr(0, colon);
+  }
+  if (entry.size() > 1 && entry.back() == '.') entry.remove_suffix(1);
+  if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
+  if (entry.empty()) return false;
+  for (WChar c : entry) {
+    if (c == '*' || !IsPatternChar(c)) return false;
+  }
+  entries->emplace_back(entry);
+  return true;
+}
+
+// An address rather than a name: IPv6, or digits and dots only (every
+// numeric IPv4 form a resolver takes).
+bool IsAddressText(WStringView host) {
+  if (host.find(':') != WStringView::npos) return true;
+  for (WChar c : host) {
+    if (c != '.' && !IsDigitAscii(c)) return false;
+  }
+  return true;
 }
 
 const WChar kHttpScheme[] = HV_W("http://");
@@ -113,29 +173,34 @@ bool ParseProxyUrl(WStringView url, ProxyServer* proxy) {
   return SplitHostPort(url, 1080, proxy);  // curl's default port
 }
 
-// The entry of a WinHTTP proxy list for `tls`: "https=" / "http=" before
-// one without a scheme, which serves both.
+// The server for `tls` in a WinHTTP proxy list: entries
+// "[scheme=][http://]host[:port]" parted by ';' or blanks, port 80 by
+// default; "https=" or "http=" serves its scheme, an entry without a
+// scheme every scheme, "ftp=" none the module uses. False, so that nothing
+// goes out, when the list cannot be used as it stands: a SOCKS or unknown
+// scheme, two entries for one scheme (only one would be used), a server
+// that is not "host[:port]", or no entry for this scheme.
 bool WinHttpProxy(WStringView list, bool tls, ProxyServer* proxy) {
-  WStringView chosen, generic;
-  const WChar* separators = HV_W("; \t\r\n");
-  for (;;) {
-    size_t end = list.find_first_of(separators);
-    WStringView entry = list.substr(0, end);
+  enum Kind { kAny, kHttp, kHttps, kFtp, kKinds };
+  const WChar* const names[kKinds] = {HV_W(""), HV_W("http"), HV_W("https"), HV_W("ftp")};
+  ProxyServer servers[kKinds];
+  bool seen[kKinds] = {};
+  bool ok = ForEachEntry(list, HV_W("; \t\r\n"), true, [&](WStringView entry) {
     size_t equals = entry.find('=');
-    if (equals == WStringView::npos) {
-      if (generic.empty()) generic = entry;
-    } else if (EqualsIgnoreCase(entry.substr(0, equals), WStringView(tls ? HV_W("https") : HV_W("http")))) {
-      chosen = entry.substr(equals + 1);
+    int kind = equals == WStringView::npos ? kAny : kKinds;
+    for (int k = kHttp; k < kKinds && equals != WStringView::npos; ++k) {
+      if (EqualsIgnoreCase(entry.substr(0, equals), WStringView(names[k]))) kind = k;
     }
-    if (end == WStringView::npos) break;
-    list.remove_prefix(end + 1);
-  }
-  if (chosen.empty()) chosen = generic;
-  proxy->host.clear();
-  proxy->port = 0;
-  if (chosen.empty()) return true;  // none for this scheme: direct
-  if (StartsWithIgnoreCase(chosen, kHttpScheme)) chosen.remove_prefix(7);
-  return SplitHostPort(chosen, 80, proxy);
+    if (kind == kKinds || seen[kind]) return false;
+    seen[kind] = true;
+    if (equals != WStringView::npos) entry.remove_prefix(equals + 1);
+    if (StartsWithIgnoreCase(entry, kHttpScheme)) entry.remove_prefix(7);
+    return SplitHostPort(entry, 80, &servers[kind]);
+  });
+  int kind = seen[tls ? kHttps : kHttp] ? (tls ? kHttps : kHttp) : kAny;
+  if (!ok || !seen[kind]) return false;
+  *proxy = servers[kind];
+  return true;
 }
 
 }  // namespace
@@ -172,9 +237,26 @@ bool ParseProxySettings(WStringView proxy, WStringView bypass, ProxyConfig* conf
   return true;
 }
 
-bool ParseBypassList(WStringView text, WStringView separators, bool curl_style,
-                     std::vector<WString>* patterns) {
-  return ParseBypass(text, separators, curl_style ? BypassStyle::kNoProxy : BypassStyle::kSetting, patterns);
+bool ParseNoProxy(WStringView text, std::vector<WString>* entries) {
+  entries->clear();
+  return ForEachEntry(text, HV_W(", \t"), true,
+                      [&](WStringView entry) { return AddNoProxyEntry(entry, entries); });
+}
+
+bool NoProxyCovers(const std::vector<WString>& entries, WStringView host) {
+  host = Unbracketed(host);
+  if (host.size() > 1 && host.back() == '.') host.remove_suffix(1);
+  bool address = IsAddressText(host);
+  for (const WString& entry : entries) {
+    if (entry == HV_W("*") || EqualsIgnoreCase(WStringView(entry), host)) return true;
+    // A name covers its sub-domains; an address only itself.
+    size_t n = entry.size();
+    if (!address && host.size() > n && host[host.size() - n - 1] == '.' &&
+        EqualsIgnoreCase(WStringView(entry), host.substr(host.size() - n))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool BypassesProxy(const std::vector<WString>& patterns, WStringView host) {
@@ -190,19 +272,30 @@ bool BypassesProxy(const std::vector<WString>& patterns, WStringView host) {
 }
 
 bool SystemProxyFor(const platform::SystemProxySource& source, bool tls, WStringView host,
-                    ProxyServer* proxy) {
+                    ProxyServer* proxy, const char** faulty) {
   *proxy = ProxyServer();
+  ProxyServer server;
   std::vector<WString> bypass;
+  bool bypassed = false;
+  // Every part is read before any is used: a part that cannot be used
+  // fails the exchange even when another part would decide it.
   if (source.kind == platform::SystemProxySource::Kind::kEnvironment) {
     if (source.proxy_url.empty()) return true;
-    ParseBypass(source.no_proxy, HV_W(", \t"), BypassStyle::kNoProxy, &bypass);
-    if (BypassesProxy(bypass, host)) return true;
-    return ParseProxyUrl(source.proxy_url, proxy);
+    *faulty = source.proxy_variable;
+    if (!ParseProxyUrl(source.proxy_url, &server)) return false;
+    *faulty = source.no_proxy_variable;
+    if (!ParseNoProxy(source.no_proxy, &bypass)) return false;
+    bypassed = NoProxyCovers(bypass, host);
+  } else {
+    if (source.proxy_list.empty()) return true;
+    *faulty = "WinHTTP default proxy";
+    if (!WinHttpProxy(source.proxy_list, tls, &server)) return false;
+    *faulty = "WinHTTP default proxy bypass list";
+    if (!ParseBypass(source.bypass_list, HV_W("; \t\r\n"), BypassStyle::kWinHttp, &bypass)) return false;
+    bypassed = BypassesProxy(bypass, host);
   }
-  if (source.proxy_list.empty()) return true;
-  ParseBypass(source.bypass_list, HV_W("; \t\r\n"), BypassStyle::kWinHttp, &bypass);
-  if (BypassesProxy(bypass, host)) return true;
-  return WinHttpProxy(source.proxy_list, tls, proxy);
+  if (!bypassed) *proxy = server;
+  return true;
 }
 
 }  // namespace hv

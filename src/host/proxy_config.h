@@ -15,7 +15,7 @@
 //                      is used instead. Nothing is bypassed implicitly, not
 //                      even loopback.
 //
-// Pure functions; no I/O but ResolveProxy's reading of the system source.
+// Pure functions, no I/O (the caller reads the system source).
 // Thread-safety: any thread. Values from the environment or the system may
 // carry credentials: they never reach a result's text, only the source's
 // name does.
@@ -52,20 +52,31 @@ bool SplitHostPort(WStringView text, uint16_t default_port, ProxyServer* out);
 bool ParseProxySettings(WStringView proxy, WStringView bypass, ProxyConfig* config,
                         const WChar** bad_setting);
 
-// Parses a bypass list whose entries `separators` part (blanks around an
-// entry are dropped). `curl_style`: a plain name also covers its
-// sub-domains, as no_proxy means it. False on an empty or malformed entry.
-bool ParseBypassList(WStringView text, WStringView separators, bool curl_style,
-                     std::vector<WString>* patterns);
+// Parses a no_proxy value as curl reads it: entries parted by commas and
+// blanks; "*" alone for every host; a name (a leading and a trailing dot
+// ignored) covering itself and its sub-domains; an address (IPv4 or IPv6,
+// brackets optional) covering that address only; a port after an entry
+// ignored. False on an entry that is none of these ("*.corp", "127.*",
+// a CIDR range "10.0.0.0/8", other characters).
+bool ParseNoProxy(WStringView text, std::vector<WString>* entries);
+
+// True when the no_proxy entries cover `host` (a URL's host, brackets and
+// all): an address host only by an entry that is the same text, a name by
+// an entry equal to it or to one of its parent domains.
+bool NoProxyCovers(const std::vector<WString>& entries, WStringView host);
 
 // True when `host` (a URL's host, brackets and all) matches a pattern.
 bool BypassesProxy(const std::vector<WString>& patterns, WStringView host);
 
 // What the system source says for an exchange with `host` over TLS or
-// plain http: true with `*proxy` (an empty host: direct); false when the
-// source is malformed.
+// plain http: true with `*proxy` (an empty host: direct). False, with
+// `*faulty` naming the part (a variable's name, or the WinHTTP list) and
+// never its value, when any part of the source cannot be used as it stands
+// (user information, a proxy spoken to over TLS or SOCKS, an unknown
+// scheme, a WinHTTP list without an entry for this scheme, a bypass entry
+// that cannot be read): the exchange must then not start.
 bool SystemProxyFor(const platform::SystemProxySource& source, bool tls, WStringView host,
-                    ProxyServer* proxy);
+                    ProxyServer* proxy, const char** faulty);
 
 }  // namespace hv
 

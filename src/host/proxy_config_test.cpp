@@ -67,31 +67,36 @@ TEST(ProxySettings, ABypassEntryWithAPortIsRefusedAndATrailingDotMatches) {
     EXPECT_TRUE(BypassesProxy(config.bypass, host)) << WideToUtf8(host);
   }
   std::vector<WString> no_proxy;
-  ASSERT_TRUE(ParseBypassList(HV_W("localhost"), HV_W(","), true, &no_proxy));
-  EXPECT_TRUE(BypassesProxy(no_proxy, HV_W("localhost.")));
-  EXPECT_FALSE(BypassesProxy(no_proxy, HV_W("localhost..")));
+  ASSERT_TRUE(ParseNoProxy(HV_W("localhost"), &no_proxy));
+  EXPECT_TRUE(NoProxyCovers(no_proxy, HV_W("localhost.")));
+  EXPECT_FALSE(NoProxyCovers(no_proxy, HV_W("localhost..")));
 }
 
-ProxyServer From(const Source& source, bool tls, const WChar* host, bool* ok) {
+ProxyServer From(const Source& source, bool tls, const WChar* host, bool* ok, std::string* faulty = nullptr) {
   ProxyServer proxy;
-  *ok = SystemProxyFor(source, tls, host, &proxy);
+  const char* part = "";
+  *ok = SystemProxyFor(source, tls, host, &proxy, &part);
+  if (faulty != nullptr) *faulty = part;
   return proxy;
 }
 
 TEST(SystemProxy, EnvironmentValuesAsCurlReadsThem) {
   Source env;
   env.proxy_url = HV_W("http://proxy.corp:3128/");
-  env.no_proxy = HV_W("corp.example, .internal,10.0.0.0/8 ,localhost:8080");
+  env.proxy_variable = "https_proxy";
+  env.no_proxy = HV_W("corp.example, .internal,10.0.0.1 ,localhost:8080");
   bool ok = false;
   ProxyServer proxy = From(env, true, HV_W("verify.example.com"), &ok);
   EXPECT_TRUE(ok);
   EXPECT_EQ(proxy.host, HV_W("proxy.corp"));
   EXPECT_EQ(proxy.port, 3128);
-  // A plain name covers its sub-domains; a port or a CIDR range is no name.
-  for (const WChar* host : {HV_W("corp.example"), HV_W("a.corp.example"), HV_W("x.internal"), HV_W("localhost")}) {
+  // A plain name covers its sub-domains, an address only itself; a port
+  // in an entry is ignored.
+  for (const WChar* host : {HV_W("corp.example"), HV_W("a.corp.example"), HV_W("x.internal"), HV_W("localhost"),
+                            HV_W("10.0.0.1")}) {
     EXPECT_TRUE(From(env, true, host, &ok).host.empty()) << WideToUtf8(host);
   }
-  EXPECT_FALSE(From(env, true, HV_W("10.1.1.1"), &ok).host.empty());
+  EXPECT_FALSE(From(env, true, HV_W("10.0.0.10"), &ok).host.empty());
   env.proxy_url = HV_W("proxy.corp");
   EXPECT_EQ(From(env, false, HV_W("e"), &ok).port, 1080);  // curl's default
   // Credentials are not supported, nor a proxy spoken to over TLS or SOCKS:
@@ -122,12 +127,111 @@ TEST(SystemProxy, WinHttpListsPerSchemeWithTheirBypassList) {
   ProxyServer proxy = From(winhttp, true, HV_W("v.example"), &ok);
   EXPECT_EQ(proxy.host, HV_W("one.corp"));
   EXPECT_EQ(proxy.port, 80);
-  winhttp.proxy_list = HV_W("ftp=f.corp:21");  // none for http: direct
-  EXPECT_TRUE(From(winhttp, false, HV_W("v.example"), &ok).host.empty());
-  EXPECT_TRUE(ok);
   winhttp.proxy_list = HV_W("http=proxy:port");
   From(winhttp, false, HV_W("v.example"), &ok);
   EXPECT_FALSE(ok);
+}
+
+// Every form of WinHTTP's list, with and without a bypass list: the server
+// each scheme gets, or a refusal naming the part when any part cannot be
+// used (a SOCKS-only list went direct).
+TEST(SystemProxy, AWinHttpListTheModuleCannotUseInAnyPartFailsClosedNamingIt) {
+  const char* kList = "WinHTTP default proxy";
+  const char* kBypass = "WinHTTP default proxy bypass list";
+  struct Case {
+    const WChar* list;
+    const WChar* bypass;
+    const char* plain;  // "host:port", "" for direct, or the faulty part
+    const char* tls;
+  } cases[] = {
+      {HV_W("p.corp:3128"), HV_W(""), "p.corp:3128", "p.corp:3128"},
+      {HV_W("http://p.corp"), HV_W(""), "p.corp:80", "p.corp:80"},
+      {HV_W("http=a:1;https=b:2"), HV_W(""), "a:1", "b:2"},
+      {HV_W(" HTTP=a:1  HTTPS=http://b:2 ;"), HV_W(""), "a:1", "b:2"},
+      {HV_W("http=a:1;ftp=f:21;c:3"), HV_W(""), "a:1", "c:3"},
+      {HV_W("https=b:2;ftp=f:21"), HV_W(""), kList, "b:2"},
+      {HV_W("http=a:1"), HV_W(""), "a:1", kList},
+      {HV_W("ftp=f.corp:21"), HV_W(""), kList, kList},
+      {HV_W("socks=127.0.0.1:1080"), HV_W(""), kList, kList},
+      {HV_W("socks=s:1080;ftp=f:21"), HV_W(""), kList, kList},
+      {HV_W("http=a:1;https=b:2;socks=s:1080"), HV_W(""), kList, kList},
+      {HV_W("a:1;socks=s:1080"), HV_W("<local>"), kList, kList},
+      {HV_W("gopher=g:70;a:1"), HV_W(""), kList, kList},
+      {HV_W("http=a:1;http=b:2"), HV_W(""), kList, kList},
+      {HV_W("a:1 b:2"), HV_W(""), kList, kList},
+      {HV_W("https=https://b:2"), HV_W(""), kList, kList},
+      {HV_W("socks://s:1080"), HV_W(""), kList, kList},
+      {HV_W("http=a:1;https=b:2"), HV_W("<local>;*.corp.example 10.*;"), "a:1", "b:2"},
+      {HV_W("http=a:1;https=b:2"), HV_W("v.example"), "", ""},
+      {HV_W("http=a:1;https=b:2"), HV_W("<-loopback>"), kBypass, kBypass},
+      {HV_W("a:1"), HV_W("corp.example;http://x.corp"), kBypass, kBypass},
+      {HV_W("a:1"), HV_W("10.0.0.0/8"), kBypass, kBypass},
+      {HV_W("socks=s:1080"), HV_W("v.example"), kList, kList},  // bypassed, and still refused
+  };
+  for (const Case& c : cases) {
+    Source winhttp;
+    winhttp.kind = Source::Kind::kWinHttp;
+    winhttp.proxy_list = c.list;
+    winhttp.bypass_list = c.bypass;
+    for (bool tls : {false, true}) {
+      bool ok = false;
+      std::string faulty;
+      ProxyServer proxy = From(winhttp, tls, HV_W("v.example"), &ok, &faulty);
+      std::string got = !ok ? faulty : proxy.host.empty() ? "" : WideToUtf8(proxy.host) + ":" + std::to_string(proxy.port);
+      EXPECT_EQ(got, tls ? c.tls : c.plain) << WideToUtf8(c.list) << " | " << WideToUtf8(c.bypass) << " tls " << tls;
+    }
+  }
+}
+
+// Every form of the environment's values; no_proxy decided with curl as
+// the reference: an address host is covered only by the same address, so
+// "0.0.1", ".0.0.1" leave 127.0.0.1 on the proxy (curl uses the proxy);
+// a wildcard inside an entry or a CIDR range cannot be read: refused.
+TEST(SystemProxy, EnvironmentValuesTheModuleCannotUseFailClosedAndNoProxyAddressesMatchAsCurl) {
+  struct Case {
+    const WChar* proxy_url;
+    const WChar* no_proxy;
+    const WChar* host;
+    const char* want;  // "host:port", "" for direct, or the faulty variable
+  } cases[] = {
+      {HV_W("http://p:3128"), HV_W(""), HV_W("127.0.0.1"), "p:3128"},
+      {HV_W("p:3128"), HV_W(""), HV_W("e.example"), "p:3128"},
+      {HV_W("HTTP://p"), HV_W(""), HV_W("e.example"), "p:1080"},
+      {HV_W("http://[::1]:8080/"), HV_W(""), HV_W("e.example"), "[::1]:8080"},
+      {HV_W("https://p:1"), HV_W(""), HV_W("e.example"), "https_proxy"},
+      {HV_W("socks5://p:1080"), HV_W(""), HV_W("e.example"), "https_proxy"},
+      {HV_W("socks4a://p:1080"), HV_W(""), HV_W("e.example"), "https_proxy"},
+      {HV_W("http://u@p:1"), HV_W(""), HV_W("e.example"), "https_proxy"},
+      {HV_W("http://p:1/path"), HV_W(""), HV_W("e.example"), "https_proxy"},
+      {HV_W("http://p:1"), HV_W("0.0.1"), HV_W("127.0.0.1"), "p:1"},
+      {HV_W("http://p:1"), HV_W(".0.0.1"), HV_W("127.0.0.1"), "p:1"},
+      {HV_W("http://p:1"), HV_W("0.1"), HV_W("127.1"), "p:1"},
+      {HV_W("http://p:1"), HV_W("127.0.0.1"), HV_W("127.0.0.1"), ""},
+      {HV_W("http://p:1"), HV_W("::1"), HV_W("[::1]"), ""},
+      {HV_W("http://p:1"), HV_W("[::1]:443"), HV_W("[::1]"), ""},
+      {HV_W("http://p:1"), HV_W(" , example.com,, *"), HV_W("127.0.0.1"), ""},
+      {HV_W("http://p:1"), HV_W("example.com."), HV_W("a.example.com"), ""},
+      {HV_W("http://p:1"), HV_W("example.com"), HV_W("aexample.com"), "p:1"},
+      {HV_W("http://p:1"), HV_W("127.*"), HV_W("127.0.0.1"), "no_proxy"},
+      {HV_W("http://p:1"), HV_W("*.example.com"), HV_W("a.example.com"), "no_proxy"},
+      {HV_W("http://p:1"), HV_W("10.0.0.0/8"), HV_W("e.example"), "no_proxy"},
+      {HV_W("http://p:1"), HV_W("host:port"), HV_W("e.example"), "no_proxy"},
+      {HV_W("http://p:1"), HV_W("a;b"), HV_W("e.example"), "no_proxy"},
+      {HV_W("socks5h://p:1"), HV_W("*"), HV_W("e.example"), "https_proxy"},  // covered, and still refused
+      {HV_W(""), HV_W("10.0.0.0/8"), HV_W("e.example"), ""},  // no proxy: nothing to bypass
+  };
+  for (const Case& c : cases) {
+    Source env;
+    env.proxy_url = c.proxy_url;
+    env.proxy_variable = "https_proxy";
+    env.no_proxy = c.no_proxy;
+    bool ok = false;
+    std::string faulty;
+    ProxyServer proxy = From(env, true, c.host, &ok, &faulty);
+    std::string got = !ok ? faulty : proxy.host.empty() ? "" : WideToUtf8(proxy.host) + ":" + std::to_string(proxy.port);
+    EXPECT_EQ(got, c.want) << WideToUtf8(c.proxy_url) << " | " << WideToUtf8(c.no_proxy) << " | "
+                           << WideToUtf8(c.host);
+  }
 }
 
 }  // namespace

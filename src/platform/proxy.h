@@ -4,7 +4,8 @@
 //   Linux: the host process's environment, as curl reads it: for TLS
 //   "https_proxy" then "HTTPS_PROXY"; for plain http "http_proxy" only,
 //   lower case (an upper-case HTTP_PROXY may be set by a CGI request's
-//   "Proxy:" header, so it is never trusted); "no_proxy" then "NO_PROXY".
+//   "Proxy:" header, so it is never trusted); then, when neither is set,
+//   "all_proxy" then "ALL_PROXY"; "no_proxy" then "NO_PROXY".
 //   Windows: the default proxy configuration of WinHTTP (the machine-wide
 //   setting services use, set by "netsh winhttp set proxy"), read through
 //   winhttp.dll loaded at run time from the system directory.
@@ -22,11 +23,12 @@ namespace hv::platform {
 struct SystemProxySource {
   enum class Kind { kEnvironment, kWinHttp };
   Kind kind = Kind::kEnvironment;
-  // kEnvironment: the variables' values (empty when unset), and the name
-  // of the one read for the proxy, for log lines.
+  // kEnvironment: the variables' values (empty when unset), and the names
+  // of the ones read, for log lines.
   WString proxy_url;
   const char* proxy_variable = "";
   WString no_proxy;
+  const char* no_proxy_variable = "no_proxy";
   // kWinHttp: the proxy list ("host:port", or "http=host:port;https=..."),
   // and the bypass list; both empty for direct access.
   WString proxy_list;

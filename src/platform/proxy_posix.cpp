@@ -26,9 +26,9 @@ bool ReadSystemProxy(bool tls, SystemProxySource* source) {
   *source = SystemProxySource();
   source->kind = SystemProxySource::Kind::kEnvironment;
   source->proxy_variable = tls ? "https_proxy" : "http_proxy";
-  source->proxy_url = tls ? FirstSet({"https_proxy", "HTTPS_PROXY"}, &source->proxy_variable)
-                          : FirstSet({"http_proxy"}, &source->proxy_variable);
-  source->no_proxy = FirstSet({"no_proxy", "NO_PROXY"}, nullptr);
+  source->proxy_url = tls ? FirstSet({"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}, &source->proxy_variable)
+                          : FirstSet({"http_proxy", "all_proxy", "ALL_PROXY"}, &source->proxy_variable);
+  source->no_proxy = FirstSet({"no_proxy", "NO_PROXY"}, &source->no_proxy_variable);
   return true;
 }
 

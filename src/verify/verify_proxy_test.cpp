@@ -175,6 +175,70 @@ TEST(ProxySettingsInUse, AMalformedSettingFailsBeforeAnyRequestNamingIt) {
   EXPECT_EQ(never.connections(), 0);
 }
 
+// A machine setting the module cannot use in any part fails the
+// verification before any connection, naming its source and never its
+// value: WinHTTP's list where the platform keeps one (a SOCKS-only list
+// went straight to the endpoint), else the environment.
+TEST(ProxySettingsInUse, ASystemSettingTheModuleCannotUseFailsBeforeAnyConnection) {
+  ScriptServer endpoint({Refusing()});
+  ScriptServer proxy({Refusing()});
+  std::string at = "127.0.0.1:" + std::to_string(endpoint.port());
+  std::string via = "127.0.0.1:" + std::to_string(proxy.port());
+  struct Case {
+    std::string first, second;  // WinHTTP: list and bypass; else http_proxy and no_proxy
+    const char* source;
+  };
+  std::vector<Case> cases;
+  bool winhttp = platform::SetSystemProxyForTest(HV_W(""), HV_W(""));
+  if (winhttp) {
+    const char* list = "(WinHTTP default proxy)";
+    cases = {{"socks=127.0.0.1:1080", "", list},
+             {"socks=127.0.0.1:1080;ftp=127.0.0.1:21", "", list},
+             {"https=" + via + ";socks=127.0.0.1:1080", "", list},
+             {"https=" + via, "", list},  // nothing for plain http while the list has an entry
+             {"gopher=" + via, "", list},
+             {"http=secret@" + via, "", list},
+             {"http=" + via, "<local>;127.0.0.1/8", "(WinHTTP default proxy bypass list)"}};
+  } else {
+    cases = {{"socks5://127.0.0.1:1080", "", "(http_proxy)"},
+             {"https://" + via, "", "(http_proxy)"},
+             {"http://secret@" + via, "", "(http_proxy)"},
+             {via, "127.*", "(no_proxy)"},
+             {via, "127.0.0.0/8", "(no_proxy)"}};
+  }
+  for (const Case& c : cases) {
+    if (winhttp) {
+      ASSERT_TRUE(platform::SetSystemProxyForTest(Utf8ToWide(c.first), Utf8ToWide(c.second)));
+    } else {
+      platform::SetEnvironmentValue("http_proxy", c.first.c_str());
+      platform::SetEnvironmentValue("no_proxy", c.second.c_str());
+    }
+    Outcome outcome = Verify(at, "system");
+    EXPECT_EQ(outcome.result.ResultType, VERIFY_RESULT_SEND_FAILED) << c.first << " | " << c.second;
+    EXPECT_TRUE(outcome.Logged(std::string("proxy stage failed: the system proxy setting is malformed ") + c.source))
+        << c.first << " | " << c.second << "\n" << ::testing::PrintToString(outcome.log);
+    EXPECT_FALSE(outcome.Logged("secret")) << c.first;
+    EXPECT_FALSE(outcome.Logged("1080")) << c.first;
+  }
+  // curl's reading of no_proxy: "0.0.1" and ".0.0.1" are no rule for the
+  // address 127.0.0.1, which goes through the proxy.
+  if (!winhttp) {
+    for (const char* no_proxy : {"0.0.1", ".0.0.1"}) {
+      platform::SetEnvironmentValue("http_proxy", via.c_str());
+      platform::SetEnvironmentValue("no_proxy", no_proxy);
+      EXPECT_EQ(Verify(at, "system").result.ResultType, VERIFY_RESULT_SEND_FAILED) << no_proxy;
+    }
+    EXPECT_EQ(proxy.connections(), 2);
+  }
+  if (winhttp) {
+    EXPECT_TRUE(platform::SetSystemProxyForTest(WString(), WString()));
+  } else {
+    platform::SetEnvironmentValue("http_proxy", "");
+    platform::SetEnvironmentValue("no_proxy", "");
+  }
+  EXPECT_EQ(endpoint.connections(), 0);
+}
+
 // Redirects are resolved against the endpoint's URL and go through the
 // proxy again: on the same connection to it, or on a new one when the
 // target's host changes (never directly to the new host).

@@ -261,10 +261,9 @@ bool HvVerifyImpl::ChooseProxy(bool tls, const WString& host, ProxyTarget* targe
     // The value may carry credentials: only the source is named. Its name
     // is built before the line begins, so that running out of memory there
     // leaves no line open.
-    if (!SystemProxyFor(source, tls, host, &proxy)) {
-      WString named = source.kind == platform::SystemProxySource::Kind::kWinHttp
-                          ? WString(HV_W("WinHTTP default proxy"))
-                          : Utf8ToWide(source.proxy_variable);
+    const char* faulty = "";
+    if (!SystemProxyFor(source, tls, host, &proxy, &faulty)) {
+      WString named = Utf8ToWide(faulty);
       VerifyLog() << HV_W("SendVerifyUrl : proxy stage failed: the system proxy setting is malformed (")
                   << LogContinue << named << LogContinue << HV_W(")!") << LogEndLine;
       return false;
