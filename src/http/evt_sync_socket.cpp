@@ -20,6 +20,7 @@ uint32_t ZEvtSyncSocket::WaitBudget() const {
 bool ZEvtSyncSocket::DeadlinePassed() {
   if (!deadline_ || Clock::now() < *deadline_) return false;
   deadline_expired_ = true;
+  LastError = platform::kSocketTimedOut;
   CloseConnection();
   return true;
 }
@@ -84,6 +85,7 @@ bool ZEvtSyncSocket::ConnectTo(const platform::AddressList& addresses, size_t in
       LastError = error;
       break;
     case platform::IoStatus::kTimedOut:
+      LastError = platform::kSocketTimedOut;  // a connect that never completed
       break;
   }
   // A socket whose connect failed cannot connect again on every platform.
@@ -135,6 +137,7 @@ bool ZEvtSyncSocket::Completed(platform::IoStatus status, uint32_t budget, uint3
   if (status == platform::IoStatus::kFailed) {
     LastError = error;
   } else {
+    LastError = platform::kSocketTimedOut;
     deadline_expired_ = deadline_ && budget < SocketTimeout;
   }
   CloseConnection();

@@ -5,14 +5,15 @@
 // deadline when one is set (SetDeadline), so that a peer that drips bytes
 // cannot hold the calling thread beyond it. Once the deadline has passed,
 // every connect, send and receive fails before touching the socket (as a
-// wait that ran out: LastError unchanged, DeadlineExpired true), even when
-// the peer's bytes are already queued.
+// wait that ran out: DeadlineExpired true), even when the peer's bytes are
+// already queued.
 //
 // Results: the operations return true on success. On failure LastError
-// holds a Windows socket error number, except after a wait that ran out,
-// which leaves LastError unchanged. A successful name lookup sets it to 0;
-// the lookup is a wait like the others (at most SocketTimeout, never past
-// the deadline): one that runs out sets WSAETIMEDOUT (10060) and starts no
+// holds a Windows socket error number: the system's, or WSAETIMEDOUT
+// (10060) after a wait that ran out (a connect, send, receive or lookup,
+// or the deadline), so that no failure reads as error 0. A successful name
+// lookup sets it to 0; the lookup is a wait like the others (at most
+// SocketTimeout, never past the deadline): one that runs out starts no
 // connect, and so does a lookup that a slow override made outlast the
 // deadline.
 // A send or receive that fails or runs out of time closes the connection:

@@ -9,9 +9,11 @@
 // framed by RFC 9112's rules (see framing.h); 1xx answers but 101 are
 // skipped; 301, 302, 303, 307 and 308 are followed. Every
 // failure is false; GetStatus is then -1 when no status line was read, and
-// GetLastError holds a Windows socket error number when a socket step
-// failed (0 otherwise). Limits: header block and body sizes, redirects and
-// an optional overall deadline, from NavigateSettings.
+// GetLastError is never 0: a Windows socket error number when a socket or
+// TLS step failed (WSAETIMEDOUT, 10060, for every wait or deadline that ran
+// out), else one of the http_error numbers below; GetFailureText gives the
+// cause in words when it is not a socket's. Limits: header block and body
+// sizes, redirects and an optional overall deadline, from NavigateSettings.
 //
 // TSocket is ZEvtSyncSocket in the module; tests and fuzzers give an
 // in-memory transport with the same operations. Thread-safety: an object is
@@ -33,6 +35,19 @@
 #include "http/url.h"
 
 namespace hv {
+
+// GetLastError's numbers for failures that are no socket's: WinHTTP's
+// numbers for the same causes, so that an administrator can look them up.
+namespace http_error {
+constexpr uint32_t kBadUrl = 12005;            // ERROR_WINHTTP_INVALID_URL
+constexpr uint32_t kSchemeRefused = 12006;     // ERROR_WINHTTP_UNRECOGNIZED_SCHEME
+constexpr uint32_t kAuthRequired = 12015;      // ERROR_WINHTTP_LOGIN_FAILURE
+constexpr uint32_t kProxyRefused = 12029;      // ERROR_WINHTTP_CANNOT_CONNECT
+constexpr uint32_t kBadResponse = 12152;       // ERROR_WINHTTP_INVALID_SERVER_RESPONSE
+constexpr uint32_t kTooManyRedirects = 12156;  // ERROR_WINHTTP_REDIRECT_FAILED
+constexpr uint32_t kHeaderTooLarge = 12182;    // ERROR_WINHTTP_HEADER_SIZE_OVERFLOW
+constexpr uint32_t kBodyTooLarge = 12184;      // ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW
+}  // namespace http_error
 
 struct NavigateSettings {
   WString method = HV_W("GET");
@@ -80,6 +95,10 @@ class CAtlHttpClientT : public TSocket {
   const HeaderTable& Headers() const { return headers_; }
   const CUrlParts& CurrentUrl() const { return url_; }
   uint32_t GetLastError() const { return this->LastError; }
+  // Why the last Navigate failed, in words, when the cause was the
+  // client's own (a limit, a refusal, a malformed answer); nullptr when it
+  // was a socket or TLS error, which GetLastError alone names.
+  const char* GetFailureText() const { return failure_text_; }
   // Which step of the way through the proxy failed the last Navigate
   // (kNone when none did, or no proxy was set), and the proxy's status
   // when it refused.
@@ -107,6 +126,11 @@ class CAtlHttpClientT : public TSocket {
   enum class Judgement { kAccept, kRedirect, kReject };
 
   void Reset();
+  // Records a failure of the client's own: its number and words.
+  bool Fail(uint32_t code, const char* text);
+  // Gives a tunnel that failed without a socket error the number of its
+  // step's failure.
+  void NameTunnelFailure();
   bool Proxied() const { return !hop_proxy_.host.empty(); }
   bool CheckUrl();
   bool TimeIsUp();
@@ -122,6 +146,8 @@ class CAtlHttpClientT : public TSocket {
   bool ReceiveSized(uint64_t length, bool* excess);
   bool ReceiveToClose();
   bool CutShort();
+  bool HeadTooLarge();
+  bool BodyTooLarge();
   bool ReceiveChunked(bool* excess);
   Judgement JudgeStatus();
   bool FollowRedirect();
@@ -146,6 +172,7 @@ class CAtlHttpClientT : public TSocket {
   ProxyFailure proxy_failure_ = ProxyFailure::kNone;
   int32_t proxy_status_ = -1;
   size_t peak_held_ = 0;
+  const char* failure_text_ = nullptr;
   bool reused_ = false;         // the request went out on a kept-alive connection
   size_t response_bytes_ = 0;  // received for the response being read
 };

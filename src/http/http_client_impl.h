@@ -94,8 +94,35 @@ template <class TSocket>
 bool CAtlHttpClientT<TSocket>::TimeIsUp() {
   if (!has_deadline_ || http_detail::NowOf(*this, 0) < deadline_) return false;
   deadline_hit_ = true;
+  this->LastError = platform::kSocketTimedOut;
   this->CloseConnection();
   return true;
+}
+
+template <class TSocket>
+bool CAtlHttpClientT<TSocket>::Fail(uint32_t code, const char* text) {
+  this->LastError = code;
+  failure_text_ = text;
+  return false;
+}
+
+template <class TSocket>
+void CAtlHttpClientT<TSocket>::NameTunnelFailure() {
+  if (this->LastError != 0) return;
+  switch (proxy_failure_) {
+    case ProxyFailure::kRefused:
+      Fail(http_error::kProxyRefused, "the proxy refused the tunnel (CONNECT)");
+      break;
+    case ProxyFailure::kAuthRequired:
+      Fail(http_error::kAuthRequired, "the proxy asks for authentication, which is not supported");
+      break;
+    case ProxyFailure::kClosed:
+      this->LastError = platform::kSocketReset;
+      break;
+    default:
+      Fail(http_error::kBadResponse, "the proxy's answer to CONNECT is malformed or over the header limit");
+      break;
+  }
 }
 
 template <class TSocket>
@@ -118,6 +145,8 @@ void CAtlHttpClientT<TSocket>::Reset() {
   proxy_status_ = -1;
   reused_ = false;
   response_bytes_ = 0;
+  failure_text_ = nullptr;
+  this->LastError = 0;
 }
 
 // The current URL must be of the exchange's scheme, with a host name or a
@@ -190,9 +219,12 @@ bool CAtlHttpClientT<TSocket>::Open() {
     proxy_failure_ = ProxyFailure::kUnreachable;
     return false;
   }
-  if (!http_detail::SetTunnel(*this, proxy, settings_->max_header_bytes, 0)) return false;
+  if (!http_detail::SetTunnel(*this, proxy, settings_->max_header_bytes, 0)) {
+    return Fail(http_error::kSchemeRefused, "this transport cannot tunnel through a proxy");
+  }
   if (this->OpenConnection(url_.host_name, url_.port)) return true;
   proxy_failure_ = http_detail::TunnelFailure(*this, &proxy_status_, 0);
+  if (proxy_failure_ != ProxyFailure::kNone) NameTunnelFailure();
   return false;
 }
 
@@ -200,10 +232,11 @@ template <class TSocket>
 bool CAtlHttpClientT<TSocket>::SendRequest() {
   std::string bytes;
   platform::WipeOnExit<std::string> wipe_bytes("request", bytes);
-  if (!ComposeRequest(&bytes) || TimeIsUp()) {
+  if (!ComposeRequest(&bytes)) {
     this->CloseConnection();
-    return false;
+    return Fail(http_error::kBadUrl, "the URL holds bytes a request cannot carry");
   }
+  if (TimeIsUp()) return false;
   bytes += settings_->body;
   ZEvtSyncSocket::SendBuffer buffer{bytes.size(), bytes.data()};
   size_t sent = 0;
@@ -239,7 +272,9 @@ bool CAtlHttpClientT<TSocket>::FollowRedirect() {
   // The target is resolved from the field's bytes as they came, never
   // through a code page that could drop or change them.
   const WString* field = Header(HV_W("Location"));
-  if (framing_.locations != 1 || field == nullptr) return false;  // none usable, or two
+  if (framing_.locations != 1 || field == nullptr) {  // none usable, or two
+    return Fail(http_error::kBadResponse, "the redirect's Location field is unusable or given twice");
+  }
   std::string location;
   location.swap(framing_.location);
   platform::WipeOnExit<std::string> wipe_location("url", location);
@@ -251,10 +286,16 @@ bool CAtlHttpClientT<TSocket>::FollowRedirect() {
   headers_.Clear();
   buffer_.clear();
   header_length_ = 0;
-  if (!ResolveLocation(location, url_, &resolved) || !SplitUrl(resolved, &url_) || !CheckUrl()) {
-    return false;
+  if (!ResolveLocation(location, url_, &resolved) || !SplitUrl(resolved, &url_)) {
+    return Fail(http_error::kBadUrl, "the redirect's Location is not a URL the module can follow");
   }
-  if (settings_->proxy_for && !settings_->proxy_for(url_.host_name, &hop_proxy_)) return false;
+  if (url_.scheme != settings_->scheme) {
+    return Fail(http_error::kSchemeRefused, "a redirect to another scheme is refused (an https exchange never goes down to http)");
+  }
+  if (!CheckUrl()) return Fail(http_error::kBadUrl, "the redirect's host cannot be used");
+  if (settings_->proxy_for && !settings_->proxy_for(url_.host_name, &hop_proxy_)) {
+    return Fail(http_error::kProxyRefused, "the proxy setting for the redirect's host cannot be used");
+  }
   // A kept-alive connection carries the request only when it is to the
   // same host and port and idle: stray bytes after the last response, or
   // the server's close, would be taken for the answer.
@@ -296,7 +337,10 @@ bool CAtlHttpClientT<TSocket>::Navigate(const WString& url, const NavigateSettin
   CUrlParts parts;
   platform::WipeOnExit<WString> wipe_normalized("url", normalized);
   http_detail::WipeUrlOnExit wipe_parts{parts};
-  if (url.empty() || !NormalizeUrl(url, &normalized) || !SplitUrl(normalized, &parts)) return false;
+  if (url.empty() || !NormalizeUrl(url, &normalized) || !SplitUrl(normalized, &parts)) {
+    Reset();
+    return Fail(http_error::kBadUrl, "the URL cannot be used");
+  }
   Reset();
   settings_ = &settings;
   method_ = settings.method;
@@ -310,7 +354,9 @@ bool CAtlHttpClientT<TSocket>::Navigate(const WString& url, const NavigateSettin
   }
   url_ = parts;
   hop_proxy_ = settings.proxy;
-  bool ok = CheckUrl() && Open() && SendRequest();
+  bool ok = url_.scheme != settings.scheme ? Fail(http_error::kSchemeRefused, "the URL's scheme is not this client's")
+            : !CheckUrl()                  ? Fail(http_error::kBadUrl, "the URL's host cannot be used")
+                                           : Open() && SendRequest();
   for (uint32_t redirects = 0; ok;) {
     if (!ReceiveResponse() && !RetryOnFreshConnection()) {
       ok = false;
@@ -323,8 +369,14 @@ bool CAtlHttpClientT<TSocket>::Navigate(const WString& url, const NavigateSettin
     }
     Judgement judgement = JudgeStatus();
     if (judgement == Judgement::kAccept) break;
-    if (judgement == Judgement::kReject || redirects++ >= settings.max_redirects) {
-      ok = false;
+    if (judgement == Judgement::kReject) {
+      ok = status_ == 401 || status_ == 407
+               ? Fail(http_error::kAuthRequired, "authentication is asked for, which is not supported")
+               : Fail(http_error::kBadResponse, "the answer's status is not one the module accepts");
+      break;
+    }
+    if (redirects++ >= settings.max_redirects) {
+      ok = Fail(http_error::kTooManyRedirects, "more redirects than the limit allows");
       break;
     }
     ok = FollowRedirect();

@@ -48,7 +48,7 @@ TEST_F(ReferenceServer, MissingFileIsRefusedWithItsStatus) {
   CAtlHttpClient client;
   EXPECT_FALSE(client.Navigate(Utf8ToWide(base_ + "/missing"), settings_));
   EXPECT_EQ(client.GetStatus(), 404);
-  EXPECT_EQ(client.GetLastError(), 0u);
+  EXPECT_EQ(client.GetLastError(), http_error::kBadResponse);
 }
 
 }  // namespace

@@ -59,19 +59,24 @@ bool CAtlHttpClientT<TSocket>::ReceiveHead() {
   for (;;) {
     size_t length = FindHeadEnd(buffer_, scan);
     if (length == std::string::npos) {
-      if (interim + buffer_.size() > settings_->max_header_bytes) return false;
+      if (interim + buffer_.size() > settings_->max_header_bytes) return HeadTooLarge();
       scan = buffer_.size() >= 2 ? buffer_.size() - 2 : 0;
       if (!ReceiveSome(http_detail::kHeadReceiveSize, &empty)) return false;
-      if (empty >= http_detail::kMaxEmptyReceives) return false;
+      if (empty >= http_detail::kMaxEmptyReceives) {
+        this->LastError = platform::kSocketReset;  // closed before the head's end
+        return false;
+      }
       continue;
     }
-    if (interim + length > settings_->max_header_bytes) return false;
+    if (interim + length > settings_->max_header_bytes) return HeadTooLarge();
     const char* head = buffer_.data();
     const char* line_end = static_cast<const char*>(std::memchr(head, '\n', length));
     bool http10 = false;
-    if (!ParseStatusLine(head, line_end, &status_, &http10)) return false;
+    if (!ParseStatusLine(head, line_end, &status_, &http10)) {
+      return Fail(http_error::kBadResponse, "the answer's status line is malformed");
+    }
     if (status_ >= 100 && status_ < 200) {
-      if (status_ == 101) return false;  // no upgrade was asked for
+      if (status_ == 101) return Fail(http_error::kBadResponse, "status 101: an upgrade nobody asked for");
       interim += length;
       buffer_.erase(0, length);
       status_ = -1;
@@ -85,6 +90,16 @@ bool CAtlHttpClientT<TSocket>::ReceiveHead() {
     ParseHeaderLines(head, head + length, sink);
     return true;
   }
+}
+
+template <class TSocket>
+bool CAtlHttpClientT<TSocket>::HeadTooLarge() {
+  return Fail(http_error::kHeaderTooLarge, "the answer's head is over the header limit");
+}
+
+template <class TSocket>
+bool CAtlHttpClientT<TSocket>::BodyTooLarge() {
+  return Fail(http_error::kBodyTooLarge, "the answer's body is over the body limit");
 }
 
 // Bytes past the body's end are no body: they are cut. True when there
@@ -103,7 +118,7 @@ size_t CAtlHttpClientT<TSocket>::BlockSize() const {
 
 template <class TSocket>
 bool CAtlHttpClientT<TSocket>::ReceiveSized(uint64_t length, bool* excess) {
-  if (length > settings_->max_body_bytes) return false;
+  if (length > settings_->max_body_bytes) return BodyTooLarge();
   int empty = 0;
   for (uint64_t have; (have = buffer_.size() - header_length_) < length;) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(BlockSize(), length - have));
@@ -137,7 +152,7 @@ bool CAtlHttpClientT<TSocket>::ReceiveToClose() {
       if (deadline_hit_ || this->TimedOut()) this->LastError = platform::kSocketTimedOut;
       return false;
     }
-    if (buffer_.size() - header_length_ > settings_->max_body_bytes) return false;
+    if (buffer_.size() - header_length_ > settings_->max_body_bytes) return BodyTooLarge();
   }
   body_length_ = static_cast<int64_t>(buffer_.size() - header_length_);
   return true;
@@ -156,7 +171,11 @@ bool CAtlHttpClientT<TSocket>::ReceiveChunked(bool* excess) {
   for (;;) {
     size_t used = decoder.Feed(pending.data(), pending.size(), &buffer_, &trailers);
     peak_held_ = std::max(peak_held_, buffer_.size() + pending.size() + decoder.bytes_held());
-    if (decoder.failed()) return false;
+    if (decoder.failed()) {
+      return decoder.error() == ChunkedDecoder::Error::kTooLarge
+                 ? Fail(http_error::kBodyTooLarge, "the chunked body or its size lines are over a limit")
+                 : Fail(http_error::kBadResponse, "the chunked body is malformed");
+    }
     if (decoder.done()) {
       *excess = used < pending.size();
       break;
@@ -185,7 +204,8 @@ bool CAtlHttpClientT<TSocket>::ReceiveResponse() {
   Framing framing = DecideFraming(status_, framing_);
   bool ok = false, excess = false;
   switch (framing.body) {
-    case BodyFraming::kInvalid: return false;
+    case BodyFraming::kInvalid:
+      return Fail(http_error::kBadResponse, "the answer's framing (Content-Length, Transfer-Encoding) is invalid");
     case BodyFraming::kNone: ok = true; excess = CutAfter(0); break;
     case BodyFraming::kLength: ok = ReceiveSized(framing.length, &excess); break;
     case BodyFraming::kChunked: ok = ReceiveChunked(&excess); break;

@@ -108,7 +108,9 @@ TEST(HttpStatus, AcceptedAndRefusedCodes) {
     MemoryExchange e(HttpResponse(c.status, ""), 4096);
     EXPECT_EQ(e.ok, c.ok) << c.status;
     EXPECT_EQ(e.client.GetStatus(), c.status);
-    EXPECT_EQ(e.client.GetLastError(), 0u);
+    // A refused status has a number of its own (it was 0, "no error").
+    EXPECT_EQ(e.client.GetLastError(), c.ok ? 0u : c.status == 401 ? http_error::kAuthRequired : http_error::kBadResponse)
+        << c.status;
   }
   MemoryExchange proxy(HttpResponse(407, "", "Proxy-Authenticate: Basic realm=x\r\n"), 4096);
   EXPECT_FALSE(proxy.ok);
@@ -162,7 +164,7 @@ TEST(HttpRedirect, NoLocationIsAnAnswerAndHttpsIsNeverReached) {
   EXPECT_EQ(upgrade.client.connections(), 1);
   MemoryExchange direct(HttpResponse(200, "no"), 4096, "https://127.0.0.1:8443/");
   EXPECT_FALSE(direct.ok);
-  EXPECT_EQ(direct.client.GetLastError(), 0u);
+  EXPECT_EQ(direct.client.GetLastError(), http_error::kSchemeRefused);
   EXPECT_EQ(direct.client.GetStatus(), -1);
   EXPECT_EQ(direct.client.connections(), 0);
 }

@@ -27,7 +27,7 @@ bool ZEvtSyncTlsSocket::SendRaw(const std::string& bytes) {
   size_t sent = 0;
   raw_.SocketTimeout = SocketTimeout;
   if (raw_.SendBuffers(&buffer, 1, &sent)) return true;
-  if (!raw_.TimedOut()) LastError = raw_.LastError;
+  LastError = raw_.LastError;  // WSAETIMEDOUT when the wait ran out
   CloseConnection();
   return false;
 }
@@ -75,7 +75,11 @@ bool ZEvtSyncTlsSocket::Reach(const WString& host, uint16_t port) {
   }
   // Whatever follows the proxy's answer is the endpoint's first ciphertext.
   if (tunnel && !OpenTunnel(raw_, host, port, proxy_max_header_, &received_, &proxy_failure_, &proxy_status_)) {
-    if (!raw_.TimedOut()) LastError = raw_.LastError;
+    // A silent proxy is WSAETIMEDOUT; a refusal is no socket error (0),
+    // which the client names by the step that failed.
+    LastError = proxy_failure_ == ProxyFailure::kRefused || proxy_failure_ == ProxyFailure::kAuthRequired
+                    ? 0
+                    : raw_.LastError;
     return false;
   }
   return true;

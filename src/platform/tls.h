@@ -57,6 +57,11 @@ class TlsSession {
   std::unique_ptr<Impl> impl_;
 };
 
+// Words for an error number a session reported, when the platform knows
+// it (a TLS version or a Diffie-Hellman group refused, a certificate
+// check): a static text, or nullptr.
+const char* TlsErrorText(uint32_t error);
+
 // Whether this platform has TLS at all (Windows: Schannel could be loaded).
 bool TlsAvailable();
 

@@ -75,6 +75,24 @@ bool TlsAvailable() { return true; }
 
 const char* TlsTrustFileVariable() { return "SSL_CERT_FILE"; }
 
+const char* TlsErrorText(uint32_t error) {
+  if (error < 256) return X509_verify_cert_error_string(static_cast<long>(error));  // a certificate's verdict
+  if (ERR_GET_LIB(error) == ERR_LIB_SSL) {
+    switch (ERR_GET_REASON(error)) {
+      case SSL_R_DH_KEY_TOO_SMALL:
+        return "the server's Diffie-Hellman group is too weak";
+      case SSL_R_UNSUPPORTED_PROTOCOL:
+      case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+      case SSL_R_NO_PROTOCOLS_AVAILABLE:
+      case SSL_R_VERSION_TOO_LOW:
+        return "the server speaks no TLS version the module accepts (TLS 1.2 or later)";
+      default:
+        break;
+    }
+  }
+  return ERR_reason_error_string(error);
+}
+
 uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pins, size_t pin_count) {
   Impl& s = *impl_;
   s.ctx = SSL_CTX_new(TLS_client_method());
@@ -138,8 +156,13 @@ TlsSession::Result TlsSession::Handshake(std::string* received, std::string* to_
   }
   int reason = SSL_get_error(s.ssl, rc);
   if (reason == SSL_ERROR_WANT_READ) return Result::kMore;
+  // The certificate's verdict only when it is what refused the handshake:
+  // with a pin the chain's verdict is set aside, and a handshake refused
+  // for another cause (a weak Diffie-Hellman group) reports that cause.
+  unsigned long first = ERR_peek_error();
+  bool certificate = ERR_GET_LIB(first) == ERR_LIB_SSL && ERR_GET_REASON(first) == SSL_R_CERTIFICATE_VERIFY_FAILED;
   long verify = SSL_get_verify_result(s.ssl);
-  *error = verify != X509_V_OK ? static_cast<uint32_t>(verify) : LastTlsError();
+  *error = certificate && verify != X509_V_OK ? static_cast<uint32_t>(verify) : LastTlsError();
   ERR_clear_error();
   return Result::kFailed;
 }

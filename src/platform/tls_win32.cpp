@@ -86,6 +86,28 @@ bool TlsAvailable() { return Api().ok; }
 
 const char* TlsTrustFileVariable() { return nullptr; }
 
+const char* TlsErrorText(uint32_t error) {
+  switch (static_cast<SECURITY_STATUS>(error)) {
+    case SEC_E_ALGORITHM_MISMATCH:
+      return "the server shares no TLS version, cipher or key-exchange group the module accepts";
+    case SEC_E_UNSUPPORTED_FUNCTION:
+      return "the server speaks no TLS version the module accepts (TLS 1.2 or later)";
+    case SEC_E_UNTRUSTED_ROOT:
+    case CERT_E_UNTRUSTEDROOT:
+      return "the server's certificate is not trusted (chain or pin)";
+    case SEC_E_CERT_EXPIRED:
+    case CERT_E_EXPIRED:
+      return "the server's certificate has expired";
+    case SEC_E_WRONG_PRINCIPAL:
+    case CERT_E_CN_NO_MATCH:
+      return "the server's certificate names another host";
+    case SEC_E_ILLEGAL_MESSAGE:
+      return "the server sent a malformed TLS message or an alert";
+    default:
+      return nullptr;
+  }
+}
+
 uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pins, size_t pin_count) {
   if (!Api().ok) return static_cast<uint32_t>(ERROR_NOT_SUPPORTED);
   Impl& s = *impl_;

@@ -32,6 +32,10 @@ struct Fault {
   const char* name;
   std::vector<Script> hostile;  // the connections of the failing verification
   uint32_t result_type;
+  // Result 3: the error number logged and the start of the cause's words
+  // (every failure once logged "GetLastError is 0" but resets and refusals).
+  const char* error = "";
+  const char* cause = "";
 };
 
 std::string RandomBase64(size_t bytes) {
@@ -58,21 +62,38 @@ std::vector<Fault> Faults(uint16_t dead_port) {
   Script self_redirect = {Step::Read(), Step::Send(HttpResponse(302, "", "Location: /again\r\nConnection: close\r\n")),
                           Step::Close()};
   return {
-      {"never answers", {{Step::Hold()}}, 3},
-      {"closes at once", {{Step::Close()}}, 3},
-      {"resets during the header", {{Step::Read(), Step::Send("HTTP/1.1 200 OK\r\nX: y"), Step::Reset()}}, 3},
-      {"garbage status line", {{Step::Read(), Step::Send("garbage garbage\r\n\r\n"), Step::Close()}}, 3},
-      {"10 MiB header", {endless_header}, 3},
-      {"1 GiB announced", {{Step::Read(), Step::Send("HTTP/1.1 200 OK\r\nContent-Length: 1073741824\r\n\r\nab"), Step::Hold()}}, 3},
-      {"endless chunked body", {endless_chunks}, 3},
-      {"drips a byte every 200 ms", {{Step::Read(), Step::Drip(HttpResponse(200, std::string(64, 'd')), 200)}}, 3},
-      {"redirects to itself", std::vector<Script>(11, self_redirect), 3},
+      {"never answers", {{Step::Hold()}}, 3, "10060", "a wait ran out of time"},
+      {"closes at once", {{Step::Close()}}, 3, "10054", "the peer closed or reset"},
+      {"resets during the header", {{Step::Read(), Step::Send("HTTP/1.1 200 OK\r\nX: y"), Step::Reset()}}, 3, "10054",
+       "the peer closed or reset"},
+      {"garbage status line", {{Step::Read(), Step::Send("garbage garbage\r\n\r\n"), Step::Close()}}, 3, "12152",
+       "the answer's status line is malformed"},
+      {"10 MiB header", {endless_header}, 3, "12182", "the answer's head is over the header limit"},
+      {"1 GiB announced", {{Step::Read(), Step::Send("HTTP/1.1 200 OK\r\nContent-Length: 1073741824\r\n\r\nab"), Step::Hold()}}, 3,
+       "12184", "the answer's body is over the body limit (status 200)"},
+      {"endless chunked body", {endless_chunks}, 3, "10060", "a wait ran out of time"},
+      {"drips a byte every 200 ms", {{Step::Read(), Step::Drip(HttpResponse(200, std::string(64, 'd')), 200)}}, 3, "10060",
+       "a wait ran out of time"},
+      {"redirects to itself", std::vector<Script>(11, self_redirect), 3, "12156", "more redirects than the limit allows"},
       {"redirects to a dead port", {{Step::Read(), Step::Send(HttpResponse(302, "", "Location: http://127.0.0.1:" +
-                                                         std::to_string(dead_port) + "/\r\n")), Step::Close()}}, 3},
+                                                         std::to_string(dead_port) + "/\r\n")), Step::Close()}}, 3,
+       "10061", "the connection was refused"},
+      {"refused status", {{Step::Read(), Step::Send(HttpResponse(404, "no")), Step::Close()}}, 3, "12152",
+       "the answer's status is not one the module accepts (status 404)"},
+      {"asks for authentication", {{Step::Read(), Step::Send(HttpResponse(401, "", "WWW-Authenticate: Basic\r\n")), Step::Close()}},
+       3, "12015", "authentication is asked for"},
+      {"invalid framing", {{Step::Read(), Step::Send("HTTP/1.1 200 OK\r\nContent-Length: 1, 2\r\n\r\nab"), Step::Close()}}, 3,
+       "12152", "the answer's framing"},
+      {"malformed chunked body", {{Step::Read(), Step::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"), Step::Close()}},
+       3, "12152", "the chunked body is malformed"},
+      {"redirect to another scheme", {{Step::Read(), Step::Send(HttpResponse(302, "", "Location: ftp://127.0.0.1/x\r\n")), Step::Close()}},
+       3, "12006", "a redirect to another scheme is refused"},
+      {"redirect to an unusable location", {{Step::Read(), Step::Send(HttpResponse(302, "", "Location: http://127.0.0.1:99999/x\r\n")), Step::Close()}},
+       3, "12005", "the redirect's Location is not a URL"},
       // Only the orderly close ends a body without a length: a reset cuts it.
       {"resets in a body without a length", {{Step::Read(), Step::Send("HTTP/1.1 200 OK\r\n\r\n" +
                                               EncipheredAnswer("result=accepted&status=account-disabled-by-admin").substr(0, 32)),
-                                              Step::Sleep(300), Step::Reset()}}, 3},
+                                              Step::Sleep(300), Step::Reset()}}, 3, "10054", "the peer closed or reset"},
       {"random Base64 answer", {{Step::Read(), Step::Send(HttpResponse(200, RandomBase64(20))), Step::Close()}}, 4},
   };
 }
@@ -104,6 +125,10 @@ TEST(HostileEndpoint, EveryFaultEndsInItsStageWithinTheDeadline) {
       bool stage_line = false;
       for (const auto& m : messages) stage_line |= m.rfind(kSendFailed, 0) == 0 || m.rfind("SendVerifyUrl : Navigate status is", 0) == 0;
       EXPECT_TRUE(stage_line);
+      EXPECT_THAT(messages, Contains(::testing::StartsWith(kSendFailed + std::string(fault.error))));
+      EXPECT_THAT(messages, Contains(::testing::StartsWith(std::string("SendVerifyUrl : Navigate failed: ") + fault.cause)))
+          << ::testing::PrintToString(messages);
+      EXPECT_THAT(messages, ::testing::Not(Contains(kSendFailed + std::string("0"))));
     } else {
       EXPECT_THAT(messages, Contains("Decipher : Decrypt function call failed!"));
     }

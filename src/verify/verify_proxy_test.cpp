@@ -318,22 +318,25 @@ TEST(ScriptedProxy, EveryFailureOfTheProxyStageEndsInTheSendStageWithinTheDeadli
   const std::string challenge =
       "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"corp\"\r\n"
       "Content-Length: 0\r\n\r\n";
+  // `error`: the number of the Navigate line (refusals and time-outs once
+  // logged 0).
   struct Case {
     const char* name;
     Script script;
     bool tls;
     const char* line;
+    const char* error;
   } cases[] = {
-      {"407 to CONNECT", {Step::Read(), Step::Send(challenge)}, true, "the proxy asks for authentication (407), which is not supported!"},
-      {"407 to a plain request", {Step::Read(), Step::Send(challenge)}, false, "the proxy asks for authentication (407), which is not supported!"},
+      {"407 to CONNECT", {Step::Read(), Step::Send(challenge)}, true, "the proxy asks for authentication (407), which is not supported!", "12015"},
+      {"407 to a plain request", {Step::Read(), Step::Send(challenge)}, false, "the proxy asks for authentication (407), which is not supported!", "12015"},
       {"CONNECT refused", {Step::Read(), Step::Send(testing::HttpResponse(403, "<html>"))}, true,
-       "the proxy refused CONNECT with status 403"},
-      {"closed before answering", {Step::Read(), Step::Close()}, true, "the proxy closed the connection"},
+       "the proxy refused CONNECT with status 403", "12029"},
+      {"closed before answering", {Step::Read(), Step::Close()}, true, "the proxy closed the connection", "10054"},
       {"closed inside the tunnel", {Step::Read(), Step::Send(tunnel_ok), Step::Sleep(100), Step::Close()}, true,
-       "the proxy closed the connection"},
-      {"silent", {Step::Read(), Step::Hold()}, true, "no valid answer from the proxy"},
+       "the proxy closed the connection", "1005"},  // 10054 or 10057, as the platform sees the close
+      {"silent", {Step::Read(), Step::Hold()}, true, "no valid answer from the proxy", "10060"},
       {"a head that never ends", {Step::Read(), Step::Drip("HTTP/1.1 200 OK\r\nX: " + std::string(400, 'x'), 10), Step::Hold()},
-       true, "no valid answer from the proxy"},
+       true, "no valid answer from the proxy", "10060"},
   };
   for (Case& c : cases) {
     if (c.tls && !platform::TlsAvailable()) continue;
@@ -345,6 +348,9 @@ TEST(ScriptedProxy, EveryFailureOfTheProxyStageEndsInTheSendStageWithinTheDeadli
     EXPECT_EQ(outcome.result.ResultType, VERIFY_RESULT_SEND_FAILED) << c.name;
     EXPECT_TRUE(outcome.Logged(std::string("SendVerifyUrl : proxy stage failed: ") + c.line))
         << c.name << "\n" << ::testing::PrintToString(outcome.log);
+    EXPECT_TRUE(outcome.Logged(std::string("Navigate GetLastError is ") + c.error))
+        << c.name << "\n" << ::testing::PrintToString(outcome.log);
+    EXPECT_TRUE(outcome.Logged("SendVerifyUrl : Navigate failed: ")) << c.name;
     EXPECT_LT(outcome.spent, std::chrono::milliseconds(3500)) << c.name;
     EXPECT_FALSE(outcome.Logged("right-pw")) << c.name;
     ASSERT_FALSE(proxy.Requests().empty()) << c.name;

@@ -12,6 +12,8 @@
 #include "ipc/method_stub.h"
 #include "log/logger.h"
 #include "platform/memory.h"
+#include "platform/socket.h"
+#include "platform/tls.h"
 #include "verify/cipher.h"
 #include "verify/protocol.h"
 
@@ -186,12 +188,44 @@ void LogProxyFailure(ProxyFailure failure, int32_t status, uint32_t error) {
   VerifyLog() << prefix << LogContinue << what << LogContinue << number << LogEndLine;
 }
 
+// The cause of a failed Navigate in words: the client's own, else those of
+// the socket or TLS error it reports.
+std::string FailureWords(uint32_t code, const char* client_text, int32_t status) {
+  std::string words;
+  if (client_text != nullptr) {
+    words = client_text;
+  } else if (code == platform::kSocketTimedOut) {
+    words = "a wait ran out of time, or the verification's deadline passed";
+  } else if (code == platform::kSocketReset) {
+    words = "the peer closed or reset the connection before the answer was complete";
+  } else if (code == 10061) {
+    words = "the connection was refused";
+  } else if (code == platform::kSocketNotConnected) {
+    words = "the connection closed before it was established (in the TLS handshake)";
+  } else if (code == kTlsTruncated) {
+    words = "the TLS connection closed without close_notify";
+  } else if (code == kTlsNoProgress) {
+    words = "the TLS peer sent records without data past the limit";
+  } else if (code >= 11001 && code <= 11004) {
+    words = "the name could not be resolved";
+  } else if (const char* tls = platform::TlsErrorText(code)) {
+    words = tls;
+  } else {
+    words = "a socket or TLS error of the platform";
+  }
+  if (status >= 0) words += " (status " + std::to_string(status) + ")";
+  return words;
+}
+
 // One exchange with either client: the same status rules and log lines.
 template <class Client>
 bool Exchange(Client& client, const WString& url, const NavigateSettings& settings, std::string* body) {
   if (!client.Navigate(url, settings)) {
     VerifyLog() << HV_W("SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ")
                 << LogContinue << static_cast<unsigned long>(client.GetLastError()) << LogEndLine;
+    WString words = Utf8ToWide(FailureWords(client.GetLastError(), client.GetFailureText(), client.GetStatus()));
+    VerifyLog() << HV_W("SendVerifyUrl : Navigate failed: ") << LogContinue << words << LogContinue << HV_W("!")
+                << LogEndLine;
     LogProxyFailure(client.GetProxyFailure(), client.GetProxyStatus(), client.GetLastError());
     return false;
   }

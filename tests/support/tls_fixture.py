@@ -20,7 +20,8 @@ subject alternative name, localhost as common name) are for the host
 name checks, and so are the served cnonly and cnstar (no subject
 alternative name, "*" as common name). The hostile peers of tls-peer (the program beside
 ENDPOINT, with the valid certificate) add cutbyfin, whole, forged, stall,
-keyupdate, keydrip, askcert and renegotiate (see tests/support/tls_peer.cpp).
+keyupdate, keydrip, askcert, weakdh, tls10 and renegotiate (see
+tests/support/tls_peer.cpp).
 """
 import hashlib
 import os
@@ -39,7 +40,8 @@ def openssl(*args):
     subprocess.run(["openssl"] + list(args), check=True, capture_output=True)
 
 
-HOSTILE = ("cutbyfin", "whole", "forged", "stall", "keyupdate", "keydrip", "askcert", "renegotiate")
+HOSTILE = ("cutbyfin", "whole", "forged", "stall", "keyupdate", "keydrip", "askcert", "weakdh", "tls10",
+           "renegotiate")
 SERVED = ("valid", "expired", "othername", "selfsigned", "redirect", "aia", "cnonly", "cnstar")
 
 

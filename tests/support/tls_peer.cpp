@@ -16,13 +16,18 @@
 //              the answer whole and close_notify
 //   renegotiate  TLS 1.2: the head, then a new handshake asked for and
 //              awaited (1 s), then the answer whole and close_notify
+//   weakdh     TLS 1.2 with a finite-field Diffie-Hellman key exchange
+//              only, over a 1024-bit group, then the answer whole
+//   tls10      TLS 1.0 only, then the answer whole
 //
 // Usage: tls-peer CERT KEY DIR; writes DIR/NAME.port for each behaviour
 // (written to a temporary name and renamed, so a reader never sees half a
 // number), and ends itself after 15 minutes at the latest.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/core_names.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
@@ -110,7 +115,7 @@ void Play(const std::string& behaviour, SSL* ssl, int fd) {
   std::string cut = answer.substr(0, 32);
   if (behaviour == "renegotiate") {
     if (Write(ssl, kHead) && Renegotiate(ssl, fd) && Write(ssl, answer)) SSL_shutdown(ssl);
-  } else if (behaviour == "whole" || behaviour == "askcert") {
+  } else if (behaviour == "whole" || behaviour == "askcert" || behaviour == "weakdh" || behaviour == "tls10") {
     if (Write(ssl, kHead + answer)) SSL_shutdown(ssl);
   } else if (behaviour == "cutbyfin") {
     Write(ssl, kHead + cut);
@@ -128,11 +133,42 @@ void Play(const std::string& behaviour, SSL* ssl, int fd) {
   }
 }
 
+// The 1024-bit group of RFC 5114, which clients at today's security
+// levels refuse.
+EVP_PKEY* WeakGroup() {
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "DH", nullptr);
+  EVP_PKEY* params = nullptr;
+  char group[] = "dh_1024_160";
+  OSSL_PARAM settings[] = {OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
+                           OSSL_PARAM_construct_end()};
+  if (ctx == nullptr || EVP_PKEY_paramgen_init(ctx) != 1 || EVP_PKEY_CTX_set_params(ctx, settings) != 1 ||
+      EVP_PKEY_paramgen(ctx, &params) != 1) {
+    params = nullptr;
+  }
+  EVP_PKEY_CTX_free(ctx);
+  return params;
+}
+
+// Offers what only an outdated server would: a weak group, or TLS 1.0.
+void Outdated(const std::string& behaviour, SSL* ssl) {
+  SSL_set_security_level(ssl, 0);
+  if (behaviour == "weakdh") {
+    SSL_set_max_proto_version(ssl, TLS1_2_VERSION);
+    SSL_set_cipher_list(ssl, "DHE-RSA-AES128-GCM-SHA256:DHE-RSA-AES256-GCM-SHA384:@SECLEVEL=0");
+    SSL_set0_tmp_dh_pkey(ssl, WeakGroup());
+  } else if (behaviour == "tls10") {
+    SSL_set_cipher_list(ssl, "DEFAULT:@SECLEVEL=0");
+    SSL_set_min_proto_version(ssl, TLS1_VERSION);
+    SSL_set_max_proto_version(ssl, TLS1_VERSION);
+  }
+}
+
 void Serve(const std::string& behaviour, SSL_CTX* ctx, int fd) {
   SSL* ssl = SSL_new(ctx);
   SSL_set_fd(ssl, fd);
   if (behaviour == "askcert") SSL_set_verify(ssl, SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
   if (behaviour == "renegotiate") SSL_set_max_proto_version(ssl, TLS1_2_VERSION);
+  Outdated(behaviour, ssl);
   if (SSL_accept(ssl) == 1 && ReadHead(ssl)) Play(behaviour, ssl, fd);
   SSL_free(ssl);  // no close_notify unless the behaviour sent one
   shutdown(fd, SHUT_RDWR);
@@ -172,7 +208,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   SSL_CTX_set_num_tickets(ctx, 0);
-  for (const char* behaviour : {"cutbyfin", "whole", "forged", "stall", "keyupdate", "keydrip", "askcert", "renegotiate"}) {
+  // renegotiate last: its port file tells the fixture that all are up.
+  for (const char* behaviour :
+       {"cutbyfin", "whole", "forged", "stall", "keyupdate", "keydrip", "askcert", "weakdh", "tls10", "renegotiate"}) {
     int listener = Listen(argv[3], behaviour);
     if (listener < 0) {
       std::perror(behaviour);
