@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <thread>
 
@@ -99,6 +101,22 @@ TEST(EvtSyncSocket, RefusedConnectionReportsTenThousandSixtyOne) {
   socket.SocketTimeout = 2000;
   EXPECT_FALSE(socket.OpenConnection(HV_W("127.0.0.1"), port));
   EXPECT_EQ(socket.GetLastError(), 10061u);
+}
+
+// A connect that never completes (a listener whose queue is full: the
+// system drops the handshake) fails with WSAETIMEDOUT; it once left
+// LastError at 0.
+TEST(EvtSyncSocket, ConnectThatNeverCompletesTimesOutWithWsaeTimedOut) {
+  platform::TcpListener listener;  // never accepts
+  ASSERT_EQ(listener.Listen(0), 0u);
+  std::vector<std::unique_ptr<ZEvtSyncSocket>> queued;
+  for (int i = 0; i < 200; ++i) {
+    queued.push_back(std::make_unique<ZEvtSyncSocket>());
+    queued.back()->SocketTimeout = 300;
+    if (!queued.back()->OpenConnection(HV_W("127.0.0.1"), listener.port())) break;
+  }
+  ASSERT_LT(queued.size(), 200u) << "the listener's queue never filled";
+  EXPECT_EQ(queued.back()->GetLastError(), 10060u);
 }
 
 // A wait that runs out says so: it once left LastError unchanged (0 after
