@@ -137,13 +137,17 @@ TEST(StartVerifyEndpoint, BracketedIpv6HostReachesTheListenerOnLoopbackSix) {
             std::string::npos);
 }
 
-TEST(StartVerifyLog, NotFoundIsANavigationFailureWithErrorZero) {
+// A refused status is logged with a number and words of its own (it was
+// "GetLastError is 0", the number of no error).
+TEST(StartVerifyLog, NotFoundIsANavigationFailureWithItsCause) {
   Traced t = VerifyAgainst(HttpResponse(404, "no"));
   EXPECT_EQ(t.result.ResultType, VERIFY_RESULT_SEND_FAILED);
   EXPECT_THAT(t.log,
               ElementsAre("StartVerify : start...", "StartVerify : EncryptVerifyUrl finish!",
                           "SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate "
-                          "GetLastError is 0",
+                          "GetLastError is 12152",
+                          "SendVerifyUrl : Navigate failed: the answer's status is not one the module accepts "
+                          "(status 404)!",
                           "StartVerify : end!"));
 }
 
