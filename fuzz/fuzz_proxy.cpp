@@ -24,10 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   source.proxy_url = lines[0];
   source.no_proxy = lines[1];
   hv::ProxyServer proxy;
-  hv::SystemProxyFor(source, true, lines[2], &proxy);
+  const char* faulty = "";
+  hv::SystemProxyFor(source, true, lines[2], &proxy, &faulty);
   source.kind = hv::platform::SystemProxySource::Kind::kWinHttp;
   source.proxy_list = lines[0];
   source.bypass_list = lines[1];
-  hv::SystemProxyFor(source, false, lines[2], &proxy);
+  hv::SystemProxyFor(source, false, lines[2], &proxy, &faulty);
   return 0;
 }
