@@ -186,6 +186,14 @@ void LogProxyFailure(ProxyFailure failure, int32_t status, uint32_t error) {
   VerifyLog() << prefix << LogContinue << what << LogContinue << number << LogEndLine;
 }
 
+// The line that says which of the module's TLS minimums the server missed.
+void LogTlsRefusal(const CAtlHttpClient&) {}
+void LogTlsRefusal(const CAtlHttpsClient& client) {
+  if (client.tls_verdict().refusal == TlsRefusal::kNone) return;
+  VerifyLog() << HV_W("SendVerifyUrl : TLS policy refused the server: ") << LogContinue
+              << TlsRefusalText(client.tls_verdict()) << LogEndLine;
+}
+
 // One exchange with either client: the same status rules and log lines.
 template <class Client>
 bool Exchange(Client& client, const WString& url, const NavigateSettings& settings, std::string* body) {
@@ -193,6 +201,7 @@ bool Exchange(Client& client, const WString& url, const NavigateSettings& settin
     VerifyLog() << HV_W("SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ")
                 << LogContinue << static_cast<unsigned long>(client.GetLastError()) << LogEndLine;
     LogProxyFailure(client.GetProxyFailure(), client.GetProxyStatus(), client.GetLastError());
+    LogTlsRefusal(client);
     return false;
   }
   int32_t status = client.GetStatus();
