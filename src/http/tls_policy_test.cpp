@@ -61,6 +61,8 @@ const Row kRows[] = {
     {"ec224", "localhost", "ca.der", false, TlsRefusal::kNone,
      "ECDSA leaf on P-224: no client offers the curve, else the policy"},
     {"inter1024", "localhost", "ca.der", false, TlsRefusal::kNone, "RSA-1024 intermediate"},
+    {"ec224inter", "localhost", "ca.der", false, TlsRefusal::kWeakKey,
+     "P-224 intermediate: OpenSSL's level 2 allows it, the policy refuses"},
     {"sha1leaf", "localhost", "ca.der", false, TlsRefusal::kNone, "leaf signed with SHA-1"},
     {"md5leaf", "localhost", "ca.der", false, TlsRefusal::kNone, "leaf signed with MD5"},
     {"sha1inter", "localhost", "ca.der", false, TlsRefusal::kNone, "intermediate signed with SHA-1"},

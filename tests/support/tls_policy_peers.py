@@ -17,7 +17,8 @@ localhost and 127.0.0.1, RSA-2048, SHA-256, signed by ca, unless named):
   good, tls12 (TLS 1.2 at most, ECDHE), dhe2048 and dhe1024 (TLS 1.2,
   DHE only, with a group of that size), tls11 (TLS 1.1 at most),
   rsa1024 (leaf key), ec256 and ec224 (ECDSA leaf keys on P-256 and
-  P-224, TLS 1.2), inter1024 (an RSA-1024 intermediate), sha1leaf and
+  P-224, TLS 1.2), inter1024 (an RSA-1024 intermediate), ec224inter (a
+  P-256 leaf under a P-224 intermediate), sha1leaf and
   md5leaf (leaf signatures), sha1inter (the intermediate's signature),
   sha1root (signed by sha1ca, a root whose own signature is SHA-1),
   expired, othername (other.example only), clientonly (extended key
@@ -98,6 +99,7 @@ def make_pki(base):
     pki.root("sha1ca", rsa, md="sha1")
     pki.root("pathca", rsa, extra=",pathlen:0")
     pki.intermediate("i1024", weak, "ca", rsa)
+    pki.intermediate("iec224", ec224, "ca", rsa)
     pki.intermediate("isha1", rsa, "ca", rsa, md="sha1")
     pki.intermediate("iconstrained", rsa, "ca", rsa, extra="nameConstraints=critical,permitted;DNS:.example.org\n")
     pki.intermediate("ipath", rsa, "pathca", rsa)
@@ -120,6 +122,7 @@ def make_pki(base):
     leaf("ec256", key=ec256, options={"max": "1.2"})
     leaf("ec224", key=ec224, options={"max": "1.2"})
     leaf("inter1024", issuer="i1024", issuer_key=weak)
+    leaf("ec224inter", key=ec256, issuer="iec224", issuer_key=ec224)
     leaf("sha1leaf", md="sha1")
     leaf("md5leaf", md="md5")
     leaf("sha1inter", issuer="isha1")
