@@ -11,8 +11,9 @@ using Exchange = platform::TlsFacts::Exchange;
 constexpr uint16_t kTls12 = 0x0303;
 constexpr uint32_t kMinFiniteFieldBits = 2048;
 constexpr uint32_t kMinEllipticBits = 256;
-// X25519: a 255-bit field of the same strength as P-256's.
-constexpr uint32_t kMinEllipticExchangeBits = 255;
+// X25519, of P-256's strength, whose size libraries count as 253 bits
+// (OpenSSL) or 255 (its field).
+constexpr uint32_t kMinEllipticExchangeBits = 253;
 
 // Signature algorithms whose hash is MD2, MD4, MD5 or SHA-1 (RSA, DSA,
 // ECDSA), by object identifier.
@@ -48,8 +49,14 @@ bool WeakKey(const platform::TlsCertificateFacts& cert) {
 TlsVerdict JudgeTls(const platform::TlsFacts& facts, bool pinned, int64_t now) {
   if (facts.chain.empty() || facts.version == 0) return {TlsRefusal::kUnreadable, 0, 0};
   if (facts.version < kTls12) return {TlsRefusal::kOldProtocol, 0, 0};
+  // An elliptic group of no reported size (Wine's Schannel reports none)
+  // is one the client offered, and neither library offers one under 253
+  // bits: X25519, P-256 and larger.
+  // A finite-field group of no reported size is refused: nothing bounds
+  // what a server may choose there.
+  bool elliptic_weak = facts.exchange_bits != 0 && facts.exchange_bits < kMinEllipticExchangeBits;
   if ((facts.exchange == Exchange::kFiniteField && facts.exchange_bits < kMinFiniteFieldBits) ||
-      (facts.exchange == Exchange::kElliptic && facts.exchange_bits < kMinEllipticExchangeBits)) {
+      (facts.exchange == Exchange::kElliptic && elliptic_weak)) {
     return {TlsRefusal::kWeakExchange, 0, facts.exchange_bits};
   }
   if (facts.exchange == Exchange::kUnknown) return {TlsRefusal::kUnreadable, 0, 0};
@@ -103,6 +110,7 @@ WString TlsRefusalText(const TlsVerdict& verdict) {
     case TlsRefusal::kUnreadable: return HV_W("the connection's parameters could not be read");
     case TlsRefusal::kOldProtocol: return HV_W("the server speaks TLS below 1.2");
     case TlsRefusal::kWeakExchange:
+      if (verdict.bits == 0) return HV_W("the size of the key exchange's finite-field group is not reported");
       return HV_W("the key exchange's group is too small: ") + Number(verdict.bits) +
              HV_W(" bits (at least 2048 finite-field, 256 elliptic)");
     case TlsRefusal::kWeakKey: {

@@ -4,9 +4,11 @@
 //
 //   - TLS 1.2 or later;
 //   - a key exchange over a finite-field group of 2048 bits at least, or
-//     an elliptic curve of 256 bits at least (X25519, whose field has 255
-//     bits, is of P-256's strength and passes); RSA key transport has no
-//     group and is judged by the certificate's key;
+//     an elliptic curve of 256 bits at least (X25519, counted as 253 or
+//     255 bits, is of P-256's strength and passes; a curve whose size the
+//     library does not report is one the client offered, none of which is
+//     smaller); RSA key transport has no group and is judged by the
+//     certificate's key; a finite-field group of unreported size fails;
 //   - every certificate of the chain (the server's and its issuers') with
 //     an RSA or DSA key of 2048 bits at least, an EC key of 256 at least;
 //   - no chain signature by SHA-1 or MD5 (or MD2, MD4), but for a

@@ -52,7 +52,8 @@ struct TlsFacts {
   uint16_t version = 0;  // on the wire: 0x0303 TLS 1.2, 0x0304 TLS 1.3
   Exchange exchange = Exchange::kUnknown;
   // The group's size: the prime's bits (finite field), the curve's field
-  // size (elliptic: 256 for P-256, 255 for X25519).
+  // size (elliptic: 256 for P-256; X25519 253 or 255 by who counts);
+  // 0 where the library does not report it.
   uint32_t exchange_bits = 0;
   // Leaf first. With pins the server's certificate alone (the chain is
   // not built); else the chain as built, up to its trust anchor.

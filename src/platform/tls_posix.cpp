@@ -220,8 +220,7 @@ bool TlsSession::ReadFacts(TlsFacts* facts) const {
   if (SSL_get_peer_tmp_key(s.ssl, &exchange) == 1 && exchange != nullptr) {
     int type = EVP_PKEY_get_base_id(exchange);
     facts->exchange = type == EVP_PKEY_DH ? TlsFacts::Exchange::kFiniteField : TlsFacts::Exchange::kElliptic;
-    // X25519's field is 2^255 - 19; OpenSSL counts its bits as 253.
-    facts->exchange_bits = type == EVP_PKEY_X25519 ? 255 : static_cast<uint32_t>(EVP_PKEY_get_bits(exchange));
+    facts->exchange_bits = static_cast<uint32_t>(EVP_PKEY_get_bits(exchange));  // X25519: 253
     if (type != EVP_PKEY_DH && type != EVP_PKEY_EC && type != EVP_PKEY_X25519 && type != EVP_PKEY_X448) {
       facts->exchange = TlsFacts::Exchange::kUnknown;
     }

@@ -95,19 +95,25 @@ def make_pki(base):
     pki = Pki(base)
     rsa, weak, ec256, ec224 = (pki.key("rsa.key", "rsa:2048"), pki.key("rsa1024.key", "rsa:1024"),
                                pki.key("ec256.key", "prime256v1"), pki.key("ec224.key", "secp224r1"))
-    pki.root("ca", rsa)
-    pki.root("sha1ca", rsa, md="sha1")
-    pki.root("pathca", rsa, extra=",pathlen:0")
-    pki.intermediate("i1024", weak, "ca", rsa)
-    pki.intermediate("iec224", ec224, "ca", rsa)
-    pki.intermediate("isha1", rsa, "ca", rsa, md="sha1")
-    pki.intermediate("iconstrained", rsa, "ca", rsa, extra="nameConstraints=critical,permitted;DNS:.example.org\n")
-    pki.intermediate("ipath", rsa, "pathca", rsa)
-    pki.issue("inotca", rsa, "ca", rsa, "basicConstraints=CA:FALSE\n")
+    # Every authority a key of its own: a certificate whose issuer has its
+    # key would look signed by itself.
+    keys = {name: pki.key(name + ".key", "rsa:2048") for name in ("ca", "sha1ca", "pathca", "isha1", "iconstrained",
+                                                                   "ipath", "inotca")}
+    keys["i1024"], keys["iec224"] = weak, ec224
+    pki.root("ca", keys["ca"])
+    pki.root("sha1ca", keys["sha1ca"], md="sha1")
+    pki.root("pathca", keys["pathca"], extra=",pathlen:0")
+    pki.intermediate("i1024", weak, "ca", keys["ca"])
+    pki.intermediate("iec224", ec224, "ca", keys["ca"])
+    pki.intermediate("isha1", keys["isha1"], "ca", keys["ca"], md="sha1")
+    pki.intermediate("iconstrained", keys["iconstrained"], "ca", keys["ca"],
+                     extra="nameConstraints=critical,permitted;DNS:.example.org\n")
+    pki.intermediate("ipath", keys["ipath"], "pathca", keys["pathca"])
+    pki.issue("inotca", keys["inotca"], "ca", keys["ca"], "basicConstraints=CA:FALSE\n")
     peers = {}
 
-    def leaf(peer, issuer="ca", key=rsa, ext=SERVER, options=None, issuer_key=rsa, **kw):
-        pki.issue(peer, key, issuer, issuer_key, ext, **kw)
+    def leaf(peer, issuer="ca", key=rsa, ext=SERVER, options=None, **kw):
+        pki.issue(peer, key, issuer, keys[issuer], ext, **kw)
         chain = [issuer] if issuer.startswith("i") else []
         peers[peer] = ([pki.path(peer + ".pem")] + [pki.path(c + ".pem") for c in chain], pki.path(key),
                        options or {})
@@ -121,8 +127,8 @@ def make_pki(base):
     leaf("rsa1024", key=weak)
     leaf("ec256", key=ec256, options={"max": "1.2"})
     leaf("ec224", key=ec224, options={"max": "1.2"})
-    leaf("inter1024", issuer="i1024", issuer_key=weak)
-    leaf("ec224inter", key=ec256, issuer="iec224", issuer_key=ec224)
+    leaf("inter1024", issuer="i1024")
+    leaf("ec224inter", key=ec256, issuer="iec224")
     leaf("sha1leaf", md="sha1")
     leaf("md5leaf", md="md5")
     leaf("sha1inter", issuer="isha1")
