@@ -236,7 +236,11 @@ void TlsSession::Impl::ReadConnectionFacts(const SecPkgContext_ConnectionInfo& i
     case CALG_DH_EPHEM:
     case CALG_DH_SF: facts.exchange = TlsFacts::Exchange::kFiniteField; break;
     case CALG_RSA_KEYX: facts.exchange = TlsFacts::Exchange::kKeyTransport; break;
-    default: facts.exchange = TlsFacts::Exchange::kUnknown; break;
+    default:
+      // Schannel's TLS 1.3 offers elliptic groups only, whatever it calls
+      // the exchange.
+      facts.exchange = facts.version == 0x0304 ? TlsFacts::Exchange::kElliptic : TlsFacts::Exchange::kUnknown;
+      break;
   }
   facts.exchange_bits = info.dwExchStrength;
 }
