@@ -1,6 +1,7 @@
 #include "http/tls_socket.h"
 
 #include <cstring>
+#include <ctime>
 
 #include "platform/ansi.h"
 
@@ -89,11 +90,14 @@ bool ZEvtSyncTlsSocket::OpenConnection(const WString& host, uint16_t port) {
   if (connected()) return true;
   CloseConnection();
   deadline_expired_ = false;
+  tls_verdict_ = TlsVerdict{};
   raw_.SocketTimeout = SocketTimeout;
   if (!Reach(host, port)) return false;
   WString name = host;
   if (name.size() >= 2 && name.front() == HV_W('[') && name.back() == HV_W(']')) {
     name = name.substr(1, name.size() - 2);
+  } else if (name.size() >= 2 && name.back() == HV_W('.')) {
+    name.pop_back();  // the fully qualified form of the same name
   }
   std::string ansi_name;
   platform::WideToAnsi(name, &ansi_name);
@@ -117,6 +121,12 @@ bool ZEvtSyncTlsSocket::OpenConnection(const WString& host, uint16_t port) {
       return closed ? Fail(platform::kSocketNotConnected) : false;
     }
   }
+  // The module's own minimums, whatever the platform's library allowed.
+  platform::TlsFacts facts;
+  tls_verdict_ = session_->ReadFacts(&facts)
+                     ? JudgeTls(facts, !pins_.empty(), static_cast<int64_t>(std::time(nullptr)))
+                     : TlsVerdict{TlsRefusal::kUnreadable};
+  if (tls_verdict_.refusal != TlsRefusal::kNone) return Fail(TlsRefusalError(tls_verdict_.refusal));
   idle_ciphertext_ = 0;
   return true;
 }

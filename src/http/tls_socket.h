@@ -13,7 +13,14 @@
 // (kTlsNoProgress) all fail the receive with LastError set, so TimedOut()
 // is never true here. A handshake, certificate or pin failure fails the
 // operation with the TLS engine's error number in LastError; so does a
-// peer that does not speak TLS. Every failure closes the connection.
+// peer that does not speak TLS. A connection the module's TLS policy
+// (http/tls_policy.h) refuses fails after the handshake, before any byte
+// is sent, with TlsRefusalError's number and the verdict kept
+// (tls_verdict()). Every failure closes the connection.
+//
+// One trailing dot of the host ("name.example.") is dropped for the name
+// sent and the certificate's name check: the name is the same, and
+// neither SNI nor certificates carry the dot.
 //
 // Ownership and threads: one connection, one thread at a time.
 #ifndef HV_HTTP_TLS_SOCKET_H_
@@ -28,6 +35,7 @@
 #include "base/wide.h"
 #include "http/evt_sync_socket.h"
 #include "http/proxy_tunnel.h"
+#include "http/tls_policy.h"
 #include "platform/tls.h"
 
 namespace hv {
@@ -59,6 +67,8 @@ class ZEvtSyncTlsSocket {
   // and the status of a refused CONNECT.
   ProxyFailure proxy_failure() const { return proxy_failure_; }
   int32_t proxy_status() const { return proxy_status_; }
+  // The TLS policy's refusal of the last connection (kNone: none).
+  const TlsVerdict& tls_verdict() const { return tls_verdict_; }
 
   // Connects and completes the handshake with `host` (its name is also
   // what the certificate must carry), through the proxy when one is set.
@@ -103,6 +113,7 @@ class ZEvtSyncTlsSocket {
   ProxyFailure proxy_failure_ = ProxyFailure::kNone;
   int32_t proxy_status_ = -1;
   std::unique_ptr<platform::TlsSession> session_;
+  TlsVerdict tls_verdict_;
   std::vector<std::array<unsigned char, 32>> pins_;
   std::optional<Clock::time_point> deadline_;
   bool deadline_expired_ = false;

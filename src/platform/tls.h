@@ -7,7 +7,11 @@
 // SHA-256 (of its DER encoding) equals one of the pins, whoever signed it;
 // without a pin, when its chain validates against the platform's trust store and
 // it names the host (DNS name, or IP address for an address literal). The
-// host name is sent for name-based virtual hosting when it is a name.
+// host name is sent for name-based virtual hosting when it is a name. Key
+// sizes, signature hashes, the exchange's group and the dates of a pinned
+// certificate are the caller's to judge, from ReadFacts (the platform
+// libraries' own minimums differ); on Linux OpenSSL's security level 2
+// refuses most of the same during the handshake.
 //
 // Results: kDone, kMore (feed more bytes from the peer), kClosed (the peer
 // ended the session) or kFailed, with the platform's error number in
@@ -24,8 +28,37 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace hv::platform {
+
+// What the handshake settled, as the platform's library reports it, for
+// the module's own policy above (http/tls_policy.h) to judge: the platform
+// files report, they do not judge.
+struct TlsCertificateFacts {
+  enum class Key { kRsa, kDsa, kEc, kOther };
+  Key key = Key::kOther;
+  // RSA: the modulus; DSA: the prime p; EC: the curve's field size (256
+  // for P-256).
+  uint32_t key_bits = 0;
+  std::string signature_oid;  // of this certificate's signature, dotted
+  bool self_signed = false;   // a trust anchor signed by its own key
+  int64_t not_before = 0;     // seconds since 1970-01-01 UTC
+  int64_t not_after = 0;
+};
+
+struct TlsFacts {
+  enum class Exchange { kUnknown, kFiniteField, kElliptic, kKeyTransport };
+  uint16_t version = 0;  // on the wire: 0x0303 TLS 1.2, 0x0304 TLS 1.3
+  Exchange exchange = Exchange::kUnknown;
+  // The group's size: the prime's bits (finite field), the curve's field
+  // size (elliptic: 256 for P-256; X25519 253 or 255 by who counts);
+  // 0 where the library does not report it.
+  uint32_t exchange_bits = 0;
+  // Leaf first. With pins the server's certificate alone (the chain is
+  // not built); else the chain as built, up to its trust anchor.
+  std::vector<TlsCertificateFacts> chain;
+};
 
 class TlsSession {
  public:
@@ -51,6 +84,9 @@ class TlsSession {
   // `*plain` (kDone when some came, kMore when more bytes are needed),
   // and anything the protocol must answer to `*to_send`.
   Result Open(std::string* received, std::string* plain, std::string* to_send, uint32_t* error);
+  // After Handshake returned kDone: the facts of the connection. False
+  // when the library would not tell them.
+  bool ReadFacts(TlsFacts* facts) const;
 
  private:
   struct Impl;

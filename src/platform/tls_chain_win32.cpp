@@ -145,11 +145,87 @@ uint32_t CheckPolicy(PCCERT_CHAIN_CONTEXT chain, const std::wstring& host, bool 
   return TrustError(chain->TrustStatus.dwErrorStatus);
 }
 
+// Bits of an unsigned little-endian number of `size` bytes.
+uint32_t BitLength(const BYTE* little_endian, DWORD size) {
+  while (size > 0 && little_endian[size - 1] == 0) --size;
+  if (size == 0) return 0;
+  uint32_t bits = 8 * (size - 1);
+  for (BYTE top = little_endian[size - 1]; top != 0; top >>= 1) ++bits;
+  return bits;
+}
+
+int64_t UnixSeconds(const FILETIME& time) {
+  int64_t ticks = (static_cast<int64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return (ticks - 116444736000000000LL) / 10000000;  // 100 ns ticks since 1601
+}
+
+// An RSA key's modulus, from its encoded public key.
+uint32_t RsaBits(const CRYPT_BIT_BLOB& key) {
+  BYTE* blob = nullptr;
+  DWORD size = 0;
+  if (!Api().decode(X509_ASN_ENCODING, RSA_CSP_PUBLICKEYBLOB, key.pbData, key.cbData, CRYPT_DECODE_ALLOC_FLAG,
+                    nullptr, &blob, &size)) {
+    return 0;
+  }
+  uint32_t bits = 0;
+  if (size >= sizeof(BLOBHEADER) + sizeof(RSAPUBKEY)) {
+    RSAPUBKEY header;
+    std::memcpy(&header, blob + sizeof(BLOBHEADER), sizeof header);
+    bits = header.bitlen;
+  }
+  LocalFree(blob);
+  return bits;
+}
+
+// A DSA key's prime p, from the algorithm's parameters.
+uint32_t DsaBits(const CRYPT_ALGORITHM_IDENTIFIER& algorithm) {
+  CERT_DSS_PARAMETERS* parameters = nullptr;
+  DWORD size = 0;
+  if (!Api().decode(X509_ASN_ENCODING, X509_DSS_PARAMETERS, algorithm.Parameters.pbData,
+                    algorithm.Parameters.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &parameters, &size)) {
+    return 0;
+  }
+  uint32_t bits = BitLength(parameters->p.pbData, parameters->p.cbData);
+  LocalFree(parameters);
+  return bits;
+}
+
+// An EC key's field size, from its point: 04 X Y uncompressed, 02/03 X
+// compressed, each coordinate as wide as the field.
+uint32_t EcBits(const CRYPT_BIT_BLOB& key) {
+  if (key.cbData < 2) return 0;
+  DWORD coordinates = key.pbData[0] == 0x04 ? (key.cbData - 1) / 2 : key.cbData - 1;
+  return 8 * coordinates;
+}
+
 }  // namespace
+
+TlsCertificateFacts CertificateFacts(PCCERT_CONTEXT cert, bool self_signed) {
+  TlsCertificateFacts facts;
+  const CERT_INFO& info = *cert->pCertInfo;
+  const CERT_PUBLIC_KEY_INFO& key = info.SubjectPublicKeyInfo;
+  const char* algorithm = key.Algorithm.pszObjId != nullptr ? key.Algorithm.pszObjId : "";
+  if (std::strcmp(algorithm, szOID_RSA_RSA) == 0 || std::strcmp(algorithm, "1.2.840.113549.1.1.10") == 0) {
+    facts.key = TlsCertificateFacts::Key::kRsa;
+    facts.key_bits = RsaBits(key.PublicKey);
+  } else if (std::strcmp(algorithm, szOID_X957_DSA) == 0) {
+    facts.key = TlsCertificateFacts::Key::kDsa;
+    facts.key_bits = DsaBits(key.Algorithm);
+  } else if (std::strcmp(algorithm, szOID_ECC_PUBLIC_KEY) == 0) {
+    facts.key = TlsCertificateFacts::Key::kEc;
+    facts.key_bits = EcBits(key.PublicKey);
+  }
+  if (info.SignatureAlgorithm.pszObjId != nullptr) facts.signature_oid = info.SignatureAlgorithm.pszObjId;
+  facts.self_signed = self_signed;
+  facts.not_before = UnixSeconds(info.NotBefore);
+  facts.not_after = UnixSeconds(info.NotAfter);
+  return facts;
+}
 
 bool ChainCheckAvailable() { return Api().ok; }
 
-uint32_t CheckChainAndName(PCCERT_CONTEXT cert, const std::wstring& host) {
+uint32_t CheckChainAndName(PCCERT_CONTEXT cert, const std::wstring& host,
+                           std::vector<TlsCertificateFacts>* chain_facts) {
   if (!Api().ok) return static_cast<uint32_t>(ERROR_NOT_SUPPORTED);
   CERT_CHAIN_PARA para{};
   para.cbSize = sizeof para;
@@ -170,6 +246,14 @@ uint32_t CheckChainAndName(PCCERT_CONTEXT cert, const std::wstring& host) {
   uint32_t result = CheckPolicy(chain, host, address_size != 0);
   if (result == 0 && (address_size != 0 ? !NamesAddress(cert, address, address_size) : !NamesHost(cert, host))) {
     result = static_cast<uint32_t>(CERT_E_CN_NO_MATCH);
+  }
+  if (result == 0 && chain->cChain > 0) {
+    const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+    for (DWORD i = 0; i < simple.cElement; ++i) {
+      const CERT_CHAIN_ELEMENT& element = *simple.rgpElement[i];
+      bool self_signed = (element.TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED) != 0;
+      chain_facts->push_back(CertificateFacts(element.pCertContext, self_signed));
+    }
   }
   Api().free_chain(chain);
   return result;

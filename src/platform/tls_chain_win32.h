@@ -17,6 +17,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/tls.h"
 
 namespace hv::platform {
 
@@ -24,8 +27,14 @@ namespace hv::platform {
 // chains to a trusted root, or to the test authority when one is set, and
 // names `host` (a DNS name matched against the certificate's DNS name
 // entries only, never its common name; an address literal against its IP
-// addresses); else the CERT_E_ or system error number.
-uint32_t CheckChainAndName(PCCERT_CONTEXT cert, const std::wstring& host);
+// addresses); else the CERT_E_ or system error number. On 0, `chain`
+// holds the facts of the chain as built, leaf first, up to its anchor.
+uint32_t CheckChainAndName(PCCERT_CONTEXT cert, const std::wstring& host,
+                           std::vector<TlsCertificateFacts>* chain);
+
+// The facts of one certificate (its key read from the encoded public key,
+// not from what crypt32 makes of it).
+TlsCertificateFacts CertificateFacts(PCCERT_CONTEXT cert, bool self_signed);
 
 // Whether crypt32's chain functions could be bound.
 bool ChainCheckAvailable();

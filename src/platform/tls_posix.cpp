@@ -9,6 +9,7 @@
 #include <openssl/x509v3.h>
 
 #include <cstring>
+#include <ctime>
 
 namespace hv::platform {
 
@@ -66,6 +67,34 @@ bool PinMatches(SSL* ssl, const std::string& pins) {
   return match;
 }
 
+// Seconds since 1970 of a certificate date (0 when it does not read).
+int64_t Seconds(const ASN1_TIME* time) {
+  std::tm parts{};
+  if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) return 0;
+  return static_cast<int64_t>(timegm(&parts));
+}
+
+TlsCertificateFacts CertificateFacts(X509* cert) {
+  TlsCertificateFacts facts;
+  EVP_PKEY* key = X509_get0_pubkey(cert);
+  int type = key != nullptr ? EVP_PKEY_get_base_id(key) : EVP_PKEY_NONE;
+  facts.key = type == EVP_PKEY_RSA || type == EVP_PKEY_RSA_PSS ? TlsCertificateFacts::Key::kRsa
+              : type == EVP_PKEY_DSA                           ? TlsCertificateFacts::Key::kDsa
+              : type == EVP_PKEY_EC                            ? TlsCertificateFacts::Key::kEc
+                                                               : TlsCertificateFacts::Key::kOther;
+  facts.key_bits = key != nullptr ? static_cast<uint32_t>(EVP_PKEY_get_bits(key)) : 0;
+  const X509_ALGOR* algorithm = nullptr;
+  X509_get0_signature(nullptr, &algorithm, cert);
+  const ASN1_OBJECT* oid = nullptr;
+  if (algorithm != nullptr) X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
+  char text[128];
+  if (oid != nullptr && OBJ_obj2txt(text, sizeof text, oid, 1) > 0) facts.signature_oid = text;
+  facts.self_signed = X509_self_signed(cert, 0) == 1;
+  facts.not_before = Seconds(X509_get0_notBefore(cert));
+  facts.not_after = Seconds(X509_get0_notAfter(cert));
+  return facts;
+}
+
 }  // namespace
 
 TlsSession::TlsSession() : impl_(new Impl) {}
@@ -98,6 +127,11 @@ uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pins, s
   s.ctx = SSL_CTX_new(TLS_client_method());
   if (s.ctx == nullptr) return LastTlsError();
   SSL_CTX_set_min_proto_version(s.ctx, TLS1_2_VERSION);
+  // Level 2 whatever the system's configuration says: RSA, DSA and
+  // finite-field groups of 2048 bits at least, no SHA-1 or MD5 in
+  // signatures, during the handshake; the module's policy judges the
+  // rest after it (EC sizes, pinned certificates).
+  SSL_CTX_set_security_level(s.ctx, 2);
   // A TLS 1.2 server may not start the handshake over in the middle of
   // the data (it would be a second handshake nobody bounded).
   SSL_CTX_set_options(s.ctx, SSL_OP_NO_RENEGOTIATION);
@@ -199,6 +233,33 @@ TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, s
     *error = LastTlsError();
     return Result::kFailed;
   }
+}
+
+bool TlsSession::ReadFacts(TlsFacts* facts) const {
+  const Impl& s = *impl_;
+  *facts = TlsFacts{};
+  facts->version = static_cast<uint16_t>(SSL_version(s.ssl));
+  EVP_PKEY* exchange = nullptr;
+  if (SSL_get_peer_tmp_key(s.ssl, &exchange) == 1 && exchange != nullptr) {
+    int type = EVP_PKEY_get_base_id(exchange);
+    facts->exchange = type == EVP_PKEY_DH ? TlsFacts::Exchange::kFiniteField : TlsFacts::Exchange::kElliptic;
+    facts->exchange_bits = static_cast<uint32_t>(EVP_PKEY_get_bits(exchange));  // X25519: 253
+    if (type != EVP_PKEY_DH && type != EVP_PKEY_EC && type != EVP_PKEY_X25519 && type != EVP_PKEY_X448) {
+      facts->exchange = TlsFacts::Exchange::kUnknown;
+    }
+    EVP_PKEY_free(exchange);
+  } else if (SSL_version(s.ssl) == TLS1_2_VERSION) {
+    facts->exchange = TlsFacts::Exchange::kKeyTransport;  // RSA key transport: no group
+  }
+  if (s.pins.empty()) {
+    STACK_OF(X509)* chain = SSL_get0_verified_chain(s.ssl);
+    for (int i = 0; chain != nullptr && i < sk_X509_num(chain); ++i) {
+      facts->chain.push_back(CertificateFacts(sk_X509_value(chain, i)));
+    }
+  } else if (X509* leaf = SSL_get0_peer_certificate(s.ssl)) {
+    facts->chain.push_back(CertificateFacts(leaf));
+  }
+  return !facts->chain.empty();
 }
 
 namespace tls_testing {

@@ -67,6 +67,7 @@ struct TlsSession::Impl {
   std::wstring host;
   std::string pins;  // 32 bytes per accepted certificate; empty: chain and name
   SecPkgContext_StreamSizes sizes{};
+  TlsFacts facts;  // of the finished handshake
 
   ~Impl() {
     if (have_ctx) Api().sspi->DeleteSecurityContext(&ctx);
@@ -75,8 +76,11 @@ struct TlsSession::Impl {
 
   // Runs one InitializeSecurityContext step on `received`.
   TlsSession::Result Step(std::string* received, std::string* to_send, uint32_t* error);
-  // The server's certificate against the pin, or its chain and name.
+  // The server's certificate against the pin, or its chain and name; the
+  // chain's facts into `facts`.
   uint32_t CheckServer();
+  // The protocol and key exchange of the finished handshake into `facts`.
+  void ReadConnectionFacts(const SecPkgContext_ConnectionInfo& info);
 };
 
 TlsSession::TlsSession() : impl_(new Impl) {}
@@ -205,6 +209,7 @@ TlsSession::Result TlsSession::Impl::Step(std::string* received, std::string* to
     return Result::kFailed;
   }
   tls13 = (info.dwProtocol & 0x00003000 /* TLS 1.3 client or server */) != 0;
+  ReadConnectionFacts(info);
   uint32_t check = CheckServer();
   if (check != 0) {
     *error = check;
@@ -231,11 +236,40 @@ uint32_t TlsSession::Impl::CheckServer() {
       for (size_t at = 0; at + 32 <= pins.size(); at += 32) match |= std::memcmp(digest, pins.data() + at, 32) == 0;
       if (!match) result = Status(CERT_E_UNTRUSTEDROOT);
     }
+    if (result == 0) facts.chain.push_back(CertificateFacts(cert, false));
   } else {
-    result = CheckChainAndName(cert, host);
+    result = CheckChainAndName(cert, host, &facts.chain);
   }
   Api().free_cert(cert);
   return result;
+}
+
+void TlsSession::Impl::ReadConnectionFacts(const SecPkgContext_ConnectionInfo& info) {
+  DWORD protocol = info.dwProtocol;
+  facts.version = (protocol & 0x00003000) != 0                        ? 0x0304
+                  : (protocol & SP_PROT_TLS1_2) != 0                  ? 0x0303
+                  : (protocol & SP_PROT_TLS1_1) != 0                  ? 0x0302
+                  : (protocol & SP_PROT_TLS1_0) != 0                  ? 0x0301
+                  : (protocol & (SP_PROT_SSL3 | SP_PROT_SSL2)) != 0 ? 0x0300
+                                                                      : 0;
+  switch (info.aiExch) {
+    case CALG_ECDH_EPHEM:
+    case CALG_ECDH: facts.exchange = TlsFacts::Exchange::kElliptic; break;
+    case CALG_DH_EPHEM:
+    case CALG_DH_SF: facts.exchange = TlsFacts::Exchange::kFiniteField; break;
+    case CALG_RSA_KEYX: facts.exchange = TlsFacts::Exchange::kKeyTransport; break;
+    default:
+      // Schannel's TLS 1.3 offers elliptic groups only, whatever it calls
+      // the exchange.
+      facts.exchange = facts.version == 0x0304 ? TlsFacts::Exchange::kElliptic : TlsFacts::Exchange::kUnknown;
+      break;
+  }
+  facts.exchange_bits = info.dwExchStrength;
+}
+
+bool TlsSession::ReadFacts(TlsFacts* facts) const {
+  *facts = impl_->facts;
+  return impl_->done && !facts->chain.empty();
 }
 
 TlsSession::Result TlsSession::Handshake(std::string* received, std::string* to_send, uint32_t* error) {

@@ -217,6 +217,14 @@ std::string FailureWords(uint32_t code, const char* client_text, int32_t status)
   return words;
 }
 
+// The line that says which of the module's TLS minimums the server missed.
+void LogTlsRefusal(const CAtlHttpClient&) {}
+void LogTlsRefusal(const CAtlHttpsClient& client) {
+  if (client.tls_verdict().refusal == TlsRefusal::kNone) return;
+  VerifyLog() << HV_W("SendVerifyUrl : TLS policy refused the server: ") << LogContinue
+              << TlsRefusalText(client.tls_verdict()) << LogEndLine;
+}
+
 // One exchange with either client: the same status rules and log lines.
 template <class Client>
 bool Exchange(Client& client, const WString& url, const NavigateSettings& settings, std::string* body) {
@@ -227,6 +235,7 @@ bool Exchange(Client& client, const WString& url, const NavigateSettings& settin
     VerifyLog() << HV_W("SendVerifyUrl : Navigate failed: ") << LogContinue << words << LogContinue << HV_W("!")
                 << LogEndLine;
     LogProxyFailure(client.GetProxyFailure(), client.GetProxyStatus(), client.GetLastError());
+    LogTlsRefusal(client);
     return false;
   }
   int32_t status = client.GetStatus();

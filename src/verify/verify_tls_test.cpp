@@ -60,6 +60,16 @@ TEST_F(TlsEndpoint, PinnedCertificateVerifiesAccounts) {
   EXPECT_EQ(self.result.ResultType, VERIFY_RESULT_OK);
 }
 
+// A pin does not make an expired certificate good again: refused, and the
+// log says why.
+TEST_F(TlsEndpoint, AnExpiredPinnedCertificateIsRefusedAndTheLogSaysWhy) {
+  Outcome o = Verify(Https("127.0.0.1", "expired"), TlsFile("expired.sha256"));
+  EXPECT_EQ(o.result.ResultType, VERIFY_RESULT_SEND_FAILED);
+  EXPECT_THAT(o.log, ::testing::Contains(
+                         "SendVerifyUrl : TLS policy refused the server: the server's certificate is expired or not "
+                         "yet valid"));
+}
+
 // The navigate-failed line with a LastError other than 0.
 bool FailedWithAnError(const std::vector<std::string>& log) {
   const std::string line = "SendVerifyUrl : CAtlHttpClient Navigate is failed! Navigate GetLastError is ";
