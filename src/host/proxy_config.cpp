@@ -296,6 +296,12 @@ bool SystemProxyFor(const platform::SystemProxySource& source, bool tls, WString
   // Every part is read before any is used: a part that cannot be used
   // fails the exchange even when another part would decide it.
   if (source.kind == platform::SystemProxySource::Kind::kEnvironment) {
+    // Another scheme's variable, or all_proxy, that cannot be used fails
+    // this exchange too, as a WinHTTP list's unusable entry does.
+    for (const platform::SystemProxySource::Variable& other : source.other_proxies) {
+      *faulty = other.name;
+      if (!ParseProxyUrl(other.value, &server)) return false;
+    }
     if (source.proxy_url.empty()) return true;
     *faulty = source.proxy_variable;
     if (!ParseProxyUrl(source.proxy_url, &server)) return false;

@@ -231,6 +231,21 @@ TEST(ProxySettingsInUse, ASystemSettingTheModuleCannotUseFailsBeforeAnyConnectio
       EXPECT_EQ(Verify(at, "system").result.ResultType, VERIFY_RESULT_SEND_FAILED) << no_proxy;
     }
     EXPECT_EQ(proxy.connections(), 4);
+    // Another scheme's variable, or all_proxy, is part of the setting even
+    // when it does not serve this exchange: a SOCKS one fails it (a plain
+    // endpoint went direct past a SOCKS-only https_proxy).
+    platform::SetEnvironmentValue("no_proxy", "");
+    for (auto c : {std::pair<std::string, const char*>{"", "https_proxy"}, {via, "all_proxy"}}) {
+      platform::SetEnvironmentValue("http_proxy", c.first.c_str());
+      platform::SetEnvironmentValue(c.second, "socks5://127.0.0.1:1080");
+      Outcome outcome = Verify(at, "system");
+      EXPECT_EQ(outcome.result.ResultType, VERIFY_RESULT_SEND_FAILED) << c.second;
+      EXPECT_TRUE(outcome.Logged(std::string("the system proxy setting is malformed (") + c.second + ")"))
+          << c.second << "\n" << ::testing::PrintToString(outcome.log);
+      EXPECT_FALSE(outcome.Logged("1080")) << c.second;
+      platform::SetEnvironmentValue(c.second, "");
+    }
+    EXPECT_EQ(proxy.connections(), 4);
   }
   if (winhttp) {
     EXPECT_TRUE(platform::SetSystemProxyForTest(WString(), WString()));
