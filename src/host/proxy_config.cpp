@@ -119,38 +119,6 @@ bool ParseBypass(WStringView text, WStringView separators, BypassStyle style, st
                       [&](WStringView entry) { return AddBypassEntry(entry, style, patterns); });
 }
 
-// One no_proxy entry: "*" alone; a name or an address, an optional leading
-// dot, an optional trailing dot; an IPv6 address with or without brackets;
-// a port after it ignored. A "*" inside an entry (curl reads it as a
-// letter, other programs as a wildcard) and a CIDR range (curl reads them,
-// the module does not) are refused.
-bool AddNoProxyEntry(WStringView entry, std::vector<WString>* entries) {
-  if (entry == WStringView(HV_W("*"))) {
-    entries->emplace_back(entry);
-    return true;
-  }
-  size_t colon = entry.find(':');
-  if (!entry.empty() && entry.front() == '[') {
-    size_t close = entry.find(']');
-    if (close == WStringView::npos) return false;
-    WStringView rest = entry.substr(close + 1);
-    if (!rest.empty() && (rest.front() != ':' || !IsPortText(rest.substr(1)))) return false;
-    entry = entry.substr(1, close - 1);
-    if (entry.find(':') == WStringView::npos) return false;
-  } else if (colon != WStringView::npos && colon == entry.rfind(':')) {
-    if (!IsPortText(entry.substr(colon + 1))) return false;
-    entry = entry.substr(0, colon);
-  }
-  if (entry.size() > 1 && entry.back() == '.') entry.remove_suffix(1);
-  if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
-  if (entry.empty()) return false;
-  for (WChar c : entry) {
-    if (c == '*' || !IsPatternChar(c)) return false;
-  }
-  entries->emplace_back(entry);
-  return true;
-}
-
 // An address rather than a name: IPv6, or digits and dots only (every
 // numeric IPv4 form a resolver takes).
 bool IsAddressText(WStringView host) {
@@ -158,6 +126,45 @@ bool IsAddressText(WStringView host) {
   for (WChar c : host) {
     if (c != '.' && !IsDigitAscii(c)) return false;
   }
+  return true;
+}
+
+// A no_proxy entry without the dots curl ignores around a name: one
+// leading, one trailing.
+WStringView NoProxyName(WStringView entry) {
+  if (entry.size() > 1 && entry.back() == '.') entry.remove_suffix(1);
+  if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
+  return entry;
+}
+
+// One no_proxy entry: a name or an address, with an optional port (a
+// number), brackets around an IPv6 address and dots around a name. It is
+// kept as written and matched as curl matches it (NoProxyCovers), so that
+// a form curl never matches ("127.0.0.1:80", "[::1]", ".127.0.0.1")
+// leaves the host on the proxy rather than sending it direct. A "*" in a
+// list or inside an entry (curl reads it as a letter, other programs as a
+// wildcard) and a CIDR range (curl reads them, the module does not) are
+// refused.
+bool AddNoProxyEntry(WStringView entry, std::vector<WString>* entries) {
+  WStringView host = entry;
+  size_t colon = host.find(':');
+  if (!host.empty() && host.front() == '[') {
+    size_t close = host.find(']');
+    if (close == WStringView::npos) return false;
+    WStringView rest = host.substr(close + 1);
+    if (!rest.empty() && (rest.front() != ':' || !IsPortText(rest.substr(1)))) return false;
+    host = host.substr(1, close - 1);
+    if (host.find(':') == WStringView::npos) return false;
+  } else if (colon != WStringView::npos && colon == host.rfind(':')) {
+    if (!IsPortText(host.substr(colon + 1))) return false;
+    host = host.substr(0, colon);
+  }
+  host = NoProxyName(host);
+  if (host.empty()) return false;
+  for (WChar c : host) {
+    if (c == '*' || !IsPatternChar(c)) return false;
+  }
+  entries->emplace_back(entry);
   return true;
 }
 
@@ -239,6 +246,11 @@ bool ParseProxySettings(WStringView proxy, WStringView bypass, ProxyConfig* conf
 
 bool ParseNoProxy(WStringView text, std::vector<WString>* entries) {
   entries->clear();
+  // As curl: "*" covers every host only as the whole value.
+  if (text == WStringView(HV_W("*"))) {
+    entries->emplace_back(text);
+    return true;
+  }
   return ForEachEntry(text, HV_W(", \t"), true,
                       [&](WStringView entry) { return AddNoProxyEntry(entry, entries); });
 }
@@ -247,12 +259,16 @@ bool NoProxyCovers(const std::vector<WString>& entries, WStringView host) {
   host = Unbracketed(host);
   if (host.size() > 1 && host.back() == '.') host.remove_suffix(1);
   bool address = IsAddressText(host);
-  for (const WString& entry : entries) {
-    if (entry == HV_W("*") || EqualsIgnoreCase(WStringView(entry), host)) return true;
-    // A name covers its sub-domains; an address only itself.
+  for (const WString& written : entries) {
+    if (written == HV_W("*")) return true;
+    // An address is covered only by itself as written; a name by an entry
+    // equal to it or to one of its parent domains, the dots around the
+    // entry aside.
+    WStringView entry = address ? WStringView(written) : NoProxyName(written);
+    if (EqualsIgnoreCase(entry, host)) return true;
     size_t n = entry.size();
     if (!address && host.size() > n && host[host.size() - n - 1] == '.' &&
-        EqualsIgnoreCase(WStringView(entry), host.substr(host.size() - n))) {
+        EqualsIgnoreCase(entry, host.substr(host.size() - n))) {
       return true;
     }
   }
@@ -280,6 +296,12 @@ bool SystemProxyFor(const platform::SystemProxySource& source, bool tls, WString
   // Every part is read before any is used: a part that cannot be used
   // fails the exchange even when another part would decide it.
   if (source.kind == platform::SystemProxySource::Kind::kEnvironment) {
+    // Another scheme's variable, or all_proxy, that cannot be used fails
+    // this exchange too, as a WinHTTP list's unusable entry does.
+    for (const platform::SystemProxySource::Variable& other : source.other_proxies) {
+      *faulty = other.name;
+      if (!ParseProxyUrl(other.value, &server)) return false;
+    }
     if (source.proxy_url.empty()) return true;
     *faulty = source.proxy_variable;
     if (!ParseProxyUrl(source.proxy_url, &server)) return false;

@@ -53,16 +53,18 @@ bool ParseProxySettings(WStringView proxy, WStringView bypass, ProxyConfig* conf
                         const WChar** bad_setting);
 
 // Parses a no_proxy value as curl reads it: entries parted by commas and
-// blanks; "*" alone for every host; a name (a leading and a trailing dot
-// ignored) covering itself and its sub-domains; an address (IPv4 or IPv6,
-// brackets optional) covering that address only; a port after an entry
-// ignored. False on an entry that is none of these ("*.corp", "127.*",
-// a CIDR range "10.0.0.0/8", other characters).
+// blanks, each kept as written; "*" as the whole value for every host. An
+// entry is a name (a leading and a trailing dot ignored) or an address
+// (IPv4 or IPv6, brackets optional), a port after it allowed (such forms
+// curl never matches: see NoProxyCovers). False on an entry that is none
+// of these ("*" in a list, "*.corp", "127.*", a CIDR range "10.0.0.0/8",
+// other characters).
 bool ParseNoProxy(WStringView text, std::vector<WString>* entries);
 
 // True when the no_proxy entries cover `host` (a URL's host, brackets and
-// all): an address host only by an entry that is the same text, a name by
-// an entry equal to it or to one of its parent domains.
+// all): an address host only by an entry that is the same text as written
+// (no port, brackets or dots around it), a name by an entry equal to it or
+// to one of its parent domains.
 bool NoProxyCovers(const std::vector<WString>& entries, WStringView host);
 
 // True when `host` (a URL's host, brackets and all) matches a pattern.

@@ -90,12 +90,12 @@ TEST(SystemProxy, EnvironmentValuesAsCurlReadsThem) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(proxy.host, HV_W("proxy.corp"));
   EXPECT_EQ(proxy.port, 3128);
-  // A plain name covers its sub-domains, an address only itself; a port
-  // in an entry is ignored.
-  for (const WChar* host : {HV_W("corp.example"), HV_W("a.corp.example"), HV_W("x.internal"), HV_W("localhost"),
-                            HV_W("10.0.0.1")}) {
+  // A plain name covers its sub-domains, an address only itself; an entry
+  // with a port covers nothing (curl never matches it).
+  for (const WChar* host : {HV_W("corp.example"), HV_W("a.corp.example"), HV_W("x.internal"), HV_W("10.0.0.1")}) {
     EXPECT_TRUE(From(env, true, host, &ok).host.empty()) << WideToUtf8(host);
   }
+  EXPECT_FALSE(From(env, true, HV_W("localhost"), &ok).host.empty());
   EXPECT_FALSE(From(env, true, HV_W("10.0.0.10"), &ok).host.empty());
   env.proxy_url = HV_W("proxy.corp");
   EXPECT_EQ(From(env, false, HV_W("e"), &ok).port, 1080);  // curl's default
@@ -208,8 +208,20 @@ TEST(SystemProxy, EnvironmentValuesTheModuleCannotUseFailClosedAndNoProxyAddress
       {HV_W("http://p:1"), HV_W("0.1"), HV_W("127.1"), "p:1"},
       {HV_W("http://p:1"), HV_W("127.0.0.1"), HV_W("127.0.0.1"), ""},
       {HV_W("http://p:1"), HV_W("::1"), HV_W("[::1]"), ""},
-      {HV_W("http://p:1"), HV_W("[::1]:443"), HV_W("[::1]"), ""},
-      {HV_W("http://p:1"), HV_W(" , example.com,, *"), HV_W("127.0.0.1"), ""},
+      // Forms curl never matches stay on the proxy (a port, brackets, dots
+      // around an address); "*" covers all only as the whole value.
+      {HV_W("http://p:1"), HV_W("[::1]:443"), HV_W("[::1]"), "p:1"},
+      {HV_W("http://p:1"), HV_W("[::1]"), HV_W("[::1]"), "p:1"},
+      {HV_W("http://p:1"), HV_W("127.0.0.1:80"), HV_W("127.0.0.1"), "p:1"},
+      {HV_W("http://p:1"), HV_W(".127.0.0.1"), HV_W("127.0.0.1"), "p:1"},
+      {HV_W("http://p:1"), HV_W("127.0.0.1."), HV_W("127.0.0.1"), "p:1"},
+      {HV_W("http://p:1"), HV_W("localhost:99"), HV_W("localhost"), "p:1"},
+      {HV_W("http://p:1"), HV_W("localhost..,..localhost"), HV_W("localhost"), "p:1"},
+      {HV_W("http://p:1"), HV_W(".localhost"), HV_W("localhost"), ""},
+      {HV_W("http://p:1"), HV_W("localhost."), HV_W("localhost"), ""},
+      {HV_W("http://p:1"), HV_W("*"), HV_W("127.0.0.1"), ""},
+      {HV_W("http://p:1"), HV_W(" , example.com,, *"), HV_W("127.0.0.1"), "no_proxy"},
+      {HV_W("http://p:1"), HV_W(" *"), HV_W("127.0.0.1"), "no_proxy"},
       {HV_W("http://p:1"), HV_W("example.com."), HV_W("a.example.com"), ""},
       {HV_W("http://p:1"), HV_W("example.com"), HV_W("aexample.com"), "p:1"},
       {HV_W("http://p:1"), HV_W("127.*"), HV_W("127.0.0.1"), "no_proxy"},

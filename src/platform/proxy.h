@@ -16,6 +16,8 @@
 #ifndef HV_PLATFORM_PROXY_H_
 #define HV_PLATFORM_PROXY_H_
 
+#include <vector>
+
 #include "base/wide.h"
 
 namespace hv::platform {
@@ -29,6 +31,14 @@ struct SystemProxySource {
   const char* proxy_variable = "";
   WString no_proxy;
   const char* no_proxy_variable = "no_proxy";
+  // The other proxy variables that are set (another scheme's, or all_proxy
+  // when the scheme's own is set): not used for this exchange, but part of
+  // the setting, so checked all the same.
+  struct Variable {
+    const char* name;
+    WString value;
+  };
+  std::vector<Variable> other_proxies;
   // kWinHttp: the proxy list ("host:port", or "http=host:port;https=..."),
   // and the bypass list; both empty for direct access.
   WString proxy_list;

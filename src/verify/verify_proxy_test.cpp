@@ -204,7 +204,8 @@ TEST(ProxySettingsInUse, ASystemSettingTheModuleCannotUseFailsBeforeAnyConnectio
              {"https://" + via, "", "(http_proxy)"},
              {"http://secret@" + via, "", "(http_proxy)"},
              {via, "127.*", "(no_proxy)"},
-             {via, "127.0.0.0/8", "(no_proxy)"}};
+             {via, "127.0.0.0/8", "(no_proxy)"},
+             {via, "example.com,*", "(no_proxy)"}};
   }
   for (const Case& c : cases) {
     if (winhttp) {
@@ -221,14 +222,30 @@ TEST(ProxySettingsInUse, ASystemSettingTheModuleCannotUseFailsBeforeAnyConnectio
     EXPECT_FALSE(outcome.Logged("1080")) << c.first;
   }
   // curl's reading of no_proxy: "0.0.1" and ".0.0.1" are no rule for the
-  // address 127.0.0.1, which goes through the proxy.
+  // address 127.0.0.1, nor the address with a port or a dot around it:
+  // each goes through the proxy.
   if (!winhttp) {
-    for (const char* no_proxy : {"0.0.1", ".0.0.1"}) {
+    for (const std::string& no_proxy : {std::string("0.0.1"), std::string(".0.0.1"), at, std::string("127.0.0.1.")}) {
       platform::SetEnvironmentValue("http_proxy", via.c_str());
-      platform::SetEnvironmentValue("no_proxy", no_proxy);
+      platform::SetEnvironmentValue("no_proxy", no_proxy.c_str());
       EXPECT_EQ(Verify(at, "system").result.ResultType, VERIFY_RESULT_SEND_FAILED) << no_proxy;
     }
-    EXPECT_EQ(proxy.connections(), 2);
+    EXPECT_EQ(proxy.connections(), 4);
+    // Another scheme's variable, or all_proxy, is part of the setting even
+    // when it does not serve this exchange: a SOCKS one fails it (a plain
+    // endpoint went direct past a SOCKS-only https_proxy).
+    platform::SetEnvironmentValue("no_proxy", "");
+    for (auto c : {std::pair<std::string, const char*>{"", "https_proxy"}, {via, "all_proxy"}}) {
+      platform::SetEnvironmentValue("http_proxy", c.first.c_str());
+      platform::SetEnvironmentValue(c.second, "socks5://127.0.0.1:1080");
+      Outcome outcome = Verify(at, "system");
+      EXPECT_EQ(outcome.result.ResultType, VERIFY_RESULT_SEND_FAILED) << c.second;
+      EXPECT_TRUE(outcome.Logged(std::string("the system proxy setting is malformed (") + c.second + ")"))
+          << c.second << "\n" << ::testing::PrintToString(outcome.log);
+      EXPECT_FALSE(outcome.Logged("1080")) << c.second;
+      platform::SetEnvironmentValue(c.second, "");
+    }
+    EXPECT_EQ(proxy.connections(), 4);
   }
   if (winhttp) {
     EXPECT_TRUE(platform::SetSystemProxyForTest(WString(), WString()));
