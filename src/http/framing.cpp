@@ -72,10 +72,11 @@ Framing DecideFraming(int32_t status, const FramingFields& fields) {
   Framing f;
   f.close_after = fields.HasConnectionToken("close") ||
                   (fields.http10 && !fields.HasConnectionToken("keep-alive"));
-  if (fields.blank_before_colon) {
-    // RFC 9112 5.1: such a field must be refused. Dropping it instead
-    // would frame the message differently from a proxy that strips the
-    // blank (a "Transfer-Encoding :" it honours and we ignore).
+  if (fields.malformed_field) {
+    // RFC 9112 5.1, 9110 5.1: such a line must be refused. Dropping it
+    // would frame the message differently from a proxy that repairs it (a
+    // "Transfer-Encoding :" or "Transfer-Encoding\0:" it honours and we
+    // would ignore).
     f.close_after = true;
     return f;
   }

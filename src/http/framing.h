@@ -26,7 +26,7 @@ struct FramingFields {
   std::vector<std::string> content_lengths;  // every "Content-Length" member
   int locations = 0;                         // how many "Location" fields came
   std::string location;                      // the first one's bytes, as they came
-  bool blank_before_colon = false;           // a field name followed by blanks before its colon
+  bool malformed_field = false;              // a field line that is no field (see ParseHeaderLine)
 
   bool HasConnectionToken(const char* token) const;
 };
@@ -50,7 +50,8 @@ struct Framing {
 };
 
 // The decision, for a response to a GET with status `status`:
-//   A field name followed by blanks before its colon: the response fails.
+//   A field line that is no field (such as a name followed by blanks
+//     before its colon, or a line without a colon): the response fails.
 //   1xx, 204, 304: no body.
 //   Transfer-Encoding present: Content-Length is ignored; chunked must be
 //     the one and final coding, else the response fails. A message that

@@ -79,6 +79,7 @@ bool CAtlHttpClientT<TSocket>::ReceiveHead() {
       continue;
     }
     header_length_ = length;
+    head_bytes_ = interim + length;
     framing_ = FramingFields();
     framing_.http10 = http10;
     HeaderSink sink{&headers_, &challenges_, [this](const WString& v) { OnSetCookie(v); }, &framing_};
@@ -150,8 +151,9 @@ bool CAtlHttpClientT<TSocket>::ReceiveChunked(bool* excess) {
   std::string pending = buffer_.substr(header_length_);
   buffer_.resize(header_length_);
   // Size lines and the trailer section share the header limit with the
-  // head: a peer cannot grow them without end.
-  ChunkedDecoder decoder(settings_->max_body_bytes, settings_->max_header_bytes - header_length_);
+  // head and the interim answers before it: a peer cannot grow them
+  // without end.
+  ChunkedDecoder decoder(settings_->max_body_bytes, settings_->max_header_bytes - head_bytes_);
   std::vector<std::string> trailers;
   for (;;) {
     size_t used = decoder.Feed(pending.data(), pending.size(), &buffer_, &trailers);
