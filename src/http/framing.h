@@ -52,13 +52,15 @@ struct Framing {
 // The decision, for a response to a GET with status `status`:
 //   A field line that is no field (such as a name followed by blanks
 //     before its colon, or a line without a colon): the response fails.
-//   1xx, 204, 304: no body.
-//   Transfer-Encoding present: Content-Length is ignored; chunked must be
-//     the one and final coding, else the response fails. A message that
+//   A Content-Length must be one: every member digits only and all the
+//     same digits (a list such as "5, 5" is one length); anything else
+//     fails, whatever else the head holds.
+//   1xx, 204, 304: no body (framing fields that frame nothing must still
+//     be valid).
+//   Transfer-Encoding present: it overrides Content-Length; chunked must
+//     be the one and final coding, else the response fails. A message that
 //     carries both fields closes; under HTTP/1.0 the response fails.
-//   Content-Length: every member must be digits only and all equal (a list
-//     such as "5, 5" is one length); anything else fails.
-//   Otherwise: the body runs until the peer closes.
+//   Otherwise the body runs until the peer closes.
 // The connection also ends after "close" in Connection, and after an
 // HTTP/1.0 response without "keep-alive".
 Framing DecideFraming(int32_t status, const FramingFields& fields);

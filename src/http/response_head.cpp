@@ -34,6 +34,12 @@ bool ParseStatusLine(const char* begin, const char* end, int32_t* status, bool* 
     if (!IsDigitAscii(*p)) return false;
     value = value * 10 + (*p - '0');
   }
+  // The reason: HTAB, SP, visible and obs-text bytes; a bare CR stands
+  // for SP (RFC 9112 2.2). Any other control byte is no status line.
+  for (const char* p = begin + 12; p < end; ++p) {
+    auto c = static_cast<unsigned char>(*p);
+    if ((c < 0x20 && c != '\t' && c != '\r') || c == 0x7F) return false;
+  }
   *status = value;
   *http10 = begin[7] == '0';
   return true;
