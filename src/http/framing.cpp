@@ -54,6 +54,17 @@ bool FramingFields::HasConnectionToken(const char* token) const {
 }
 
 void NoteFramingField(const std::string& name, const std::string& value, FramingFields* fields) {
+  bool framing = EqualsIgnoreCase(name, std::string("connection")) ||
+                 EqualsIgnoreCase(name, std::string("transfer-encoding")) ||
+                 EqualsIgnoreCase(name, std::string("content-length"));
+  // A control byte kept in a value (RFC 9110 5.5) is never safe in one of
+  // these: "close\x01" would be some other token, and the connection kept.
+  if (framing && std::any_of(value.begin(), value.end(), [](char c) {
+        auto u = static_cast<unsigned char>(c);
+        return (u < 0x20 && c != '\t') || u == 0x7F;
+      })) {
+    fields->malformed_field = true;
+  }
   if (EqualsIgnoreCase(name, std::string("connection"))) {
     AppendTokens(value, &fields->connection);
   } else if (EqualsIgnoreCase(name, std::string("transfer-encoding"))) {

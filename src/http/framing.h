@@ -32,7 +32,9 @@ struct FramingFields {
 };
 
 // Adds one field to `fields` when its name (any case) is one of those
-// above; `value` is the field's value, trimmed.
+// above; `value` is the field's value, trimmed. A control byte (but HTAB)
+// in the value of Connection, Transfer-Encoding or Content-Length marks
+// the fields malformed.
 void NoteFramingField(const std::string& name, const std::string& value, FramingFields* fields);
 
 enum class BodyFraming {

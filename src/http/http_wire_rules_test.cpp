@@ -116,6 +116,8 @@ TEST(HttpFieldLine, ALineThatIsNoFieldFailsTheResponse) {
       "\"x\": 1\r\nContent-Length: 5", ": 1\r\nContent-Length: 5", "X@Y: 1\r\nContent-Length: 5",
       " X: 1\r\nContent-Length: 5",  // white space before the first field
       "Connection: close\0\r\nContent-Length: 5"s, "X: a\0\r\n b\r\nContent-Length: 5"s,
+      // A control byte kept elsewhere is never kept in a framing field.
+      "Connection: close\x01\r\nContent-Length: 5", "Content-Length: 5\x7f",
   };
   for (const std::string& line : lines) {
     SCOPED_TRACE(::testing::PrintToString(line));
