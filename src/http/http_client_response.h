@@ -72,6 +72,13 @@ bool CAtlHttpClientT<TSocket>::ReceiveHead() {
     if (!ParseStatusLine(head, line_end, &status_, &http10)) return false;
     if (status_ >= 100 && status_ < 200) {
       if (status_ == 101) return false;  // no upgrade was asked for
+      // An interim answer's fields are dropped, but they must be fields:
+      // a reader that takes a malformed line otherwise would not agree
+      // where this head ends.
+      HeaderTable dropped;
+      FramingFields interim_fields;
+      ParseHeaderLines(head, head + length, HeaderSink{&dropped, nullptr, nullptr, &interim_fields});
+      if (interim_fields.malformed_field) return false;
       interim += length;
       buffer_.erase(0, length);
       status_ = -1;

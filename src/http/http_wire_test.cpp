@@ -18,6 +18,7 @@ using testing::CheckRequests;
 using testing::ForEachCut;
 using testing::HttpResponse;
 using testing::MemoryExchange;
+using namespace std::string_literals;
 
 std::string Redirect(const std::string& location_line) {
   return "HTTP/1.1 302 Found\r\nLocation: " + location_line + "\r\nContent-Length: 0\r\n\r\n";
@@ -112,6 +113,18 @@ TEST(HttpInterim, EndlessInterimBlocksFailAtTheHeaderLimit) {
   for (int i = 0; i < 200; ++i) blocks += "HTTP/1.1 100 Continue\r\n\r\n";
   EXPECT_FALSE(MemoryExchange(blocks + HttpResponse(200, "x"), 4096, testing::kExchangeUrl, small).ok);
   EXPECT_FALSE(MemoryExchange(blocks + HttpResponse(200, "x"), 5, testing::kExchangeUrl, small).ok);
+}
+
+// An interim answer's fields are dropped, but a line in it that is no
+// field fails the response, as in the final head (the differential wire
+// test found "Link: </x>\r\0" skipped).
+TEST(HttpInterim, AnInterimHeadWithALineThatIsNoFieldFails) {
+  for (const std::string& interim : {"HTTP/1.1 103 Early Hints\r\nLink: </x>\r\0\n\r\n"s,
+                                     "HTTP/1.1 100 Continue\r\nno colon\r\n\r\n"s}) {
+    ForEachCut(interim + HttpResponse(200, "x"), [](const MemoryExchange& e) { EXPECT_FALSE(e.ok); });
+  }
+  ForEachCut("HTTP/1.1 103 Early Hints\r\nLink: </x>\r\n\r\n" + HttpResponse(200, "x"),
+             [](const MemoryExchange& e) { EXPECT_TRUE(e.ok); });
 }
 
 // RFC 9112 6.3, in its order.
