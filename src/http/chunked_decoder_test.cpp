@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace hv {
 namespace {
+
+using namespace std::string_literals;
 
 struct Outcome {
   ChunkedDecoder::State state;
@@ -93,6 +98,69 @@ TEST(ChunkedDecoder, SizeIsHexDigitsOnly) {
     EXPECT_EQ(Decode(wire, true).state, State::kError) << wire;
   }
   EXPECT_EQ(Decode("00005\r\nhello\r\n0\r\n\r\n").body, "hello");
+}
+
+// One line rule for the whole reader: every line, a size line and the end
+// of chunk data too, ends at LF with or without a CR before it. A size line
+// that ended only at CR swallowed a bare LF inside an extension, and read
+// "5;\nX\r\nhello..." as "hello" where every strict reader refuses it.
+TEST(ChunkedDecoder, EveryLineEndsAtLfAndAnLfInsideAnExtensionIsNoExtension) {
+  const char* lf_ended[] = {"5\nhello\n0\n\n", "5\nhello\r\n0\r\n\r\n", "5;a=b\nhello\n0\nX: 1\n\n"};
+  for (const char* wire : lf_ended) {
+    for (bool bytewise : {false, true}) {
+      Outcome o = Decode(wire, bytewise);
+      EXPECT_EQ(o.state, State::kDone) << wire;
+      EXPECT_EQ(o.body, "hello") << wire;
+    }
+  }
+  for (bool bytewise : {false, true}) {
+    EXPECT_EQ(Decode("5;\nX\r\nhello\r\n0\r\n\r\n", bytewise).state, State::kError);
+    EXPECT_EQ(Decode("5;a\rb\r\nhello\r\n0\r\n\r\n", bytewise).state, State::kError);
+  }
+}
+
+// Chunk extensions are checked against RFC 9112 7.1.1 before they are
+// skipped: anything else in a size line is junk that another reader may
+// take otherwise.
+TEST(ChunkedDecoder, ExtensionsOutsideTheGrammarFail) {
+  const std::string bad[] = {"5;\r\n", "5;a b\r\n", "5;a=\r\n", "5;\"q\"\r\n", "5;a=\"open\r\n",
+                             "5;a=b c\r\n", "5;a\0\r\n"s, "5;a=\"\x01\"\r\n", "5 \r\n", "5;(\r\n"};
+  for (const std::string& wire : bad) EXPECT_EQ(Decode(wire).state, State::kError) << wire;
+  Outcome o = Decode("5 ; a = \"x\\\"y;z\" ;b=c\t\r\nhello\r\n0\r\n\r\n");
+  EXPECT_EQ(o.state, State::kDone);
+  EXPECT_EQ(o.body, "hello");
+}
+
+// Size lines and the trailer section count together against the line
+// room (what the header limit leaves after the head): capped one line at a
+// time, endless small chunks held framing without bound.
+TEST(ChunkedDecoder, SizeLinesAndTrailersShareOneLimit) {
+  std::string many;
+  for (int i = 0; i < 40; ++i) many += "1\r\na\r\n";  // 120 bytes of size lines
+  ChunkedDecoder d(1 << 20, 100);
+  std::string body;
+  std::vector<std::string> trailers;
+  d.Feed(many.data(), many.size(), &body, &trailers);
+  EXPECT_TRUE(d.failed());
+  EXPECT_EQ(d.error(), ChunkedDecoder::Error::kTooLarge);
+  ChunkedDecoder t(1 << 20, 100);
+  // 46 bytes of size lines and 57 of trailer section: each within 100.
+  const std::string trailer = std::string(40, '0') + "2\r\nab\r\n0\r\nX: " + std::string(50, 'x') + "\r\n\r\n";
+  t.Feed(trailer.data(), trailer.size(), &body, &trailers);
+  EXPECT_TRUE(t.failed());
+}
+
+// A trailer line is a field line or a fold of one, as in the head.
+TEST(ChunkedDecoder, ATrailerLineThatIsNoFieldFails) {
+  for (const char* wire : {"0\r\nno colon\r\n\r\n", "0\r\nA B: 1\r\n\r\n", "0\r\n: 1\r\n\r\n",
+                           "0\r\n folded first\r\n\r\n"}) {
+    EXPECT_EQ(Decode(wire).state, State::kError) << wire;
+  }
+  EXPECT_EQ(Decode("0\r\nX: a\0b\r\n\r\n"s).state, State::kError);
+  Outcome folded = Decode("0\r\nX: a\r\n  b\r\n\r\n");
+  EXPECT_EQ(folded.state, State::kDone);
+  ASSERT_EQ(folded.trailers.size(), 1u);
+  EXPECT_EQ(folded.trailers[0], "X: a b");
 }
 
 TEST(ChunkedDecoder, BodyOverTheLimitFailsBeforeItsDataArrives) {

@@ -26,13 +26,15 @@ struct FramingFields {
   std::vector<std::string> content_lengths;  // every "Content-Length" member
   int locations = 0;                         // how many "Location" fields came
   std::string location;                      // the first one's bytes, as they came
-  bool blank_before_colon = false;           // a field name followed by blanks before its colon
+  bool malformed_field = false;              // a field line that is no field (see ParseHeaderLine)
 
   bool HasConnectionToken(const char* token) const;
 };
 
 // Adds one field to `fields` when its name (any case) is one of those
-// above; `value` is the field's value, trimmed.
+// above; `value` is the field's value, trimmed. A control byte (but HTAB)
+// in the value of Connection, Transfer-Encoding or Content-Length marks
+// the fields malformed.
 void NoteFramingField(const std::string& name, const std::string& value, FramingFields* fields);
 
 enum class BodyFraming {
@@ -50,14 +52,17 @@ struct Framing {
 };
 
 // The decision, for a response to a GET with status `status`:
-//   A field name followed by blanks before its colon: the response fails.
-//   1xx, 204, 304: no body.
-//   Transfer-Encoding present: Content-Length is ignored; chunked must be
-//     the one and final coding, else the response fails. A message that
+//   A field line that is no field (such as a name followed by blanks
+//     before its colon, or a line without a colon): the response fails.
+//   A Content-Length must be one: every member digits only and all the
+//     same digits (a list such as "5, 5" is one length); anything else
+//     fails, whatever else the head holds.
+//   1xx, 204, 304: no body (framing fields that frame nothing must still
+//     be valid).
+//   Transfer-Encoding present: it overrides Content-Length; chunked must
+//     be the one and final coding, else the response fails. A message that
 //     carries both fields closes; under HTTP/1.0 the response fails.
-//   Content-Length: every member must be digits only and all equal (a list
-//     such as "5, 5" is one length); anything else fails.
-//   Otherwise: the body runs until the peer closes.
+//   Otherwise the body runs until the peer closes.
 // The connection also ends after "close" in Connection, and after an
 // HTTP/1.0 response without "keep-alive".
 Framing DecideFraming(int32_t status, const FramingFields& fields);

@@ -52,6 +52,26 @@ TEST(DecideFraming, FollowsTheOrderOfTheRules) {
   }
 }
 
+// Found by the differential wire test: framing fields that both strict
+// references refuse were let through where they framed nothing (a 204 or
+// 304), where Transfer-Encoding overrode them, or as a list of lengths
+// written differently.
+TEST(DecideFraming, FramingFieldsThatAreNoneFailEvenWhereTheyFrameNothing) {
+  struct Case {
+    int status;
+    FramingFields fields;
+  } cases[] = {
+      {204, Fields({{"Content-Length", "0x6"}})},
+      {304, Fields({{"Content-Length", "6, 7"}})},
+      {304, Fields({{"Transfer-Encoding", "\"chunked\""}})},
+      {204, Fields({{"Transfer-Encoding", "chunked, gzip"}})},
+      {200, Fields({{"Transfer-Encoding", "chunked"}, {"Content-Length", "0 X-R: a"}})},
+      {200, Fields({{"Content-Length", "12"}, {"Content-Length", "012"}})},
+      {200, Fields({{"Content-Length", "5, 05"}})},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DecideFraming(c.status, c.fields).body, BodyFraming::kInvalid) << c.status;
+}
+
 TEST(DecideFraming, ConnectionTokensAndHttp10) {
   FramingFields f = Fields({{"Connection", "close,close"}, {"Content-Length", "1"}});
   EXPECT_TRUE(DecideFraming(200, f).close_after);

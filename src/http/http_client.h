@@ -163,6 +163,7 @@ class CAtlHttpClientT : public TSocket {
   int32_t status_ = -1;
   int64_t body_length_ = 0;
   size_t header_length_ = 0;
+  size_t head_bytes_ = 0;  // the final head and the interim answers before it
   FramingFields framing_;  // of the response just read
   const NavigateSettings* settings_ = nullptr;
   ZEvtSyncSocket::Clock::time_point deadline_{};

@@ -77,6 +77,15 @@ bool CAtlHttpClientT<TSocket>::ReceiveHead() {
     }
     if (status_ >= 100 && status_ < 200) {
       if (status_ == 101) return Fail(http_error::kBadResponse, "status 101: an upgrade nobody asked for");
+      // An interim answer's fields are dropped, but they must be fields:
+      // a reader that takes a malformed line otherwise would not agree
+      // where this head ends.
+      HeaderTable dropped;
+      FramingFields interim_fields;
+      ParseHeaderLines(head, head + length, HeaderSink{&dropped, nullptr, nullptr, &interim_fields});
+      if (interim_fields.malformed_field) {
+        return Fail(http_error::kBadResponse, "an interim answer's head holds a line that is no field");
+      }
       interim += length;
       buffer_.erase(0, length);
       status_ = -1;
@@ -84,6 +93,7 @@ bool CAtlHttpClientT<TSocket>::ReceiveHead() {
       continue;
     }
     header_length_ = length;
+    head_bytes_ = interim + length;
     framing_ = FramingFields();
     framing_.http10 = http10;
     HeaderSink sink{&headers_, &challenges_, [this](const WString& v) { OnSetCookie(v); }, &framing_};
@@ -165,8 +175,9 @@ bool CAtlHttpClientT<TSocket>::ReceiveChunked(bool* excess) {
   std::string pending = buffer_.substr(header_length_);
   buffer_.resize(header_length_);
   // Size lines and the trailer section share the header limit with the
-  // head: a peer cannot grow them without end.
-  ChunkedDecoder decoder(settings_->max_body_bytes, settings_->max_header_bytes - header_length_);
+  // head and the interim answers before it: a peer cannot grow them
+  // without end.
+  ChunkedDecoder decoder(settings_->max_body_bytes, settings_->max_header_bytes - head_bytes_);
   std::vector<std::string> trailers;
   for (;;) {
     size_t used = decoder.Feed(pending.data(), pending.size(), &buffer_, &trailers);

@@ -34,6 +34,12 @@ bool ParseStatusLine(const char* begin, const char* end, int32_t* status, bool* 
     if (!IsDigitAscii(*p)) return false;
     value = value * 10 + (*p - '0');
   }
+  // The reason: HTAB, SP, visible and obs-text bytes; a bare CR stands
+  // for SP (RFC 9112 2.2). Any other control byte is no status line.
+  for (const char* p = begin + 12; p < end; ++p) {
+    auto c = static_cast<unsigned char>(*p);
+    if ((c < 0x20 && c != '\t' && c != '\r') || c == 0x7F) return false;
+  }
   *status = value;
   *http10 = begin[7] == '0';
   return true;
@@ -47,31 +53,42 @@ size_t FindHeadEnd(const std::string& buffer, size_t from) {
   return std::string::npos;
 }
 
+bool IsHttpTokenChar(char c) {
+  return IsAlphaAscii(c) || IsDigitAscii(c) || (c != 0 && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
+}
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool IsTokenName(const char* begin, const char* end) {
+bool IsToken(const char* begin, const char* end) {
   if (begin == end) return false;
   for (const char* p = begin; p < end; ++p) {
-    auto c = static_cast<unsigned char>(*p);
-    if (c <= 0x20 || c >= 0x7F) return false;
+    if (!IsHttpTokenChar(*p)) return false;
   }
   return true;
 }
 
 }  // namespace
 
-void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink) {
+bool IsFieldValueText(const char* begin, const char* end) {
+  for (const char* p = begin; p < end; ++p) {
+    if (*p == '\0' || *p == '\n') return false;
+  }
+  return true;
+}
+
+bool IsFieldLine(const char* begin, const char* end) {
   const char* colon = static_cast<const char*>(std::memchr(begin, ':', static_cast<size_t>(end - begin)));
-  if (colon == nullptr) return;
-  const char* name_end = colon;
-  while (name_end > begin && IsBlank(name_end[-1])) --name_end;
-  if (!IsTokenName(begin, name_end)) return;
-  if (name_end != colon) {
-    if (sink.framing != nullptr) sink.framing->blank_before_colon = true;
+  return colon != nullptr && IsToken(begin, colon) && IsFieldValueText(colon + 1, end);
+}
+
+void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink) {
+  if (!IsFieldLine(begin, end)) {
+    if (sink.framing != nullptr) sink.framing->malformed_field = true;
     return;
   }
+  const char* colon = static_cast<const char*>(std::memchr(begin, ':', static_cast<size_t>(end - begin)));
   const char* value = colon + 1;
   // Optional white space is SP and HTAB only: a VT, FF or CR is part of
   // the value (and makes a number such as Content-Length invalid).
@@ -80,7 +97,7 @@ void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink)
   std::string name(begin, colon);
   std::string bytes(value, end);
   for (char& c : bytes) {
-    if (c == '\r' || c == '\n') c = ' ';
+    if (c == '\r') c = ' ';
   }
   if (sink.framing != nullptr) NoteFramingField(name, bytes, sink.framing);
   if (name.size() >= kMaxHeaderPart || bytes.size() >= kMaxHeaderPart) return;

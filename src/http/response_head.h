@@ -37,7 +37,8 @@ constexpr size_t kMaxHeaderPart = 1024;
 
 // Reads the status line at [begin, end) (its line feed, and a CR before
 // it, excluded or not): "HTTP/1.0" or "HTTP/1.1", one blank, exactly three
-// digits, then the line's end or a blank and the reason. Any other line,
+// digits, then the line's end or a blank and the reason (no control byte
+// in it but HTAB and a bare CR). Any other line,
 // other versions included, is false with `*status` -1; `*http10` tells
 // the version.
 bool ParseStatusLine(const char* begin, const char* end, int32_t* status, bool* http10);
@@ -57,14 +58,27 @@ struct HeaderSink {
 };
 
 // Parses one header field (its line or lines, without the final line end)
-// into the sink. The name must be a token (no blank, no control byte)
-// followed directly by ":", else the field is ignored; a token followed by
-// blanks and then ":" marks the framing fields (the response will fail). The value is trimmed
-// of blanks and tabs at both ends (no other byte is white space there),
-// and any CR or LF left in it becomes a blank.
-// Framing fields are noted whatever their length; a name or value over the
-// part limit is then left out of the table.
+// into the sink. A field is `token ":" OWS value OWS` (RFC 9110 5.1, RFC
+// 9112 5): a line without a colon, a name that is not a token (empty, with
+// a blank, a control byte, a separator) or followed by blanks before its
+// colon, and a value holding a NUL is no field, and marks the sink's
+// framing as malformed (the response fails; dropped instead, a proxy that
+// reads the line otherwise would frame the body otherwise). The value is
+// trimmed of blanks and tabs at both ends (no other byte is white space
+// there); a CR left in it (a bare CR, RFC 9112 2.2) becomes a blank, and
+// other control bytes are kept (RFC 9110 5.5). Framing fields are noted
+// whatever their length; a name or value over the part limit is then left
+// out of the table.
 void ParseHeaderLine(const char* begin, const char* end, const HeaderSink& sink);
+
+// A tchar of RFC 9110 5.6.2, the bytes of a token.
+bool IsHttpTokenChar(char c);
+
+// True when [begin, end) is one field line by the rule above (the trailer
+// section is held to it too).
+bool IsFieldLine(const char* begin, const char* end);
+// True when [begin, end) may stand in a field value: no NUL, no LF.
+bool IsFieldValueText(const char* begin, const char* end);
 
 // Parses the lines after the status line (which ends at its line feed) of a
 // header block [begin, end). A line ends at LF, a CR before it dropped; a

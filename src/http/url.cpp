@@ -96,6 +96,9 @@ bool SplitAuthority(const WString& authority, CUrlParts* parts, bool* port_given
   if (at == WString::npos) return SplitHostPort(authority, parts, port_given);
   if (authority.find('@', at + 1) != WString::npos) return false;
   WString user_info = authority.substr(0, at);
+  // RFC 3986 3.2.1 allows no "\" there; a reader that takes it for a
+  // path's "/" would go to the host before it.
+  if (user_info.find('\\') != WString::npos) return false;
   size_t colon = user_info.find(':');
   parts->user_name = user_info.substr(0, colon);
   if (colon != WString::npos) {
@@ -338,6 +341,15 @@ bool ResolveLocation(const std::string& location, const CUrlParts& current, WStr
   }
   CUrlParts parts;
   if (absolute) {
+    // A redirect carries no userinfo (RFC 9110 4.2.4: a recipient treats
+    // it as an error): it could only pass a credential, or hide the host
+    // behind a name that looks like one ("http://good.example@evil/").
+    size_t start = reference.find(':') + 1;
+    if (reference.compare(start, 2, HV_W("//")) == 0) {
+      start += 2;
+      size_t end = std::min(reference.find_first_of(HV_W("/?"), start), reference.size());
+      if (reference.substr(start, end - start).find('@') != WString::npos) return false;
+    }
     if (!SplitUrl(reference, &parts)) return false;
   } else {
     parts = current;
