@@ -94,10 +94,12 @@ void FreedBlockScan::Start(std::vector<std::pair<std::string, std::string>> patt
 
 FreedBlockScan::~FreedBlockScan() {
   t_armed = false;
-  t_scrub = false;
+  // The patterns are the secrets themselves: zeroed as they are freed, or
+  // the next scan would find them again in blocks made of their memory.
   delete g_owned;
   g_owned = nullptr;
   g_pattern_count = 0;
+  t_scrub = false;
 }
 
 std::vector<std::pair<std::string, int>> FreedBlockScan::Stop() {
