@@ -261,6 +261,30 @@ void MergeRelative(const WString& reference, const CUrlParts& current, CUrlParts
   }
 }
 
+// The characters no path or query allows are escaped as the normaliser
+// escapes them, so that nothing the peer wrote reaches the request line
+// raw. The path and query may carry the secret: each copy is built in one
+// buffer and wiped before it is let go.
+bool EscapeTarget(CUrlParts* parts) {
+  WString joined;
+  platform::WipeOnExit<WString> wipe_joined("url", joined);
+  joined.reserve(1 + parts->path.size() + parts->extra.size());
+  joined.append(1, WChar('?')).append(parts->path).append(parts->extra);
+  std::string utf8 = NormalizerUtf8(joined);
+  platform::WipeOnExit<std::string> wipe_utf8("url", utf8);
+  std::string target;
+  platform::WipeOnExit<std::string> wipe_target("url", target);
+  if (!EscapeUrlBytes(utf8, kMaxResolvedUrl, &target)) return false;
+  size_t split = target.find('?', 1);
+  WString escaped = Utf8ToWide(target);
+  platform::WipeOnExit<WString> wipe_escaped("url", escaped);
+  platform::WipeString("url", parts->path);
+  platform::WipeString("url", parts->extra);
+  parts->path.assign(escaped, 1, split == std::string::npos ? WString::npos : split - 1);
+  if (split != std::string::npos) parts->extra.assign(escaped, split, WString::npos);
+  return true;
+}
+
 // Wipes the parts that may carry a secret when the scope ends.
 struct WipedUrlParts {
   CUrlParts& parts;
@@ -367,8 +391,7 @@ bool ResolveLocation(const std::string& location, const CUrlParts& current, WStr
     reference.swap(with_scheme);
     absolute = true;
   }
-  // Every copy below may hold the current query, which may be the secret:
-  // each is built in one buffer and wiped before it is let go.
+  // The parts may hold the current query, the secret: wiped however it ends.
   CUrlParts parts;
   WipedUrlParts wipe_parts{parts};
   if (absolute) {
@@ -378,25 +401,7 @@ bool ResolveLocation(const std::string& location, const CUrlParts& current, WStr
     MergeRelative(reference, current, &parts);
   }
   parts.path = RemoveDotSegments(parts.path);
-  // The characters no path or query allows are escaped as the normaliser
-  // escapes them, so that nothing the peer wrote reaches the request line
-  // raw.
-  WString joined;
-  platform::WipeOnExit<WString> wipe_joined("url", joined);
-  joined.reserve(1 + parts.path.size() + parts.extra.size());
-  joined.append(1, WChar('?')).append(parts.path).append(parts.extra);
-  std::string utf8 = NormalizerUtf8(joined);
-  platform::WipeOnExit<std::string> wipe_utf8("url", utf8);
-  std::string target;
-  platform::WipeOnExit<std::string> wipe_target("url", target);
-  if (!EscapeUrlBytes(utf8, kMaxResolvedUrl, &target)) return false;
-  size_t split = target.find('?', 1);
-  WString escaped = Utf8ToWide(target);
-  platform::WipeOnExit<WString> wipe_escaped("url", escaped);
-  platform::WipeString("url", parts.path);
-  platform::WipeString("url", parts.extra);
-  parts.path.assign(escaped, 1, split == std::string::npos ? WString::npos : split - 1);
-  if (split != std::string::npos) parts.extra.assign(escaped, split, WString::npos);
+  if (!EscapeTarget(&parts)) return false;
   size_t needed = 0;
   return JoinUrl(parts, resolved, kMaxResolvedUrl, &needed);
 }
