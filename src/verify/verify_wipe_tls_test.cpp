@@ -50,6 +50,7 @@ TEST(FreedBlocks, HoldNoPasswordNorEncipheredQueryOnAnyTlsOrProxiedPath) {
   if (!testing::FreedBlockScanAvailable()) GTEST_SKIP() << "the sanitizers own the allocator here";
   if (!platform::TlsAvailable()) GTEST_SKIP() << "no TLS on this platform build";
   ASSERT_FALSE(ReadFile("HV_TLS_DIR", "valid.port").empty()) << "the tls fixture did not start";
+  testing::FreedBlockScan zeroing;  // the peers' copies of the query, freed between the scans
   ASSERT_FALSE(ForwardProxyPort("squid").empty()) << "the forward proxy fixture did not start";
   auto https = [](const std::string& peer) { return "https://127.0.0.1:" + ReadFile("HV_TLS_DIR", peer + ".port"); };
   const std::string pin = ReadFile("HV_TLS_DIR", "valid.sha256");
