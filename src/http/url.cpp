@@ -190,6 +190,10 @@ size_t AuthorityEnd(const std::string& text) {
 // blanks, control bytes and non-ASCII bytes do. False past `limit`.
 bool EscapeUrlBytes(const std::string& bytes, size_t limit, std::string* out) {
   size_t authority_end = AuthorityEnd(bytes);
+  // The bytes may carry a secret: room for the longest result within the
+  // limit is made first, so that no push below grows (and frees) a copy.
+  platform::WipeString("url", *out);
+  out->reserve(std::min(limit, bytes.size() * 3));
   out->assign(bytes, 0, authority_end);
   bool in_extra = false;
   for (size_t i = authority_end; i < bytes.size(); ++i) {
@@ -236,19 +240,20 @@ WString RemoveDotSegments(const WString& path) {
   return out;
 }
 
-// The query of an extra part ("?..." up to a fragment), or empty.
-WString QueryOf(const WString& extra) {
-  if (extra.empty() || extra[0] != '?') return WString();
-  return extra.substr(0, extra.find('#'));
-}
-
 // A reference without scheme or authority against the current URL (RFC
 // 3986 5.2.2): its path replaces, or is merged with, the current one. The
 // current query goes on only when the reference brings none.
 void MergeRelative(const WString& reference, const CUrlParts& current, CUrlParts* parts) {
   size_t query = reference.find('?');
   WString path = reference.substr(0, query);
-  parts->extra = query == WString::npos ? QueryOf(current.extra) : reference.substr(query);
+  // The query may be the secret: copied into the wiped buffer, no
+  // temporary holds it.
+  platform::WipeString("url", parts->extra);
+  if (query != WString::npos) {
+    parts->extra.assign(reference, query, WString::npos);
+  } else if (!current.extra.empty() && current.extra[0] == '?') {
+    parts->extra.assign(current.extra, 0, current.extra.find('#'));
+  }
   WString base = current.path.empty() ? WString(HV_W("/")) : current.path;
   if (path.empty()) {
     parts->path = base;
@@ -259,7 +264,47 @@ void MergeRelative(const WString& reference, const CUrlParts& current, CUrlParts
   }
 }
 
+// The characters no path or query allows are escaped as the normaliser
+// escapes them, so that nothing the peer wrote reaches the request line
+// raw. The path and query may carry the secret: each copy is built in one
+// buffer and wiped before it is let go.
+bool EscapeTarget(CUrlParts* parts) {
+  WString joined;
+  platform::WipeOnExit<WString> wipe_joined("url", joined);
+  joined.reserve(1 + parts->path.size() + parts->extra.size());
+  joined.append(1, WChar('?')).append(parts->path).append(parts->extra);
+  std::string utf8 = NormalizerUtf8(joined);
+  platform::WipeOnExit<std::string> wipe_utf8("url", utf8);
+  std::string target;
+  platform::WipeOnExit<std::string> wipe_target("url", target);
+  if (!EscapeUrlBytes(utf8, kMaxResolvedUrl, &target)) return false;
+  size_t split = target.find('?', 1);
+  WString escaped = Utf8ToWide(target);
+  platform::WipeOnExit<WString> wipe_escaped("url", escaped);
+  platform::WipeString("url", parts->path);
+  platform::WipeString("url", parts->extra);
+  parts->path.assign(escaped, 1, split == std::string::npos ? WString::npos : split - 1);
+  if (split != std::string::npos) parts->extra.assign(escaped, split, WString::npos);
+  return true;
+}
+
+// Wipes the parts that may carry a secret when the scope ends.
+struct WipedUrlParts {
+  CUrlParts& parts;
+  ~WipedUrlParts() { parts.Clear(); }
+};
+
 }  // namespace
+
+void CUrlParts::Clear() {
+  // Any part may have held a secret (the query, the user's password): each
+  // buffer is wiped whole before the parts are emptied.
+  for (WString* text : {&scheme_name, &host_name, &user_name, &password, &path, &extra}) {
+    platform::WipeString("url parts", *text);
+  }
+  port = 0;
+  scheme = kSchemeUnknown;
+}
 
 uint16_t DefaultPort(int32_t scheme) {
   for (const SchemeRow& row : kSchemes) {
@@ -289,26 +334,31 @@ bool SplitUrl(const WString& text, CUrlParts* parts) {
 }
 
 bool JoinUrl(const CUrlParts& parts, WString* out, size_t capacity, size_t* needed) {
-  WString url = parts.scheme_name + HV_W(":");
-  if (parts.scheme != kSchemeMailto) url += HV_W("//");
-  if (!parts.user_name.empty()) {
-    url += parts.user_name;
-    if (!parts.password.empty()) url += HV_W(":") + parts.password;
-    url += HV_W("@");
-  }
-  url += parts.host_name;
-  if (parts.port != DefaultPort(parts.scheme)) {
-    std::string port = ":" + std::to_string(parts.port);
-    url.append(port.begin(), port.end());
-  }
-  if (!parts.host_name.empty() && !parts.path.empty() && parts.path[0] != '/' &&
-      parts.path[0] != '\\') {
-    url += HV_W("/");
-  }
-  url += parts.path + parts.extra;
-  *needed = url.size() + 1;
+  // The parts may carry a secret (the query, a password): the text is
+  // measured first and written once into a buffer of its size, with no
+  // temporary copy of any part.
+  std::string port = parts.port != DefaultPort(parts.scheme) ? ":" + std::to_string(parts.port) : "";
+  bool slashes = parts.scheme != kSchemeMailto;
+  bool user = !parts.user_name.empty();
+  bool password = user && !parts.password.empty();
+  bool slash = !parts.host_name.empty() && !parts.path.empty() && parts.path[0] != '/' && parts.path[0] != '\\';
+  size_t size = parts.scheme_name.size() + 1 + (slashes ? 2 : 0) +
+                (user ? parts.user_name.size() + 1 : 0) + (password ? parts.password.size() + 1 : 0) +
+                parts.host_name.size() + port.size() + (slash ? 1 : 0) + parts.path.size() + parts.extra.size();
+  *needed = size + 1;
   if (capacity < *needed) return false;
-  *out = url;
+  platform::WipeString("url", *out);
+  out->reserve(size);
+  out->append(parts.scheme_name).push_back(WChar(':'));
+  if (slashes) out->append(HV_W("//"));
+  if (user) {
+    out->append(parts.user_name);
+    if (password) out->append(1, WChar(':')).append(parts.password);
+    out->push_back(WChar('@'));
+  }
+  out->append(parts.host_name).append(port.begin(), port.end());
+  if (slash) out->push_back(WChar('/'));
+  out->append(parts.path).append(parts.extra);
   return true;
 }
 
@@ -336,10 +386,17 @@ bool ResolveLocation(const std::string& location, const CUrlParts& current, WStr
   bool absolute = delimiter != WString::npos && reference[delimiter] == ':' &&
                   IsSchemeName(reference.substr(0, delimiter));
   if (!absolute && reference.compare(0, 2, HV_W("//")) == 0) {
-    reference = current.scheme_name + HV_W(":") + reference;  // same scheme, new authority
+    // Same scheme, new authority.
+    WString with_scheme;
+    platform::WipeOnExit<WString> wipe_with_scheme("url", with_scheme);
+    with_scheme.reserve(current.scheme_name.size() + 1 + reference.size());
+    with_scheme.append(current.scheme_name).append(1, WChar(':')).append(reference);
+    reference.swap(with_scheme);
     absolute = true;
   }
+  // The parts may hold the current query, the secret: wiped however it ends.
   CUrlParts parts;
+  WipedUrlParts wipe_parts{parts};
   if (absolute) {
     // A redirect carries no userinfo (RFC 9110 4.2.4: a recipient treats
     // it as an error): it could only pass a credential, or hide the host
@@ -356,17 +413,7 @@ bool ResolveLocation(const std::string& location, const CUrlParts& current, WStr
     MergeRelative(reference, current, &parts);
   }
   parts.path = RemoveDotSegments(parts.path);
-  // The characters no path or query allows are escaped as the normaliser
-  // escapes them, so that nothing the peer wrote reaches the request line
-  // raw.
-  std::string target;
-  if (!EscapeUrlBytes("?" + NormalizerUtf8(parts.path + parts.extra), kMaxResolvedUrl, &target)) {
-    return false;
-  }
-  size_t split = target.find('?', 1);
-  WString escaped = Utf8ToWide(target);
-  parts.path = escaped.substr(1, split == std::string::npos ? WString::npos : split - 1);
-  parts.extra = split == std::string::npos ? WString() : escaped.substr(split);
+  if (!EscapeTarget(&parts)) return false;
   size_t needed = 0;
   return JoinUrl(parts, resolved, kMaxResolvedUrl, &needed);
 }

@@ -43,7 +43,8 @@ struct CUrlParts {
   uint16_t port = 0;
   int32_t scheme = kSchemeUnknown;
 
-  void Clear() { *this = CUrlParts(); }
+  // Wipes every part's buffer and empties it (see platform/memory.h).
+  void Clear();
 };
 
 // Default port of a scheme number (0 for schemes without one).

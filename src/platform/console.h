@@ -11,7 +11,8 @@ namespace hv::platform {
 bool StdinIsTerminal();
 
 // Reads one line from standard input without showing it; the line end is
-// removed. False at end of input.
+// removed. No grown buffer leaves a copy of it behind: the caller wipes
+// `line` (platform/memory.h) when done. False at end of input.
 bool ReadSecretLine(std::string* line);
 
 }  // namespace hv::platform

@@ -1,5 +1,6 @@
 // POSIX implementation of platform/console.h.
 #include "platform/console.h"
+#include "platform/memory.h"
 
 #include <termios.h>
 #include <unistd.h>
@@ -18,7 +19,8 @@ bool ReadSecretLine(std::string* line) {
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
-  bool ok = static_cast<bool>(std::getline(std::cin, *line));
+  // A password: read without leaving a copy in a grown-out buffer.
+  bool ok = ReadLineWiped("secret line", std::cin, line);
   if (terminal) {
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
     std::cerr << "\n";

@@ -1,5 +1,6 @@
 // Windows implementation of platform/console.h.
 #include "platform/console.h"
+#include "platform/memory.h"
 
 #include <windows.h>
 
@@ -17,7 +18,8 @@ bool ReadSecretLine(std::string* line) {
   DWORD saved = 0;
   bool terminal = GetConsoleMode(input, &saved) != 0;
   if (terminal) SetConsoleMode(input, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
-  bool ok = static_cast<bool>(std::getline(std::cin, *line));
+  // A password: read without leaving a copy in a grown-out buffer.
+  bool ok = ReadLineWiped("secret line", std::cin, line);
   if (terminal) {
     SetConsoleMode(input, saved);
     std::cerr << "\n";

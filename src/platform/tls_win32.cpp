@@ -3,6 +3,7 @@
 // system directory only, so that no planted library is picked up and the
 // module's static imports stay as they are.
 #include "platform/tls.h"
+#include "platform/memory.h"
 
 #define SECURITY_WIN32
 #include <winsock2.h>
@@ -301,6 +302,9 @@ TlsSession::Result TlsSession::Seal(const char* data, size_t size, std::string* 
     SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
     SECURITY_STATUS rc = Api().sspi->EncryptMessage(&s.ctx, 0, &desc, 0);
     if (rc != SEC_E_OK) {
+      // Not enciphered: the record still holds the request in clear, and
+      // the request carries the enciphered query.
+      Wipe("tls record", record.data(), record.size());
       *error = Status(rc);
       return Result::kFailed;
     }

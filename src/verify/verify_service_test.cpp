@@ -201,13 +201,14 @@ TEST(Credentials, EveryCopyOfThePasswordIsWiped) {
   }
   EXPECT_EQ(kinds, (std::set<std::string>{"request document", "request record", "query", "query utf-8",
                                           "cipher work", "cipher text", "url", "url parts", "request"}));
-  // The query's buffers held the whole query: nothing of it was left out.
+  // The query's buffers held the whole query: nothing of it was left out
+  // (a wipe clears a buffer's whole capacity, which may be more).
   size_t query_bytes = std::string("UserName=alice&PassWord=s3cret-pw").size();
   for (const auto& [what, bytes] : g_wiped) {
     if (what == std::string("query utf-8")) {
-      EXPECT_EQ(bytes.size(), query_bytes);
+      EXPECT_GE(bytes.size(), query_bytes);
     } else if (what == std::string("query")) {
-      EXPECT_EQ(bytes.size(), 2 * query_bytes);
+      EXPECT_GE(bytes.size(), 2 * query_bytes);
     }
   }
 }

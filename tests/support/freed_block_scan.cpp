@@ -41,7 +41,7 @@ Pattern g_patterns[kMaxPatterns];
 int g_pattern_count = 0;
 std::atomic<long> g_blocks{0};
 thread_local bool t_armed = false;
-thread_local bool t_scrub = false;
+std::atomic<int> g_scrubbers{0};  // scan objects alive: every thread's freed blocks are zeroed
 thread_local bool t_inside = false;
 std::vector<std::pair<std::string, std::string>>* g_owned = nullptr;
 
@@ -61,7 +61,7 @@ __attribute__((noinline)) void FoundInFreedBlock(int pattern) { asm volatile("" 
 [[maybe_unused]] void ScanBlock(void* block, size_t size) {
   if (t_inside || block == nullptr) return;
   if (!t_armed) {
-    if (t_scrub) std::memset(block, 0, size);
+    if (g_scrubbers.load(std::memory_order_relaxed) > 0) std::memset(block, 0, size);
     return;
   }
   t_inside = true;
@@ -78,7 +78,7 @@ __attribute__((noinline)) void FoundInFreedBlock(int pattern) { asm volatile("" 
 
 }  // namespace
 
-FreedBlockScan::FreedBlockScan() { t_scrub = true; }
+FreedBlockScan::FreedBlockScan() { g_scrubbers.fetch_add(1); }
 
 void FreedBlockScan::Start(std::vector<std::pair<std::string, std::string>> patterns) {
   delete g_owned;
@@ -94,10 +94,12 @@ void FreedBlockScan::Start(std::vector<std::pair<std::string, std::string>> patt
 
 FreedBlockScan::~FreedBlockScan() {
   t_armed = false;
-  t_scrub = false;
+  // The patterns are the secrets themselves: zeroed as they are freed, or
+  // the next scan would find them again in blocks made of their memory.
   delete g_owned;
   g_owned = nullptr;
   g_pattern_count = 0;
+  g_scrubbers.fetch_sub(1);
 }
 
 std::vector<std::pair<std::string, int>> FreedBlockScan::Stop() {

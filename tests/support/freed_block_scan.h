@@ -9,11 +9,13 @@
 // front of it (jsoncpp's malloc'd strings are not seen there).
 //
 // Only the arming thread's frees are scanned, so that a scripted server on
-// another thread, which receives the request, is not counted. From the
-// scan object's construction to its destruction that thread's freed
-// blocks are also zeroed (after the scan): stale bytes of the test's own
-// set-up would otherwise turn up again in the unused part of a later
-// block. Scanning allocates nothing. One scan at a time.
+// another thread, which receives the request, is not counted. While any
+// scan object exists every thread's freed blocks are also zeroed (after
+// the scan): stale bytes of the test's own peers and set-up would
+// otherwise turn up again in the unused part of a later block. A test
+// that runs several scans keeps one object for its whole length, so that
+// its peers' copies are zeroed between them too. Scanning allocates
+// nothing. One armed scan at a time.
 #ifndef HV_TESTS_SUPPORT_FREED_BLOCK_SCAN_H_
 #define HV_TESTS_SUPPORT_FREED_BLOCK_SCAN_H_
 
@@ -25,8 +27,8 @@ namespace hv::testing {
 
 class FreedBlockScan {
  public:
-  // Starts zeroing this thread's freed blocks; construct it before the
-  // test makes any copy of a secret.
+  // Starts zeroing freed blocks; construct it before the test makes any
+  // copy of a secret.
   FreedBlockScan();
   // Arms the scan on this thread for `patterns` (name, bytes).
   void Start(std::vector<std::pair<std::string, std::string>> patterns);

@@ -10,7 +10,9 @@ certificates made now, and the reference endpoint serving each of them.
 
 NAME: valid (for 127.0.0.1 and localhost, signed by the CA), expired,
 othername (for other.example only), selfsigned, redirect (valid, but
-sending every verification on to plain http), and midbody (valid, a peer
+sending every verification on to plain http), moved (valid, but
+sending every verification on to the relative "/moved", which answers
+404), and midbody (valid, a peer
 of this script that ends the TLS session with an alert in the middle of
 its answer's body), aia (valid names, but signed by an intermediate
 authority nobody sends, whose address in the certificate is a loopback
@@ -42,7 +44,7 @@ def openssl(*args):
 
 HOSTILE = ("cutbyfin", "whole", "forged", "stall", "keyupdate", "keydrip", "askcert", "weakdh", "tls10",
            "renegotiate")
-SERVED = ("valid", "expired", "othername", "selfsigned", "redirect", "aia", "cnonly", "cnstar")
+SERVED = ("valid", "expired", "othername", "selfsigned", "redirect", "moved", "aia", "cnonly", "cnstar")
 
 
 def start_blackhole(base):
@@ -176,12 +178,14 @@ def start(base, endpoint):
     if not os.path.exists(os.path.join(base, "renegotiate.port")):
         sys.exit("tls-peer did not start")
     for name in SERVED:
-        pem = os.path.join(base, ("valid" if name == "redirect" else name) + ".pem")
+        pem = os.path.join(base, ("valid" if name in ("redirect", "moved") else name) + ".pem")
         folder = os.path.join(base, name)
         os.makedirs(folder, exist_ok=True)
         extra = ["--tls-cert", pem, "--tls-key", key]
         if name == "redirect":
             extra += ["--redirect", "http://127.0.0.1:9/interface/newauth/index.php?c=x"]
+        elif name == "moved":
+            extra += ["--redirect", "/moved"]
         endpoint_fixture.start(folder, endpoint, *extra)
         with open(os.path.join(folder, "port")) as f, open(os.path.join(base, name + ".port"), "w") as out:
             out.write(f.read())

@@ -12,6 +12,8 @@
 
 #include "base/utf.h"
 #include "host_session.h"
+#include "platform/memory.h"
+#include "verify_document.h"
 #include "platform/console.h"
 #include "platform/path.h"
 #include "platform/system.h"
@@ -19,6 +21,8 @@
 namespace {
 
 using hv::host::HostSession;
+using hv::host::JsonString;
+using hv::host::RequestDocument;
 
 const char kUsage[] =
     "usage: vexhost [--module PATH] COMMAND | --version\n"
@@ -31,27 +35,6 @@ const char kUsage[] =
     "                                terminal without echo, or from standard input\n"
     "exit codes: 0 done, 1 request failed (verify: no deciphered answer), 2 bad arguments, 3 module or base library\n"
     "missing, 4 module without the exports, 5 service refused to start\n";
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-std::string RequestDocument(const std::string& param_1) {
-  return "{\"root\":{\"request\":{\"param_count\":\"1\",\"param_1\":" + param_1 + "}}}";
-}
 
 // Beside vexhost when it is there (a build folder, the Windows package);
 // else by name, which an installed vexhost finds in its library folder.
@@ -105,15 +88,18 @@ int Verify(HostSession& session, const std::string& user, const std::string& tim
     }
   }
   if (hv::platform::StdinIsTerminal()) std::cerr << "Password for " << user << ": ";
-  std::string password;
+  // The password and the one document that carries it are wiped once sent.
+  std::string password, document;
+  hv::platform::WipeOnExit<std::string> wipe_password("password", password);
+  hv::platform::WipeOnExit<std::string> wipe_document("request document", document);
   if (!hv::platform::ReadSecretLine(&password)) {
     std::cerr << "vexhost: no password given\n";
     return hv::host::kExitUsage;
   }
-  std::string param = "{\"User\":" + JsonString(user) + ",\"Password\":" + JsonString(password) + "}";
+  document = hv::host::VerifyDocument(user, password);
   std::string reply;
   std::string method = prefix + "StartVerify";
-  HvResult dispatched = session.Request(method, RequestDocument(param), &reply);
+  HvResult dispatched = session.Request(method, document, &reply);
   std::cout << reply << "Dispatch result: " << dispatched << "\n" << Outcome(reply, dispatched) << "\n";
   // Only an answer that arrived and deciphered (ResultType 1) is success.
   bool answered = reply.find("\"ResultType\" : \"1\"") != std::string::npos;
