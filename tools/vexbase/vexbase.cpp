@@ -119,7 +119,9 @@ vex_base_register_sp_dispatch(const HvUtf16* name, IVexRequestDispatch* dispatch
     }
 #endif
     Name key(name);  // built before the lock is taken
-    auto entry = std::make_shared<Entry>();
+    // Not make_shared: its tag is a unique symbol, which would keep the
+    // library from ever unloading.
+    std::shared_ptr<Entry> entry(new Entry);
     entry->dispatch = dispatch;
     std::lock_guard<std::mutex> hold(TableLock());
     Table()[std::move(key)] = std::move(entry);
