@@ -22,10 +22,32 @@
  *
  * Threads: Dispatch may be entered from several host threads at once.
  *
+ * Lifetime of a registration: Start registers the object's dispatcher
+ * under its interface names, Stop withdraws them; Start may be called
+ * again (after Stop or not), Stop without a Start is harmless. An object's
+ * last Release withdraws the names it still holds before the object goes,
+ * so a host that releases without Stop leaves nothing registered: a later
+ * request under the name is refused by the base library. A withdrawal
+ * (Stop, or the last Release) returns once the base library's
+ * vex_base_unregister_sp_dispatch has returned, which for the reference
+ * base library is once no request runs in the dispatcher on another
+ * thread; a Release from inside one of the object's own requests (the
+ * host's reply sink) destroys the object as that request leaves. When the
+ * base library refuses a withdrawal at the last Release, the object is
+ * kept for the life of the process, as the host may still call it.
+ * HvDllCanUnloadNow answers HV_S_FALSE while any object lives, and so
+ * while any of the module's dispatchers is registered. On Linux, while a
+ * name lookup the module gave up on at its deadline is still pending in
+ * the C library (which writes into the module's record of it), the module
+ * holds a reference on its own file: a host's unload leaves it mapped, a
+ * reload finds the same instance (with its load-time state), and the
+ * reference is dropped by a later lookup once the pending ones finished.
+ *
  * Host requirements for unloading and exit:
  *  - Unload the module (when HvDllCanUnloadNow answers 0) only after the
- *    thread that released the last object has returned from Release: the
- *    last Release still runs the module's code after the count reaches 0.
+ *    thread that released the last object has returned from Release (or
+ *    from the Dispatch inside which it released it): that call still runs
+ *    the module's code after the count reaches 0.
  *  - Stop every service object (and so stop dispatching) before the
  *    process exits: a Dispatch still running while the process ends runs
  *    against objects that exit processing destroys.

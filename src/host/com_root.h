@@ -1,9 +1,12 @@
 // HvComRoot: the reference-counting root of the module's objects.
 //
 // AddRef and Release change the count atomically; the first reference
-// raises the module's live-object count and the last one destroys the
-// object and then lowers that count, so the host may unload the module
-// once HvDllCanUnloadNow returns 0.
+// raises the module's live-object count. The last one hands the object to
+// T::FinalRelease() (noexcept), which destroys it with DestroySelf(), at
+// once or later (when whatever still points at it is done), or keeps it
+// for good when something may still point at it. DestroySelf lowers the
+// live-object count after the object is gone, so the host may unload the
+// module once HvDllCanUnloadNow returns 0.
 #ifndef HV_HOST_COM_ROOT_H_
 #define HV_HOST_COM_ROOT_H_
 
@@ -29,11 +32,12 @@ class HvComRoot : public IUnknown {
   }
   HvRefCount InternalRelease() noexcept {
     int32_t count = --ref_count_.value;
-    if (count == 0) {
-      delete static_cast<T*>(this);
-      --HvClassRegistry::LiveObjects();
-    }
+    if (count == 0) static_cast<T*>(this)->FinalRelease();
     return static_cast<HvRefCount>(count);
+  }
+  void DestroySelf() noexcept {
+    delete static_cast<T*>(this);
+    --HvClassRegistry::LiveObjects();
   }
   ~HvComRoot() = default;
 

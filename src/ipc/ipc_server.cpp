@@ -74,8 +74,20 @@ IpcMethodRegistrar::IpcMethodRegistrar(const WString& (*interface_name)(), const
   });
 }
 
+bool VexIPCServer::Retire() noexcept { return dispatch_state_.fetch_add(kRetired) == 0; }
+
+// Counted while it runs: the last call to leave a retired server destroys
+// it, after which nothing of it is touched.
 HvResult HV_CALL VexIPCServer::Dispatch(const char* method, const char* request,
                                         IVexResponse* reply, void* context) {
+  dispatch_state_.fetch_add(1);
+  HvResult rc = Serve(method, request, reply, context);
+  if (dispatch_state_.fetch_sub(1) == kRetired + 1) DestroyRetired();
+  return rc;
+}
+
+HvResult VexIPCServer::Serve(const char* method, const char* request, IVexResponse* reply,
+                             void* context) {
   return CallAtBoundary([&] {
     if (method == nullptr || request == nullptr || reply == nullptr) return HV_E_POINTER;
     IpcMethodRegistry& registry = IpcMethodRegistry::Instance();
@@ -88,21 +100,40 @@ HvResult HV_CALL VexIPCServer::Dispatch(const char* method, const char* request,
   });
 }
 
-HvResult RegisterInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch) {
+namespace {
+
+uint32_t NameBit(size_t index) { return index < 32 ? 1u << index : 0u; }
+
+HvResult Withdraw(const VexBaseBinding& binding, const WString& name, IVexRequestDispatch* dispatch,
+                  size_t index, std::atomic<uint32_t>* held) {
+  HvResult rc = binding.UnregisterDispatch(name, dispatch);
+  if (rc == 0 && held != nullptr) held->fetch_and(~NameBit(index));
+  return rc;
+}
+
+}  // namespace
+
+HvResult RegisterInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch,
+                                std::atomic<uint32_t>* held) {
   const VexBaseBinding& binding = VexBaseBinding::Instance();
   for (size_t i = 0; i < names.size(); ++i) {
     HvResult rc = binding.RegisterDispatch(names[i], dispatch);
     if (rc != 0) {
-      for (size_t k = i; k-- > 0;) binding.UnregisterDispatch(names[k], dispatch);
+      for (size_t k = i; k-- > 0;) Withdraw(binding, names[k], dispatch, k, held);
       return rc;
     }
+    if (held != nullptr) held->fetch_or(NameBit(i));
   }
   return 0;
 }
 
-void WithdrawInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch) {
+void WithdrawInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch,
+                            std::atomic<uint32_t>* held, bool only_held) {
   const VexBaseBinding& binding = VexBaseBinding::Instance();
-  for (const WString& name : names) binding.UnregisterDispatch(name, dispatch);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (only_held && held != nullptr && (held->load() & NameBit(i)) == 0) continue;
+    Withdraw(binding, names[i], dispatch, i, held);
+  }
 }
 
 }  // namespace hv

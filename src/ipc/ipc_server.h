@@ -16,11 +16,21 @@
 // answers normally, with the stage's ResultType. Any other exception (a
 // module-wide object used after unload) gives HV_E_UNEXPECTED (0x8000FFFF).
 // Threads: Dispatch may run on many threads at once.
+//
+// Lifetime: a server counts the Dispatch calls running in it, so that its
+// owner's last Release can retire it (Retire) and leave its destruction to
+// the last of them when one is still running: the host's reply sink may
+// release the last reference from inside a Dispatch. VexIPCServerT
+// remembers which names the host holds (a registration that succeeded and
+// no withdrawal that succeeded since), so that the last Release withdraws
+// exactly those.
 #ifndef HV_IPC_IPC_SERVER_H_
 #define HV_IPC_IPC_SERVER_H_
 
 #include <loki/Typelist.h>
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <vector>
 
@@ -81,7 +91,20 @@ class VexIPCServer : public IVexRequestDispatch {
  protected:
   VexIPCServer() = default;
   virtual ~VexIPCServer() { interfaceNames.clear(); }
+  // Marks the server retired (its owner's references are all gone and the
+  // host holds none of its names). True when no Dispatch is running: the
+  // caller destroys it now. Otherwise the last running Dispatch calls
+  // DestroyRetired() as it leaves, and the caller must not touch it again.
+  bool Retire() noexcept;
+  virtual void DestroyRetired() noexcept = 0;
   std::vector<WString> interfaceNames;
+
+ private:
+  HvResult Serve(const char* method, const char* request, IVexResponse* reply, void* context);
+
+  // Dispatch calls running, plus kRetired once retired.
+  static constexpr uint32_t kRetired = 0x80000000u;
+  std::atomic<uint32_t> dispatch_state_{0};
 };
 
 template <class TList>
@@ -99,6 +122,8 @@ class VexIPCServerWrapper<Loki::Typelist<Head, Tail>> : public Head,
 
 template <class TList>
 class VexIPCServerT : public VexIPCServerWrapper<TList> {
+  static_assert(Loki::TL::Length<TList>::value <= 32, "the names the host holds are tracked in 32 bits");
+
  protected:
   // Registers every interface name in order; on the first refusal the names
   // registered before it are withdrawn, latest first, and the refusal is
@@ -106,20 +131,42 @@ class VexIPCServerT : public VexIPCServerWrapper<TList> {
   HvResult RegisterNames();
   // Withdraws every name; results are ignored.
   HvResult WithdrawNames();
+  // Withdraws the names the host still holds; true when it holds none
+  // afterwards (a refused withdrawal leaves its name held).
+  bool WithdrawHeldNames();
+
+ private:
+  // Bit i: the host holds interfaceNames[i].
+  std::atomic<uint32_t> held_names_{0};
 };
 
-HvResult RegisterInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch);
-void WithdrawInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch);
+// Registers `names` in order (on the first refusal, withdraws those before
+// it, latest first, and returns the refusal). Each withdrawal clears its
+// bit of `held` when it succeeds, each registration sets it; `only_held`
+// withdraws only the names whose bit is set.
+HvResult RegisterInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch,
+                                std::atomic<uint32_t>* held = nullptr);
+void WithdrawInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch,
+                            std::atomic<uint32_t>* held = nullptr, bool only_held = false);
 
 template <class TList>
 HvResult VexIPCServerT<TList>::RegisterNames() {
-  return RegisterInterfaceNames(this->interfaceNames, static_cast<IVexRequestDispatch*>(this));
+  return RegisterInterfaceNames(this->interfaceNames, static_cast<IVexRequestDispatch*>(this),
+                                &held_names_);
 }
 
 template <class TList>
 HvResult VexIPCServerT<TList>::WithdrawNames() {
-  WithdrawInterfaceNames(this->interfaceNames, static_cast<IVexRequestDispatch*>(this));
+  WithdrawInterfaceNames(this->interfaceNames, static_cast<IVexRequestDispatch*>(this), &held_names_);
   return 0;
+}
+
+template <class TList>
+bool VexIPCServerT<TList>::WithdrawHeldNames() {
+  if (held_names_.load() == 0) return true;  // never started, or stopped: no call needed
+  WithdrawInterfaceNames(this->interfaceNames, static_cast<IVexRequestDispatch*>(this), &held_names_,
+                         true);
+  return held_names_.load() == 0;
 }
 
 }  // namespace hv

@@ -122,8 +122,7 @@ int32_t JsonArchive::OpenForWrite() {
 int32_t JsonArchive::EnterBase() {
   if (!root_.isObject() || root_.empty()) return VEX_E_ARCHIVE_NO_ROOT;
   auto first = root_.begin();  // members are kept in ascending byte order
-  std::string name = first.name();
-  stack_.push_back({&*first, name});
+  stack_.push_back({&*first});
   return 0;
 }
 
@@ -138,7 +137,7 @@ void JsonArchive::EnterMember(std::string_view name, ArchiveMode mode) {
       node = const_cast<Json::Value*>(parent->find(name.data(), name.data() + name.size()));
     }
   }
-  stack_.push_back({node, std::string(name)});
+  stack_.push_back({node});
 }
 
 void JsonArchive::LeaveMember() {

@@ -6,11 +6,18 @@
 // in a fixed table and freed by a later call once it has finished.
 //
 // The table and its lock are constant-initialised and have nothing to
-// destroy, so unloading the module frees nothing the helper thread may
-// still touch: the parked blocks live on the heap and are simply left
-// there (at most kMaxUnfinishedLookups of them).
+// destroy. While any parked block is not yet freed, the module holds a
+// reference on its own file (dlopen), so a host's unload leaves it mapped:
+// a reload finds the same instance, with the same table, which frees the
+// blocks and so the bound holds across reloads. The reference is dropped
+// when a sweep frees the last block; the host's unload then unloads.
+//
+// A lookup cut at its deadline is a time-out whatever gai_error says
+// afterwards: gai_cancel's own answer decides (glibc leaves a withdrawn
+// request's error at EAI_INPROGRESS).
 #include "platform/name_lookup.h"
 
+#include <dlfcn.h>
 #include <netdb.h>
 
 #include <algorithm>
@@ -51,6 +58,18 @@ Request* g_parked[kMaxUnfinishedLookups] = {};
 // Abandoned while the table was full (lookups given up on together): at
 // most one per host thread that was waiting then.
 std::vector<Request*>* g_overflow = nullptr;
+// This module's reference on itself while blocks are parked (null when
+// none, or when the code is not in a shared object of its own).
+void* g_self_reference = nullptr;
+
+void HoldThisModule() {
+  Dl_info info{};
+  if (g_self_reference != nullptr || dladdr(reinterpret_cast<void*>(&HoldThisModule), &info) == 0 ||
+      info.dli_fname == nullptr) {
+    return;
+  }
+  g_self_reference = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+}
 
 bool Finished(Request* r) { return gai_error(&r->block) != EAI_INPROGRESS; }
 
@@ -79,6 +98,13 @@ size_t SweepLocked() {
     }
     g_overflow->erase(std::remove(g_overflow->begin(), g_overflow->end(), nullptr), g_overflow->end());
   }
+  bool none_left = free_slots == kMaxUnfinishedLookups && (g_overflow == nullptr || g_overflow->empty());
+  if (none_left && g_self_reference != nullptr) {
+    // The caller is inside the module on the host's behalf: the host's own
+    // reference keeps it loaded past this.
+    dlclose(g_self_reference);
+    g_self_reference = nullptr;
+  }
   return free_slots;
 }
 
@@ -86,6 +112,7 @@ size_t SweepLocked() {
 void Park(Request* r) {
   LockHold hold(g_lock);
   SweepLocked();
+  HoldThisModule();
   for (Request*& slot : g_parked) {
     if (slot == nullptr) {
       slot = r;
@@ -155,16 +182,19 @@ LookupStatus LookUpBounded(const std::string& host, const std::string& port, uin
   }
   Request* r = Start(host, port, native);
   if (r == nullptr) return LookupStatus::kDone;
-  // EAI_ALLDONE: it finished meanwhile; EAI_CANCELED: it never started.
-  if (!WaitFor(r, deadline) && gai_cancel(&r->block) == EAI_NOTCANCELED) {
-    Park(r);
-    return LookupStatus::kTimedOut;
+  if (!WaitFor(r, deadline)) {
+    int cancel = gai_cancel(&r->block);
+    if (cancel == EAI_NOTCANCELED) {  // running: the resolver still writes into it
+      Park(r);
+      return LookupStatus::kTimedOut;
+    }
+    if (cancel == EAI_CANCELED) {  // withdrawn before it started
+      Free(r);
+      return LookupStatus::kTimedOut;
+    }
+    // EAI_ALLDONE: it finished meanwhile.
   }
   *native = gai_error(&r->block);
-  if (*native == EAI_CANCELED) {
-    Free(r);
-    return LookupStatus::kTimedOut;
-  }
   if (*native == 0) {
     *list = r->block.ar_result;
     r->block.ar_result = nullptr;

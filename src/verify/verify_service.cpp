@@ -52,6 +52,19 @@ HvResult HvVerifyImpl::QueryInterface(const HvGuid& iid, void** out) noexcept {
   return HV_E_NOINTERFACE;
 }
 
+void HvVerifyImpl::FinalRelease() noexcept {
+  bool withdrawn = false;
+  // Exhausted memory or a module-wide object already gone: kept.
+  if (CallAtBoundary([&] {
+        withdrawn = WithdrawHeldNames();
+        return HvResult(0);
+      }) != 0 ||
+      !withdrawn) {
+    return;
+  }
+  if (Retire()) DestroySelf();
+}
+
 HvVerifyImpl::HvVerifyImpl() : HvVerifyImpl(HostConfig().verify_host, HostConfig().cert_sha256) {
   SetProxySettings(HostConfig().proxy, HostConfig().proxy_bypass);
 }

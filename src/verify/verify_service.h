@@ -74,6 +74,14 @@ class HvVerifyImpl : public IVexServiceProvider,
   HvResult HV_CALL QueryInterface(const HvGuid& iid, void** out) noexcept override;
   HvRefCount HV_CALL AddRef() noexcept override { return InternalAddRef(); }
   HvRefCount HV_CALL Release() noexcept override { return InternalRelease(); }
+  // The last Release: the names the host still holds (started, never
+  // stopped) are withdrawn first, which returns once no request is running
+  // in the dispatcher on other threads; then the object is destroyed, or,
+  // when a Dispatch of this thread is still running (the host's reply sink
+  // released it), as that Dispatch leaves. A withdrawal the host refuses
+  // keeps the object for the life of the process: the host may still call
+  // it, and HvDllCanUnloadNow answers 1.
+  void FinalRelease() noexcept;
 
   // IVexServiceProvider: Start registers the interface name with the host,
   // Stop withdraws it. Both run behind the exception barrier (a module-wide
@@ -101,6 +109,9 @@ class HvVerifyImpl : public IVexServiceProvider,
   // Per-wait limit of the HTTP client; the default of 10000 ms serves the
   // module, tests shorten it.
   void set_wait_limit_ms(uint32_t ms) { wait_limit_ms_ = ms; }
+
+ protected:
+  void DestroyRetired() noexcept override { DestroySelf(); }
 
  private:
   // Seconds; one aligned word, written by SetVerifyOpt and read by

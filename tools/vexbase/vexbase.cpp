@@ -6,6 +6,13 @@
 // vex_base_route_request lets the host reach a registered dispatcher, and
 // vex_base_registered_name tells it the names registered.
 //
+// Withdrawal is prompt: vex_base_unregister_sp_dispatch takes the entry out
+// of the table under a short lock, so no new request reaches the dispatcher
+// from then on, and waits only for the requests already running in it. A
+// withdrawal from inside one of the dispatcher's own requests (the host's
+// reply sink stopping the service) does not wait for the requests of its
+// own thread, which could never end while it waits.
+//
 // No exception leaves an entry point: the host may be built by another
 // compiler. Each one that does more than return a constant runs behind the
 // module's exception barrier (CallAtBoundary): exhausted memory (a name
@@ -17,12 +24,15 @@
 // uses, VEXBASE_REFUSE_REGISTER makes registration fail with HV_E_FAIL for
 // every name not beginning with "IAccept".
 #include <algorithm>
+#include <condition_variable>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "base/barrier.h"
 #include "hv/vex_base_entries.h"
@@ -32,15 +42,53 @@ namespace {
 
 using Name = std::basic_string<HvUtf16>;
 
-std::shared_mutex& TableLock() {
-  static std::shared_mutex lock;
+// One registration: its dispatcher and the threads of the requests running
+// in it (one element per request, so nested ones count twice).
+struct Entry {
+  IVexRequestDispatch* dispatch = nullptr;
+  std::vector<std::thread::id> running;
+};
+
+std::mutex& TableLock() {
+  static std::mutex lock;
   return lock;
 }
 
-std::map<Name, IVexRequestDispatch*>& Table() {
-  static std::map<Name, IVexRequestDispatch*> table;
+// Signalled whenever a request of a withdrawn entry ends.
+std::condition_variable& RequestEnded() {
+  static std::condition_variable ended;
+  return ended;
+}
+
+std::map<Name, std::shared_ptr<Entry>>& Table() {
+  static std::map<Name, std::shared_ptr<Entry>> table;
   return table;
 }
+
+// True when every request still running in `entry` is the calling thread's.
+bool OnlyOwnRequestsRun(const Entry& entry) {
+  std::thread::id self = std::this_thread::get_id();
+  return std::all_of(entry.running.begin(), entry.running.end(),
+                     [self](std::thread::id id) { return id == self; });
+}
+
+// Counts one request in `entry` for its duration; the table lock is taken
+// only to count.
+class RunningRequest {
+ public:
+  explicit RunningRequest(std::shared_ptr<Entry> entry) : entry_(std::move(entry)) {}
+  ~RunningRequest() {
+    std::lock_guard<std::mutex> hold(TableLock());
+    auto& running = entry_->running;
+    running.erase(std::find(running.begin(), running.end(), std::this_thread::get_id()));
+    if (entry_->dispatch == nullptr) RequestEnded().notify_all();  // withdrawn: a withdrawal may wait
+  }
+  RunningRequest(const RunningRequest&) = delete;
+  RunningRequest& operator=(const RunningRequest&) = delete;
+
+ private:
+  std::shared_ptr<Entry> entry_;
+};
 
 }  // namespace
 
@@ -71,22 +119,30 @@ vex_base_register_sp_dispatch(const HvUtf16* name, IVexRequestDispatch* dispatch
     }
 #endif
     Name key(name);  // built before the lock is taken
-    std::unique_lock<std::shared_mutex> hold(TableLock());
-    Table()[std::move(key)] = dispatch;
+    // Not make_shared: its tag is a unique symbol, which would keep the
+    // library from ever unloading.
+    std::shared_ptr<Entry> entry(new Entry);
+    entry->dispatch = dispatch;
+    std::lock_guard<std::mutex> hold(TableLock());
+    Table()[std::move(key)] = std::move(entry);
     return HV_S_OK;
   });
 }
 
-// Returns once no request is running in the withdrawn dispatcher.
+// No request reaches the dispatcher once this is called; returns once no
+// request is running in it (but the calling thread's own).
 extern "C" VEX_BASE_EXPORT HvResult HV_CALL
 vex_base_unregister_sp_dispatch(const HvUtf16* name, IVexRequestDispatch* dispatch) {
   if (name == nullptr) return HV_E_POINTER;
   return hv::CallAtBoundary([&]() -> HvResult {
     Name key(name);
-    std::unique_lock<std::shared_mutex> hold(TableLock());
+    std::unique_lock<std::mutex> hold(TableLock());
     auto it = Table().find(key);
-    if (it == Table().end() || it->second != dispatch) return HV_E_FAIL;
+    if (it == Table().end() || it->second->dispatch != dispatch) return HV_E_FAIL;
+    std::shared_ptr<Entry> entry = std::move(it->second);
     Table().erase(it);
+    entry->dispatch = nullptr;  // withdrawn: its requests' ends are signalled
+    RequestEnded().wait(hold, [&] { return OnlyOwnRequestsRun(*entry); });
     return HV_S_OK;
   });
 }
@@ -100,10 +156,18 @@ extern "C" VEX_BASE_EXPORT HvResult HV_CALL vex_base_route_request(const char* m
     std::string path(method + 1);
     std::string first = path.substr(0, path.find('/'));
     Name name(first.begin(), first.end());  // interface names are ASCII
-    std::shared_lock<std::shared_mutex> hold(TableLock());
-    auto it = Table().find(name);
-    if (it == Table().end()) return VEX_E_IPC_NO_METHOD;
-    return it->second->Dispatch(method, request, reply, context);
+    std::shared_ptr<Entry> entry;
+    IVexRequestDispatch* dispatch = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(TableLock());
+      auto it = Table().find(name);
+      if (it == Table().end()) return VEX_E_IPC_NO_METHOD;
+      entry = it->second;
+      dispatch = entry->dispatch;
+      entry->running.push_back(std::this_thread::get_id());
+    }
+    RunningRequest counted(std::move(entry));
+    return dispatch->Dispatch(method, request, reply, context);
   });
 }
 
@@ -111,7 +175,7 @@ extern "C" VEX_BASE_EXPORT HvResult HV_CALL vex_base_registered_name(uint32_t in
                                                                     HvUtf16* name,
                                                                     uint32_t capacity) {
   return hv::CallAtBoundary([&]() -> HvResult {
-    std::shared_lock<std::shared_mutex> hold(TableLock());
+    std::lock_guard<std::mutex> hold(TableLock());
     if (index >= Table().size()) return HV_S_FALSE;
     auto it = Table().begin();
     std::advance(it, index);

@@ -1,0 +1,202 @@
+// The orders a host may call the module in, beyond the documented one:
+// released without Stop, stopped or released while requests run (on other
+// threads, or from inside the host's own reply sink), routed after Stop,
+// started twice. The real module file is loaded beside the reference base
+// library, from a folder of its own (bin/host_order). No order may leave
+// the host's base library holding a dispatcher that is gone, and every
+// wait of these tests is bounded.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hv/vex_host.h"
+#include "platform/library.h"
+#include "platform/path.h"
+#include "platform/system.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/reply_sink.h"
+
+namespace hv {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kSetTimeout = testing::TimeoutRequestDocument(5);
+const char kMethod[] = "/IHvVerify/SetVerifyOpt";
+
+// A reply sink that holds its Dispatch inside SetResponse until opened
+// (for 5 s at most), or runs `inside` there.
+class HeldReply : public IVexResponse {
+ public:
+  explicit HeldReply(std::shared_future<void> open) : open_(std::move(open)) {}
+  std::function<void()> inside;
+  std::atomic<int> entered{0};
+  HvResult HV_CALL SetResponse(const char*, uint32_t) override {
+    ++entered;
+    if (inside) inside();
+    if (open_.valid()) open_.wait_for(5s);
+    return 0;
+  }
+
+ private:
+  std::shared_future<void> open_;
+};
+
+// Waits up to 5 s for `done`; true when it came.
+bool Within5s(const std::function<bool()>& done) {
+  auto until = std::chrono::steady_clock::now() + 5s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+class HostOrder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(base_.Load(platform::ExecutableDirectory() + VEX_BASE_LIBRARY_NAME, &error)) << error;
+    route_ = testing::Entry<VexBaseRouteRequestFn>(base_, "vex_base_route_request");
+    registered_name_ = testing::Entry<VexBaseRegisteredNameFn>(base_, "vex_base_registered_name");
+    WString file = platform::ExecutableDirectory() + HV_W("host_order") + platform::PathSeparator() +
+                   platform::LibraryFileName(HV_W("HvVerifySp"));
+    ASSERT_TRUE(module_.Load(file, &error)) << error;
+    auto get_object = testing::Entry<HvDllGetClassObjectFn>(module_, "HvDllGetClassObject");
+    can_unload_ = testing::Entry<HvDllCanUnloadNowFn>(module_, "HvDllCanUnloadNow");
+    ASSERT_TRUE(route_ && registered_name_ && get_object && can_unload_);
+    void* out = nullptr;
+    ASSERT_EQ(get_object(&CLSID_HvVerifyImpl, &IID_IVexServiceProvider, &out), 0);
+    service_ = static_cast<IVexServiceProvider*>(out);
+    ASSERT_EQ(service_->Start(), 0);
+  }
+
+  HvResult Route(IVexResponse* reply) { return route_(kMethod, kSetTimeout.c_str(), reply, nullptr); }
+  bool NameRegistered() {
+    HvUtf16 name[64];
+    return registered_name_(0, name, 64) == HV_S_OK;
+  }
+  // The host's last reference, then the unload rule, the name, and a
+  // request routed under it: refused, before and after the unload.
+  void ExpectGoneAndRefused() {
+    EXPECT_EQ(can_unload_(), HV_S_OK);
+    EXPECT_FALSE(NameRegistered());
+    testing::RecordingReply reply;
+    EXPECT_EQ(Route(&reply), VEX_E_IPC_NO_METHOD);
+    EXPECT_TRUE(module_.Unload());
+    EXPECT_EQ(Route(&reply), VEX_E_IPC_NO_METHOD);
+    EXPECT_TRUE(reply.replies().empty());
+  }
+
+  platform::LoadedLibrary base_, module_;
+  VexBaseRouteRequestFn route_ = nullptr;
+  VexBaseRegisteredNameFn registered_name_ = nullptr;
+  HvDllCanUnloadNowFn can_unload_ = nullptr;
+  IVexServiceProvider* service_ = nullptr;
+};
+
+// The host's error path: its last Release without Stop left the base
+// library routing to the freed object (a crash at the next request), and
+// the module answered that it could be unloaded.
+TEST_F(HostOrder, ReleaseWithoutStopWithdrawsTheNameFirst) {
+  EXPECT_EQ(service_->Release(), 0u);
+  ExpectGoneAndRefused();
+}
+
+TEST_F(HostOrder, StopWaitsForRunningDispatchesThenRequestsAreRefused) {
+  std::promise<void> gate;
+  HeldReply held(gate.get_future().share());
+  std::vector<std::thread> hosts;
+  for (int t = 0; t < 4; ++t) hosts.emplace_back([&] { EXPECT_EQ(Route(&held), 0); });
+  ASSERT_TRUE(Within5s([&] { return held.entered == 4; }));
+  auto stopped = std::async(std::launch::async, [&] { return service_->Stop(); });
+  EXPECT_EQ(stopped.wait_for(100ms), std::future_status::timeout) << "Stop returned with requests running";
+  gate.set_value();
+  EXPECT_EQ(stopped.wait_for(5s), std::future_status::ready);
+  for (auto& h : hosts) h.join();
+  EXPECT_EQ(stopped.get(), 0);
+  testing::RecordingReply after;
+  EXPECT_EQ(Route(&after), VEX_E_IPC_NO_METHOD);
+  EXPECT_EQ(service_->Release(), 0u);
+  ExpectGoneAndRefused();
+}
+
+TEST_F(HostOrder, SecondStartAndStartAfterStopServeAndOneStopWithdraws) {
+  testing::RecordingReply reply;
+  EXPECT_EQ(service_->Start(), 0);
+  EXPECT_EQ(Route(&reply), 0);
+  EXPECT_EQ(service_->Stop(), 0);
+  EXPECT_EQ(Route(&reply), VEX_E_IPC_NO_METHOD);
+  EXPECT_EQ(service_->Stop(), 0);  // nothing left to withdraw
+  EXPECT_EQ(service_->Start(), 0);
+  EXPECT_EQ(Route(&reply), 0);
+  EXPECT_EQ(reply.replies().size(), 2u);
+  EXPECT_EQ(service_->Release(), 0u);  // started again, not stopped
+  ExpectGoneAndRefused();
+}
+
+// The last Release on one thread while another host thread's request runs
+// in the object: it returns once that request is done, never frees the
+// object under it.
+TEST_F(HostOrder, ReleaseRacingADispatchWaitsForIt) {
+  std::promise<void> gate;
+  HeldReply held(gate.get_future().share());
+  std::thread host([&] { EXPECT_EQ(Route(&held), 0); });
+  ASSERT_TRUE(Within5s([&] { return held.entered == 1; }));
+  auto released = std::async(std::launch::async, [&] { return service_->Release(); });
+  EXPECT_EQ(released.wait_for(100ms), std::future_status::timeout) << "freed under a running request";
+  gate.set_value();
+  EXPECT_EQ(released.wait_for(5s), std::future_status::ready);
+  host.join();
+  EXPECT_EQ(released.get(), 0u);
+  ExpectGoneAndRefused();
+}
+
+// Eight host threads route back to back while the last reference goes:
+// each request is answered or refused, none reaches a freed object.
+TEST_F(HostOrder, ReleaseAmidEightRoutingThreads) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> answered{0}, refused{0}, other{0};
+  std::vector<std::thread> hosts;
+  for (int t = 0; t < 8; ++t) {
+    hosts.emplace_back([&] {
+      while (!stop) {
+        testing::RecordingReply reply;
+        HvResult rc = Route(&reply);
+        ++(rc == 0 ? answered : rc == VEX_E_IPC_NO_METHOD ? refused : other);
+      }
+    });
+  }
+  ASSERT_TRUE(Within5s([&] { return answered > 100; }));
+  auto released = std::async(std::launch::async, [&] { return service_->Release(); });
+  EXPECT_EQ(released.wait_for(5s), std::future_status::ready);
+  EXPECT_TRUE(Within5s([&] { return refused > 100; }));
+  stop = true;
+  for (auto& h : hosts) h.join();
+  EXPECT_EQ(released.get(), 0u);
+  EXPECT_EQ(other.load(), 0);
+  ExpectGoneAndRefused();
+}
+
+// The host's reply sink releases the last reference from inside the
+// request: the object outlives that request, and is gone after it.
+TEST_F(HostOrder, ReleaseFromInsideTheReplySink) {
+  HeldReply held{std::shared_future<void>()};
+  std::atomic<int> count{-1};
+  held.inside = [&] { count = static_cast<int>(service_->Release()); };
+  std::thread host([&] { EXPECT_EQ(Route(&held), 0); });
+  bool done = Within5s([&] { return count >= 0; });
+  host.join();
+  ASSERT_TRUE(done);
+  EXPECT_EQ(count.load(), 0);
+  ExpectGoneAndRefused();
+}
+
+}  // namespace
+}  // namespace hv
