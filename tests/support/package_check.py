@@ -151,6 +151,66 @@ def check_linux(dist, work):
     return root
 
 
+def tree(root, skip="var/lib/dpkg"):
+    """Every path under `root` but dpkg's own database."""
+    found = set()
+    for d, dirs, fs in os.walk(root):
+        rel = os.path.relpath(d, root)
+        if rel == skip or rel.startswith(skip + "/"):
+            continue
+        found.update(os.path.normpath(os.path.join(rel, n)) for n in dirs + fs)
+    return found
+
+
+def check_deb_cycle(deb, work, port):
+    """The .deb installed into a scratch root (dpkg --root, its maintainer
+    scripts run without chroot), the packaged vexhost verifying as root and
+    as nobody, then purged: settings from /etc, the trace under /var/log (or
+    nowhere, and said so), nothing written under /usr, nothing left after."""
+    root = os.path.join(work, "deb-root")
+    os.makedirs(os.path.join(root, "var/lib/dpkg/info"))
+    os.makedirs(os.path.join(root, "var/lib/dpkg/updates"))
+    open(os.path.join(root, "var/lib/dpkg/status"), "w").close()
+    before = tree(root)
+    dpkg = ["dpkg", "--root=" + root, "--force-script-chrootless", "--force-depends", "--log=/dev/null"]
+    p = run(dpkg + ["-i", deb])
+    check(".deb installs into a scratch root", p.returncode == 0, p.stderr.decode(errors="replace")[-300:])
+    conffiles = os.path.join(root, "var/lib/dpkg/info/hvverifysp.conffiles")
+    check(".deb's settings are a conffile under /etc", os.path.exists(conffiles) and
+          open(conffiles).read().split() == ["/etc/hvverifysp/vexcomm.dat"])
+    settings = os.path.join(root, "etc/hvverifysp/vexcomm.dat")
+    text = open(settings, newline="").read()
+    with open(settings, "w", newline="") as f:
+        f.write(re.sub(r"(?m)^VerifyHost=.*$", "VerifyHost=127.0.0.1:%s" % port, text))
+    usr = {n: os.stat(os.path.join(root, n)).st_mtime_ns for n in tree(root) if n.startswith("usr")}
+    host = os.path.join(root, "usr/bin/vexhost")
+    log = os.path.join(root, "var/log/hvverifysp/verifylog.txt")
+    here = os.path.join(work, "cwd")
+    os.makedirs(here)
+    p = run([host, "verify", "alice"], input=b"right-pw\n", cwd=here)
+    out = p.stdout.decode(errors="replace").strip()
+    check("packaged vexhost: accepted with the settings of /etc, the trace in /var/log/hvverifysp",
+          p.returncode == 0 and "result=accepted" in out and os.path.getsize(log) > 0 and
+          out.splitlines()[-1].endswith("the trace is in " + log), out[-300:])
+    # nobody: the log folder is not writable and the home does not exist.
+    os.chmod(work, 0o755)
+    p = run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", host, "verify", "alice"],
+            input=b"right-pw\n", cwd="/", env=dict(os.environ, HOME="/nonexistent", XDG_STATE_HOME=""))
+    out = p.stdout.decode(errors="replace").strip()
+    check("packaged vexhost as nobody: accepted, and says no trace was written",
+          p.returncode == 0 and "result=accepted" in out and "no trace was written" in out.splitlines()[-1],
+          out[-300:] + p.stderr.decode(errors="replace")[-200:])
+    written = {n for n in tree(root) if n.startswith("usr")} ^ set(usr)
+    changed = [n for n in usr if os.path.exists(os.path.join(root, n)) and
+               os.stat(os.path.join(root, n)).st_mtime_ns != usr[n]]
+    check("packaged vexhost writes nothing under /usr", not written and not changed and not os.listdir(here),
+          str(sorted(written) + changed + os.listdir(here)))
+    p = run(dpkg + ["-P", "hvverifysp"])
+    left = tree(root) - before
+    check(".deb purged leaves nothing behind", p.returncode == 0 and not left,
+          str(sorted(left)) + p.stderr.decode(errors="replace")[-300:])
+
+
 def version_strings(path):
     import pefile
     pe = pefile.PE(path)
@@ -285,6 +345,9 @@ def main():
             try:
                 port = open(os.path.join(endpoint_dir, "port")).read().strip()
                 verify_accounts([os.path.join(linux_root, "bin", "vexhost")], os.path.join(linux_root, "bin"), port)
+                deb = [f for f in os.listdir(dist) if f.endswith(".deb")]
+                if deb:
+                    check_deb_cycle(os.path.join(dist, deb[0]), work, port)
             finally:
                 endpoint_fixture.stop(endpoint_dir)
         for system in ("windows-x64", "windows-x86"):
