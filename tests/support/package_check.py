@@ -33,6 +33,9 @@ import endpoint_fixture  # noqa: E402
 import hardening  # noqa: E402
 import spdx_check  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging"))
+import sbom  # noqa: E402
+
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 VERSION = re.search(r"project\(HvVerifySp VERSION ([0-9.]+)",
                     open(os.path.join(ROOT, "CMakeLists.txt")).read()).group(1)
@@ -265,6 +268,20 @@ def check_windows(dist, work, system, linux_root, wine, cert):
     have = spdx_check.components(doc or {})
     check(system + " bill of materials names jsoncpp, the C, C++ and thread runtimes, Schannel",
           want <= have, str(sorted(want - have)))
+    # Every Windows library it names must be one Windows has: the system
+    # folder of the Wine prefix when there is one, else one the binaries'
+    # import tables name or their platform code loads by name.
+    named = {p["name"].lower() for p in (doc or {}).get("packages", []) if p.get("supplier") == "Organization: Microsoft"}
+    if wine:
+        folder = os.path.join(wine[1], "drive_c", "windows",
+                              "syswow64" if system == "windows-x86" and
+                              os.path.isdir(os.path.join(wine[1], "drive_c", "windows", "syswow64")) else "system32")
+        exists = {n.lower() for n in os.listdir(folder)} if os.path.isdir(folder) else set()
+    else:
+        exists = {d.lower() for path in binaries for d in sbom.imported_dlls(path)}
+        exists |= {d for _, names in sbom.RUN_TIME_LOADS for d in names}
+    check(system + " bill of materials names only Windows libraries that exist", named and named <= exists,
+          str(sorted(named - exists)))
     major, minor, patch = (int(x) for x in VERSION.split("."))
     for path in binaries:
         name = os.path.basename(path)
