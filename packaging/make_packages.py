@@ -102,14 +102,30 @@ def write_zip(out, top, names):
                 z.writestr(info, f.read(), compresslevel=9)
 
 
+def date_of(epoch):
+    return time.strftime("%Y-%m-%d", time.gmtime(epoch))
+
+
+def ship_changelog(path, version):
+    """The shipped CHANGELOG.md names the version it ships: a build between
+    releases gets its "Unreleased" section under its own version."""
+    text = open(path, encoding="utf-8").read()
+    if "+" in version:
+        text = text.replace("\n## Unreleased\n", "\n## %s (%s, not a release)\n" % (version, date_of(EPOCH)), 1)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
 def debian_changelog(changelog_md, maintainer):
     """CHANGELOG.md's versions as a Debian changelog (a native package's)."""
     entries, current = [], None
     for line in open(changelog_md, encoding="utf-8"):
-        head = re.match(r"^## ([0-9.]+) \((\d{4}-\d{2}-\d{2})\)", line)
+        head = re.match(r"^## ([0-9.]+(?:\+[0-9]+\.g[0-9a-f]+)?) \((\d{4}-\d{2}-\d{2})[,)]", line)
         if head:
             current = {"version": head.group(1), "date": head.group(2), "items": []}
             entries.append(current)
+        elif line.startswith("## "):
+            current = None
         elif current is not None and line.startswith("- "):
             current["items"].append(line[2:].strip())
         elif current is not None and line.startswith("  ") and current["items"]:
@@ -210,6 +226,8 @@ def main():
     ap.add_argument("--maintainer", default="")
     a = ap.parse_args()
     top = os.path.join(a.stage, a.prefix.strip("/"))
+    for changelog in [os.path.join(d, "CHANGELOG.md") for d, _, fs in os.walk(top) if "CHANGELOG.md" in fs]:
+        ship_changelog(changelog, a.version)
     normalise(a.stage)
     names = walk(top)
     base = "HvVerifySp-%s-%s" % (a.version, a.system)

@@ -18,6 +18,7 @@ error or a warning. Every shipped binary is read back for its hardening
 completeness (spdx_check.py). With --same-as DIST2 (a second build of the
 same sources in another folder), both SHA256SUMS must be equal.
 """
+import gzip
 import hashlib
 import os
 import re
@@ -37,8 +38,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import sbom  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-VERSION = re.search(r"project\(HvVerifySp VERSION ([0-9.]+)",
-                    open(os.path.join(ROOT, "CMakeLists.txt")).read()).group(1)
+# The version the packages must carry: the checkout's (scripts/version).
+VERSION = subprocess.run(["bash", os.path.join(ROOT, "scripts", "version")], capture_output=True,
+                         text=True, check=True).stdout.strip()
+RELEASE = re.match(r"[0-9]+\.[0-9]+\.[0-9]+", VERSION).group(0)
+BUILD = int(re.search(r"\+([0-9]+)\.g", VERSION).group(1)) if "+" in VERSION else 0
 failures = []
 
 
@@ -142,6 +146,13 @@ def check_linux(dist, work):
             check(".deb installs " + path, os.path.exists(os.path.join(scratch, path)))
         version = run(["dpkg-deb", "-f", os.path.join(dist, deb[0]), "Version"]).stdout.decode().strip()
         check(".deb version is " + VERSION, version == VERSION, version)
+        p = run(["dpkg-parsechangelog", "-l", "-", "-S", "Version"],
+                input=gzip.open(os.path.join(scratch, "usr/share/doc/hvverifysp/changelog.gz")).read())
+        check(".deb changelog's newest section is the version shipped", p.stdout.decode().strip() == VERSION,
+              p.stdout.decode() + p.stderr.decode()[-200:])
+        shipped = open(os.path.join(root, "share/doc/hvverifysp/CHANGELOG.md"), encoding="utf-8").read()
+        check("CHANGELOG.md shipped names the version shipped", "\n## %s (" % VERSION in shipped and
+              "\n## Unreleased" not in shipped)
         p = run(["lintian", "--fail-on", "error,warning", "--display-level", ">=warning",
                  os.path.join(dist, deb[0])])
         report = (p.stdout + p.stderr).decode(errors="replace").strip()
@@ -282,7 +293,7 @@ def check_windows(dist, work, system, linux_root, wine, cert):
         exists |= {d for _, names in sbom.RUN_TIME_LOADS for d in names}
     check(system + " bill of materials names only Windows libraries that exist", named and named <= exists,
           str(sorted(named - exists)))
-    major, minor, patch = (int(x) for x in VERSION.split("."))
+    major, minor, patch = (int(x) for x in RELEASE.split("."))
     for path in binaries:
         name = os.path.basename(path)
         values, fixed = version_strings(path)
@@ -291,7 +302,7 @@ def check_windows(dist, work, system, linux_root, wine, cert):
         check(name + " version resource", all(values.get(k) == v for k, v in want.items())
               and bool(values.get("FileDescription")), str(values))
         check(name + " fixed file version " + VERSION, fixed is not None and
-              (fixed.FileVersionMS, fixed.FileVersionLS) == ((major << 16) | minor, patch << 16))
+              (fixed.FileVersionMS, fixed.FileVersionLS) == ((major << 16) | minor, (patch << 16) | min(BUILD, 65535)))
         p = run(["osslsigncode", "verify", "-CAfile", cert, "-in", path])
         check(name + " carries a valid signature", p.returncode == 0,
               (p.stdout + p.stderr).decode(errors="replace")[-300:])
