@@ -4,7 +4,9 @@
   package_check.py DIST TARGET... [--wine SYSTEM LOADER PREFIX]...
 
 DIST is what scripts/package wrote (the Windows binaries signed with
-DIST/../signing/cert.pem); TARGET is linux, windows-x64 or windows-x86.
+DIST/../signing/cert.pem, time-stamped by the authority of
+DIST/../signing/tsa-ca.pem when it is there, and SHA256SUMS signed by the
+OpenPGP key DIST/../signing/release-key.asc when it is there); TARGET is linux, windows-x64 or windows-x86.
 Each package is unpacked into an empty folder and checked: its contents,
 the checksums, the packaged module's exports, stripped binaries whose
 symbol files hold the debugging sections, the version (Windows version
@@ -20,6 +22,7 @@ same sources in another folder), both SHA256SUMS must be equal.
 """
 import gzip
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -303,9 +306,14 @@ def check_windows(dist, work, system, linux_root, wine, cert):
               and bool(values.get("FileDescription")), str(values))
         check(name + " fixed file version " + VERSION, fixed is not None and
               (fixed.FileVersionMS, fixed.FileVersionLS) == ((major << 16) | minor, (patch << 16) | min(BUILD, 65535)))
-        p = run(["osslsigncode", "verify", "-CAfile", cert, "-in", path])
-        check(name + " carries a valid signature", p.returncode == 0,
-              (p.stdout + p.stderr).decode(errors="replace")[-300:])
+        tsa = os.path.join(os.path.dirname(cert), "tsa-ca.pem")
+        stamped = os.path.exists(tsa)
+        p = run(["osslsigncode", "verify", "-CAfile", cert] + (["-TSA-CAfile", tsa] if stamped else []) +
+                ["-in", path])
+        out = (p.stdout + p.stderr).decode(errors="replace")
+        check(name + " carries a valid signature" + (" with a valid RFC 3161 time stamp" if stamped else ""),
+              p.returncode == 0 and (not stamped or "Timestamp Server Signature verification: ok" in out),
+              out[-300:])
     if wine and linux_root:
         loader, prefix = wine
         env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINELOADER=loader)
@@ -331,15 +339,91 @@ def read_sums(dist):
     return sums
 
 
+def without_signature(data, work):
+    """A PE file as the unsigned build wrote it: the Authenticode signature
+    removed, the checksum field zeroed, the padding at its end dropped."""
+    import pefile
+    pe = pefile.PE(data=data, fast_load=True)
+    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    if security.Size:
+        signed, plain = os.path.join(work, "signed.bin"), os.path.join(work, "plain.bin")
+        open(signed, "wb").write(data)
+        run(["osslsigncode", "remove-signature", "-in", signed, "-out", plain])
+        data = open(plain, "rb").read() if os.path.exists(plain) else b""
+        os.remove(signed)
+        if os.path.exists(plain):
+            os.remove(plain)
+    checksum = pe.OPTIONAL_HEADER.get_file_offset() + 64
+    return (data[:checksum] + b"\0\0\0\0" + data[checksum + 4:]).rstrip(b"\0")
+
+
+def same_zip(ours, theirs, work):
+    """Two zips with the same members, the PE files equal once unsigned."""
+    with zipfile.ZipFile(ours) as a, zipfile.ZipFile(theirs) as b:
+        if sorted(a.namelist()) != sorted(b.namelist()):
+            return False
+        for name in a.namelist():
+            x, y = a.read(name), b.read(name)
+            if name.lower().endswith((".dll", ".exe")):
+                x, y = without_signature(x, work), without_signature(y, work)
+            if x != y:
+                return False
+    return True
+
+
+def same_sbom(ours, theirs):
+    """Two bills of materials equal but for what names the signed bytes."""
+    def plain(path):
+        doc = json.load(open(path))
+        for f in doc.get("files", []):
+            if f.get("fileName", "").lower().endswith((".dll", ".exe")):
+                f.pop("checksums", None)
+        for p in doc.get("packages", []):
+            if p.get("SPDXID") in doc.get("documentDescribes", []):
+                p.pop("checksums", None)
+                p.pop("packageVerificationCode", None)
+        doc.pop("documentNamespace", None)
+        return doc
+    return plain(ours) == plain(theirs)
+
+
 def check_same(dist, other):
-    """A second build in another folder gave the same bytes, file by file."""
+    """A second build in another folder gave the same bytes, file by file;
+    a signed release and an unsigned rebuild the same once the signatures
+    are removed (the Windows packages and their bills of materials)."""
     ours, theirs = read_sums(dist), read_sums(other)
     check("the rebuild gives the same files", sorted(ours) == sorted(theirs),
           str(sorted(set(ours) ^ set(theirs))))
-    for name in sorted(set(ours) & set(theirs)):
-        check("the rebuild reproduces " + name, ours[name] == theirs[name])
-    check("the rebuild reproduces SHA256SUMS",
-          open(os.path.join(dist, "SHA256SUMS"), "rb").read() == open(os.path.join(other, "SHA256SUMS"), "rb").read())
+    unsigned = []
+    with tempfile.TemporaryDirectory() as work:
+        for name in sorted(set(ours) & set(theirs)):
+            a, b = os.path.join(dist, name), os.path.join(other, name)
+            if ours[name] == theirs[name]:
+                check("the rebuild reproduces " + name, True)
+                unsigned.append(name)
+            elif name.endswith(".zip") and not name.endswith("-symbols.zip"):
+                check("the rebuild reproduces " + name + " (signatures removed)", same_zip(a, b, work))
+            elif name.endswith(".zip.spdx.json"):
+                check("the rebuild reproduces " + name + " (but the signed files' checksums)", same_sbom(a, b))
+            else:
+                check("the rebuild reproduces " + name, False)
+    lines = [line for line in open(os.path.join(dist, "SHA256SUMS")) if line.split()[-1] in unsigned]
+    check("the rebuild reproduces SHA256SUMS (the lines of unsigned files)", set(lines) <= set(
+        open(os.path.join(other, "SHA256SUMS")).readlines()))
+
+
+def check_sums_signature(dist, signing):
+    """SHA256SUMS.asc: a valid OpenPGP signature by the release key."""
+    key = os.path.join(signing, "release-key.asc")
+    if not os.path.exists(key):
+        return
+    with tempfile.TemporaryDirectory() as home:
+        env = dict(os.environ, GNUPGHOME=home)
+        run(["gpg", "--batch", "--import", key], env=env)
+        p = run(["gpg", "--batch", "--verify", os.path.join(dist, "SHA256SUMS.asc"),
+                 os.path.join(dist, "SHA256SUMS")], env=env)
+        check("SHA256SUMS.asc is a valid signature of SHA256SUMS by the release key", p.returncode == 0,
+              p.stderr.decode(errors="replace")[-300:])
 
 
 def main():
@@ -357,11 +441,12 @@ def main():
     dist, targets = args[0], args[1:]
     cert = os.path.join(os.path.dirname(os.path.abspath(dist)), "signing", "cert.pem")
     sums = read_sums(dist)
-    files = sorted(f for f in os.listdir(dist) if f != "SHA256SUMS")
+    files = sorted(f for f in os.listdir(dist) if f not in ("SHA256SUMS", "SHA256SUMS.asc"))
     check("SHA256SUMS lists every file", sorted(sums) == files, str(sorted(set(sums) ^ set(files))))
     for name in files:
         digest = hashlib.sha256(open(os.path.join(dist, name), "rb").read()).hexdigest()
         check("checksum of " + name, sums.get(name) == digest)
+    check_sums_signature(dist, os.path.dirname(cert))
     if same_as:
         check_same(dist, same_as)
     with tempfile.TemporaryDirectory() as work:
