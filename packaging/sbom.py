@@ -47,18 +47,17 @@ WINDOWS_RUNTIMES = [
 ]
 # Parts of the mingw-w64 C runtime under terms of their own (the "Files:"
 # stanzas of its Debian copyright file): a pattern of their sources in the
-# line tables, the stanza's licence name, and the SPDX identifier, or the
+# line tables (which list folders and file names apart), the stanza's licence name, and the SPDX identifier, or the
 # LicenseRef- made for it where SPDX has none.
 MINGW_COPYRIGHT = "/usr/share/doc/mingw-w64-common/copyright"
 MINGW_PARTS = [
-    (r"mingw-w64-crt/gdtoa/|mingw_pformat\.c", "Lucent", "LicenseRef-mingw-w64-Lucent"),
-    (r"mingw-w64-crt/gdtoa/(qnan|strtodnrp)\.c", "David-Gay", "LicenseRef-mingw-w64-David-Gay"),
-    (r"mingw-w64-crt/(misc/(base|dir)name\.c|stdio/mingw_(v?[sfn]*printf|pformat)\.)", "Keith-Marshall",
+    (r"mingw-w64-crt/gdtoa\b|\bmingw_pformat\.c", "Lucent", "LicenseRef-mingw-w64-Lucent"),
+    (r"\b(qnan|strtodnrp)\.c", "David-Gay", "LicenseRef-mingw-w64-David-Gay"),
+    (r"\b((base|dir)name\.c|mingw_(v?[sfn]*printf|pformat)\.c)", "Keith-Marshall",
      "LicenseRef-mingw-w64-Keith-Marshall"),
-    (r"mingw-w64-crt/math/(s_erf|sf_erf)\.c|mingw-w64-crt/math/softmath/", "Permissive-Sun",
-     "LicenseRef-mingw-w64-Permissive-Sun"),
-    (r"mingw-w64-crt/misc/getopt\.c", None, "BSD-2-Clause AND ISC"),
-    (r"mingw-w64-crt/stdio/strtok_r\.c", None, "BSD-3-Clause"),
+    (r"\bsf?_erf\.c|mingw-w64-crt/math/softmath\b", "Permissive-Sun", "LicenseRef-mingw-w64-Permissive-Sun"),
+    (r"\bgetopt\.c", None, "BSD-2-Clause AND ISC"),
+    (r"\bstrtok_r\.c", None, "BSD-3-Clause"),
 ]
 # System DLLs the platform code loads by name at run time (LoadLibraryExW
 # from the system folder), by the source file that loads them.

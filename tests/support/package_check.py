@@ -282,6 +282,16 @@ def check_windows(dist, work, system, linux_root, wine, cert):
     have = spdx_check.components(doc or {})
     check(system + " bill of materials names jsoncpp, the C, C++ and thread runtimes, Schannel",
           want <= have, str(sorted(want - have)))
+    # The C runtime's formatted output (mingw_pformat.c, gdtoa) is under the
+    # Lucent and Keith Marshall terms: where a symbol file shows it linked
+    # in, the runtime's licence must name them.
+    linked = any("mingw_pformat.c" in run([objdump, "--dwarf=rawline", os.path.join(
+        symbols, os.path.basename(path) + ".debug")]).stdout.decode(errors="replace") for path in binaries)
+    runtime = next((p.get("licenseConcluded", "") for p in (doc or {}).get("packages", [])
+                    if p.get("name") == "mingw-w64-%s-dev" % arch), "")
+    check(system + " bill of materials: the C runtime's licence names gdtoa's and mingw_pformat's terms",
+          not linked or ("LicenseRef-mingw-w64-Lucent" in runtime and "LicenseRef-mingw-w64-Keith-Marshall" in runtime),
+          runtime)
     # Every Windows library it names must be one Windows has: the system
     # folder of the Wine prefix when there is one, else one the binaries'
     # import tables name or their platform code loads by name.
