@@ -17,14 +17,26 @@ foreach(step
 endforeach()
 
 if(WINDOWS AND DEFINED ENV{HV_SIGN_CERT} AND DEFINED ENV{HV_SIGN_KEY})
-  # The signature's signing time is the release's time stamp, so that
-  # signing the same file with the same key gives the same bytes.
+  # The key: a PEM file, or a pkcs11: URI of a key in a token, reached
+  # through the PKCS#11 module HV_SIGN_PKCS11_MODULE (a hardware key).
+  # (The URI holds ";": it is passed quoted, never as a list.)
+  set(module)
+  if("$ENV{HV_SIGN_KEY}" MATCHES "^pkcs11:")
+    set(module -pkcs11module $ENV{HV_SIGN_PKCS11_MODULE})
+  endif()
+  # With a time-stamp server (RFC 3161) the signature carries its counter-
+  # signed time, and stays valid after the certificate expires. Without
+  # one, the signing time is the release's time stamp, so that signing the
+  # same file with the same RSA key gives the same bytes.
   set(time)
-  if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  if(DEFINED ENV{HV_SIGN_TSA} AND NOT "$ENV{HV_SIGN_TSA}" STREQUAL "")
+    set(time -ts $ENV{HV_SIGN_TSA})
+  elseif(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(time -time $ENV{SOURCE_DATE_EPOCH})
   endif()
-  execute_process(COMMAND osslsigncode sign -certs $ENV{HV_SIGN_CERT} -key $ENV{HV_SIGN_KEY}
-    -h sha256 -n HvVerifySp ${time} -in ${FILE} -out ${FILE}.signed RESULT_VARIABLE rc ERROR_VARIABLE err)
+  execute_process(COMMAND osslsigncode sign -certs $ENV{HV_SIGN_CERT} ${module} -key "$ENV{HV_SIGN_KEY}"
+    -h sha256 -n HvVerifySp ${time} -in ${FILE} -out ${FILE}.signed RESULT_VARIABLE rc ERROR_VARIABLE err
+    OUTPUT_QUIET)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "signing ${name} failed: ${err}")
   endif()

@@ -102,14 +102,30 @@ def write_zip(out, top, names):
                 z.writestr(info, f.read(), compresslevel=9)
 
 
+def date_of(epoch):
+    return time.strftime("%Y-%m-%d", time.gmtime(epoch))
+
+
+def ship_changelog(path, version):
+    """The shipped CHANGELOG.md names the version it ships: a build between
+    releases gets its "Unreleased" section under its own version."""
+    text = open(path, encoding="utf-8").read()
+    if "+" in version:
+        text = text.replace("\n## Unreleased\n", "\n## %s (%s, not a release)\n" % (version, date_of(EPOCH)), 1)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
 def debian_changelog(changelog_md, maintainer):
     """CHANGELOG.md's versions as a Debian changelog (a native package's)."""
     entries, current = [], None
     for line in open(changelog_md, encoding="utf-8"):
-        head = re.match(r"^## ([0-9.]+) \((\d{4}-\d{2}-\d{2})\)", line)
+        head = re.match(r"^## ([0-9.]+(?:\+[0-9]+\.g[0-9a-f]+)?) \((\d{4}-\d{2}-\d{2})[,)]", line)
         if head:
             current = {"version": head.group(1), "date": head.group(2), "items": []}
             entries.append(current)
+        elif line.startswith("## "):
+            current = None
         elif current is not None and line.startswith("- "):
             current["items"].append(line[2:].strip())
         elif current is not None and line.startswith("  ") and current["items"]:
@@ -145,12 +161,32 @@ def write_gzip(path, data):
             gz.write(data)
 
 
+# The settings are a conffile under /etc; the packaged vexhost names that
+# folder and the log folder for the module (tools/vexhost/module_folders.h).
+CONFFILE = "etc/%s/vexcomm.dat" % PACKAGE
+LOG_DIR = "var/log/%s" % PACKAGE
+
+# Purging removes the traces the packaged host wrote; removing keeps them
+# (and the settings), as Debian does for logs. DPKG_ROOT: installs into a
+# scratch root without chroot (dpkg --force-script-chrootless).
+POSTRM = """#!/bin/sh
+set -e
+if [ "$1" = purge ]; then
+	rm -rf "${DPKG_ROOT:-}/%s"
+fi
+""" % LOG_DIR
+
+
 def write_deb(out, stage, version, maintainer):
-    """The .deb of the installed tree (prefix /usr) with its Debian changelog."""
+    """The .deb of the installed tree (prefix /usr) with its Debian changelog,
+    the settings as a conffile and the folder of the host's trace."""
     build = os.path.join(os.path.dirname(stage), "deb-root")
     subprocess.run(["rm", "-rf", build], check=True)
     subprocess.run(["cp", "-a", stage, build], check=True)
     doc = os.path.join(build, "usr", "share", "doc", PACKAGE)
+    os.makedirs(os.path.dirname(os.path.join(build, CONFFILE)))
+    os.rename(os.path.join(doc, "vexcomm.dat"), os.path.join(build, CONFFILE))
+    os.makedirs(os.path.join(build, LOG_DIR))
     write_gzip(os.path.join(doc, "changelog.gz"),
                debian_changelog(os.path.join(doc, "CHANGELOG.md"), maintainer).encode())
     normalise(build)
@@ -167,10 +203,17 @@ def write_deb(out, stage, version, maintainer):
     os.makedirs(control_dir)
     with open(os.path.join(control_dir, "control"), "w") as f:
         f.write(control)
+    with open(os.path.join(control_dir, "conffiles"), "w") as f:
+        f.write("/" + CONFFILE + "\n")
+    with open(os.path.join(control_dir, "postrm"), "w") as f:
+        f.write(POSTRM)
     with open(os.path.join(control_dir, "md5sums"), "w") as f:
         for n in names:
+            if n == CONFFILE:
+                continue
             f.write("%s  %s\n" % (hashlib.md5(open(os.path.join(build, n), "rb").read()).hexdigest(), n))
     normalise(build)
+    os.chmod(os.path.join(control_dir, "postrm"), 0o755)
     subprocess.run(["dpkg-deb", "--root-owner-group", "-Zxz", "--build", build, out], check=True,
                    capture_output=True, env=dict(os.environ, SOURCE_DATE_EPOCH=str(EPOCH)))
     return build
@@ -183,6 +226,8 @@ def main():
     ap.add_argument("--maintainer", default="")
     a = ap.parse_args()
     top = os.path.join(a.stage, a.prefix.strip("/"))
+    for changelog in [os.path.join(d, "CHANGELOG.md") for d, _, fs in os.walk(top) if "CHANGELOG.md" in fs]:
+        ship_changelog(changelog, a.version)
     normalise(a.stage)
     names = walk(top)
     base = "HvVerifySp-%s-%s" % (a.version, a.system)

@@ -7,7 +7,14 @@ What goes into which binary is read from the build: the libraries a Linux
 binary loads from its dynamic section (readelf), the third-party code
 compiled in from the source files its symbol file names (objdump's line
 tables), and on Windows the static C, C++ and thread runtimes that every
-binary links (-static in cmake/project_options.cmake).
+binary links (-static in cmake/project_options.cmake), the DLLs its import
+tables name (pefile), the system DLLs its platform code loads by name at
+run time (known by the source files compiled in), and the licences of the
+parts of the mingw-w64 C runtime linked in (by their source files too).
+
+The described package is analysed (SPDX 2.3 clause 7.8: it CONTAINS its
+files, so filesAnalyzed is true) and carries its verification code (7.9);
+the components are not analysed and contain no files.
 """
 import hashlib
 import json
@@ -37,6 +44,27 @@ WINDOWS_RUNTIMES = [
     ("libssp.a", "GPL-3.0-or-later WITH GCC-exception-3.1"),
     ("libwinpthread.a", "MIT AND BSD-3-Clause"),
     ("libmingw32.a", "ZPL-2.1 AND LicenseRef-mingw-w64-public-domain"),
+]
+# Parts of the mingw-w64 C runtime under terms of their own (the "Files:"
+# stanzas of its Debian copyright file): a pattern of their sources in the
+# line tables (which list folders and file names apart), the stanza's licence name, and the SPDX identifier, or the
+# LicenseRef- made for it where SPDX has none.
+MINGW_COPYRIGHT = "/usr/share/doc/mingw-w64-common/copyright"
+MINGW_PARTS = [
+    (r"mingw-w64-crt/gdtoa\b|\bmingw_pformat\.c", "Lucent", "LicenseRef-mingw-w64-Lucent"),
+    (r"\b(qnan|strtodnrp)\.c", "David-Gay", "LicenseRef-mingw-w64-David-Gay"),
+    (r"\b((base|dir)name\.c|mingw_(v?[sfn]*printf|pformat)\.c)", "Keith-Marshall",
+     "LicenseRef-mingw-w64-Keith-Marshall"),
+    (r"\bsf?_erf\.c|mingw-w64-crt/math/softmath\b", "Permissive-Sun", "LicenseRef-mingw-w64-Permissive-Sun"),
+    (r"\bgetopt\.c", None, "BSD-2-Clause AND ISC"),
+    (r"\bstrtok_r\.c", None, "BSD-3-Clause"),
+]
+# System DLLs the platform code loads by name at run time (LoadLibraryExW
+# from the system folder), by the source file that loads them.
+RUN_TIME_LOADS = [
+    (r"\btls_win32\.cpp", ("secur32.dll", "crypt32.dll")),
+    (r"\btls_chain_win32\.cpp", ("crypt32.dll",)),
+    (r"\bproxy_win32\.cpp", ("winhttp.dll",)),
 ]
 OWN_LICENCE = "MIT"
 
@@ -96,27 +124,52 @@ def linux_components(path, symbols):
     return found + compiled_in(path, symbols, "objdump")
 
 
-def compiled_in(path, symbols, objdump):
+def line_tables(path, symbols, objdump):
+    """The source files the symbol file of `path` names (its line tables)."""
     debug = os.path.join(symbols, os.path.basename(path) + ".debug")
-    if not os.path.exists(debug):
-        return []
-    lines = run([objdump, "--dwarf=rawline", debug])
+    return run([objdump, "--dwarf=rawline", debug]) if os.path.exists(debug) else ""
+
+
+def compiled_in(path, symbols, objdump):
+    lines = line_tables(path, symbols, objdump)
     return [(probe, licence, "STATIC_LINK") for _, pattern, probe, licence in COMPILED_IN
             if re.search(pattern, lines)]
 
 
+def imported_dlls(path):
+    """The DLLs the import and delay-import tables of `path` name."""
+    import pefile
+    pe = pefile.PE(path, fast_load=True)
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"],
+                                           pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT"]])
+    entries = getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) + getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
+    return {e.dll.decode("ascii") for e in entries}
+
+
+def mingw_runtime_licence(lines):
+    """The mingw-w64 C runtime's licence expression: its general terms and
+    those of each part of it the line tables show linked in."""
+    terms = ["ZPL-2.1", "LicenseRef-mingw-w64-public-domain"]
+    for pattern, _, licence in MINGW_PARTS:
+        if re.search(pattern, lines) and licence not in terms:
+            terms.append(licence)
+    return " AND ".join(terms)
+
+
 def windows_components(path, symbols, triplet):
     found = []
+    lines = line_tables(path, symbols, triplet + "-objdump")
     for archive, licence in WINDOWS_RUNTIMES:
+        if archive == "libmingw32.a":
+            licence = mingw_runtime_licence(lines)
         found.append((run([triplet + "-g++-posix", "-print-file-name=" + archive]).strip(), licence, "STATIC_LINK"))
-    # The system libraries it imports (the platform's TLS among them) come
-    # with Windows itself.
-    dlls = set(re.findall(r"DLL Name: (\S+)", run([triplet + "-objdump", "-p", path])))
-    # ... and the ones it loads at run time by name (Schannel's secur32
-    # and crypt32: the platform's TLS), named in the file as UTF-16 text.
-    data = open(path, "rb").read()
-    for name in re.findall(rb"((?:[A-Za-z0-9_]\x00){2,32}\.\x00[dD]\x00[lL]\x00[lL]\x00)", data):
-        dlls.add(name.decode("utf-16-le"))
+    # The system libraries it imports come with Windows itself, and so do
+    # the ones it loads at run time by name (Schannel's secur32 and crypt32:
+    # the platform's TLS; WinHTTP's proxy settings).
+    dlls = imported_dlls(path)
+    for pattern, names in RUN_TIME_LOADS:
+        if re.search(pattern, lines):
+            dlls.update(names)
     shipped = {n.lower() for n in os.listdir(os.path.dirname(path))}
     for dll in sorted({d.lower() for d in dlls} - shipped):
         found.append(("system:" + dll, "NOASSERTION", "DYNAMIC_LINK"))
@@ -139,7 +192,8 @@ def header(package, version, epoch):
         "packages": [{
             "name": "HvVerifySp", "SPDXID": "SPDXRef-Package-HvVerifySp", "versionInfo": version,
             "packageFileName": name, "supplier": "Organization: The HvVerifySp authors",
-            "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
+            "downloadLocation": "NOASSERTION", "filesAnalyzed": True,
+            "licenseInfoFromFiles": ["NOASSERTION"],
             "checksums": [{"algorithm": "SHA256", "checksumValue": digest}],
             "licenseConcluded": OWN_LICENCE, "licenseDeclared": OWN_LICENCE,
             "copyrightText": "Copyright (c) 2026 The HvVerifySp authors"}],
@@ -147,6 +201,31 @@ def header(package, version, epoch):
         "relationships": [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
                            "relatedSpdxElement": "SPDXRef-Package-HvVerifySp"}],
     }
+
+
+def verification_code(files):
+    """SPDX 2.3 clause 7.9: the SHA-1 of the sorted SHA-1s of the package's files."""
+    digests = sorted(c["checksumValue"] for f in files for c in f["checksums"] if c["algorithm"] == "SHA1")
+    return hashlib.sha1("".join(digests).encode("ascii")).hexdigest()
+
+
+def licence_text(name):
+    """The text of the stanza "License: NAME" of the mingw-w64 copyright file."""
+    text = open(MINGW_COPYRIGHT, encoding="utf-8").read()
+    found = re.search(r"^License: %s\n((?: .*\n?)+)" % re.escape(name), text, re.M)
+    if not found:
+        return "See notices/mingw-w64-runtime.txt in the package (License: %s)." % name
+    return "\n".join("" if line.strip() == "." else line[1:] for line in found.group(1).rstrip("\n").split("\n"))
+
+
+def extracted_licences(expressions):
+    """hasExtractedLicensingInfos for every LicenseRef- the expressions use."""
+    texts = {"LicenseRef-mingw-w64-public-domain":
+             "Parts of the mingw-w64 runtime are in the public domain "
+             "(see notices/mingw-w64-runtime.txt in the package)."}
+    texts.update({ref: licence_text(name) for _, name, ref in MINGW_PARTS if name})
+    used = sorted({m for x in expressions for m in re.findall(r"LicenseRef-[A-Za-z0-9.-]+", x)})
+    return [{"licenseId": ref, "name": ref[len("LicenseRef-"):], "extractedText": texts[ref]} for ref in used]
 
 
 def system_component(dll):
@@ -205,10 +284,9 @@ def document(package, root, files, version, system, symbols, epoch):
             if component and link not in doc["relationships"]:
                 doc["relationships"].append(link)
     doc["packages"] += [components[k] for k in sorted(components)]
-    doc["hasExtractedLicensingInfos"] = [{
-        "licenseId": "LicenseRef-mingw-w64-public-domain",
-        "extractedText": "Parts of the mingw-w64 runtime are in the public domain "
-                         "(see notices/mingw-w64-runtime.txt in the package)."}] if triplet else []
+    doc["packages"][0]["packageVerificationCode"] = {"packageVerificationCodeValue": verification_code(doc["files"])}
+    doc["hasExtractedLicensingInfos"] = extracted_licences(
+        [p.get(k, "") for p in doc["packages"] for k in ("licenseConcluded", "licenseDeclared")])
     return doc
 
 

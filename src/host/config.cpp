@@ -4,6 +4,7 @@
 
 #include "base/ascii.h"
 #include "base/host_text.h"
+#include "platform/host_folders.h"
 #include "platform/path.h"
 #include "platform/system.h"
 
@@ -27,14 +28,22 @@ int32_t ConfiguredValueIn(const std::vector<WString>& files, const WChar* key, W
   return kConfigNotFound;
 }
 
-int32_t ConfiguredValue(const WChar* key, WString* value) {
+std::vector<WString> ConfigFiles() {
+  // A host that names the settings' folder (a Linux package: /etc/hvverifysp)
+  // is the one place read.
+  WString named = platform::NamedHostFolder(platform::HostFolder::kConfig);
+  if (!named.empty()) return {named + kFileName};
   std::vector<WString> files;
   for (platform::ModuleHandle module : {platform::ModuleHandle{nullptr}, platform::ThisModule()}) {
     WString name;
     if (!platform::ModuleFilePath(module, &name)) name.clear();
     files.push_back(ConfigPathBeside(name));
   }
-  return ConfiguredValueIn(files, key, value);
+  return files;
+}
+
+int32_t ConfiguredValue(const WChar* key, WString* value) {
+  return ConfiguredValueIn(ConfigFiles(), key, value);
 }
 
 WString NamedValue(const WChar* key) {

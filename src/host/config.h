@@ -1,6 +1,7 @@
 // The host configuration lookup: values from section "SPCfg" of
 // "vexcomm.dat", beside the host executable first and beside this module
-// second, read once while the module loads.
+// second, read once while the module loads; or, when the host names the
+// settings' folder (platform/host_folders.h), from that folder's alone.
 //
 // Results follow the host's conventions: 0 for success, 0x80004005 for a
 // value that no file holds. Thread-safety: the lookups may run on any
@@ -28,7 +29,10 @@ WString ConfigPathBeside(const WString& module_file);
 // with a non-empty value wins. A null key fails.
 int32_t ConfiguredValueIn(const std::vector<WString>& files, const WChar* key, WString* value);
 
-// The same over the host executable's and this module's files.
+// The files read, in order: the host's named folder's, or the host
+// executable's and this module's.
+std::vector<WString> ConfigFiles();
+// The same over those files.
 int32_t ConfiguredValue(const WChar* key, WString* value);
 // The configured value, or the key itself when there is none.
 WString NamedValue(const WChar* key);

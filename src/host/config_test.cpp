@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/utf.h"
+#include "platform/host_folders.h"
 #include "platform/system.h"
 #include "tests/support/temp_dir.h"
 
@@ -43,6 +44,19 @@ TEST(ConfiguredValue, HostFileFirstModuleFileSecondDefaultLast) {
     bool found = ConfiguredValueIn(f.Files(), HV_W("IHvVerify"), &value) == 0;
     EXPECT_EQ(found ? WideToUtf8(value) : "IHvVerify", c.name);
   }
+}
+
+// A packaged host names /etc/hvverifysp: that folder's file is the one
+// read, never one beside the executable under /usr.
+TEST(ConfigFiles, AFolderTheHostNamesIsTheOnlyOneRead) {
+  EXPECT_EQ(ConfigFiles().size(), 2u);
+  TempDir named;
+  if (!platform::NameHostFolder(platform::HostFolder::kConfig, ToWide(named.path()))) {
+    GTEST_SKIP() << "the module reads its settings beside the host on this platform";
+  }
+  std::vector<WString> files = ConfigFiles();
+  platform::NameHostFolder(platform::HostFolder::kConfig, WString());
+  EXPECT_EQ(files, std::vector<WString>{ToWide(named.File("vexcomm.dat"))});
 }
 
 TEST(ConfiguredValue, LongValuesAreCutTo255AndNullKeyFails) {

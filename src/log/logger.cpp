@@ -8,6 +8,7 @@
 
 #include "base/barrier.h"
 #include "platform/ansi.h"
+#include "platform/host_folders.h"
 #include "platform/path.h"
 #include "platform/system.h"
 
@@ -104,6 +105,13 @@ struct HvLogger::Line {
 // silently rather than failing the module's load.
 HvLogger::HvLogger() {
   SurvivesAllocation([this] {
+    // A host that names the trace's folder (a Linux package) keeps its
+    // current folder; the others get the log beside their executable.
+    WString named = platform::NamedHostFolder(platform::HostFolder::kLog);
+    if (!named.empty()) {
+      Open(named + kLogFileName);
+      return;
+    }
     EnterExecutableDirectory();
     Open(kLogFileName);
   });

@@ -76,8 +76,10 @@ class LogChain {
 
 class HvLogger {
  public:
-  // The module's writer: makes the host executable's directory the
-  // process's current directory, then opens "verifylog.txt" there.
+  // The module's writer: opens "verifylog.txt" in the folder the host
+  // named (platform/host_folders.h); when it named none, makes the host
+  // executable's directory the process's current directory and opens it
+  // there.
   HvLogger();
   // A writer of `path`, leaving the current directory alone (for tools and
   // tests). The 64 KiB rule applies to it the same way.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/host_folders.h"
 #include "platform/path.h"
 #include "platform/system.h"
 #include "tests/support/log_capture.h"
@@ -307,6 +308,25 @@ TEST(LoggerModule, DefaultWriterEntersTheExecutableDirectory) {
   HvLogger log;
   EXPECT_EQ(ToWide(std::filesystem::current_path()), dir);
   EXPECT_TRUE(std::filesystem::exists("verifylog.txt"));
+}
+
+// A packaged host names /var/log/hvverifysp: the log must go there, and the
+// writer must not move the host into its executable's folder (/usr/bin).
+TEST(LoggerModule, AFolderTheHostNamesGetsTheLogAndTheCurrentFolderStays) {
+  TempDir named, elsewhere;
+  if (!platform::NameHostFolder(platform::HostFolder::kLog, ToWide(named.path()))) {
+    GTEST_SKIP() << "the module keeps its log beside the host on this platform";
+  }
+  std::filesystem::current_path(elsewhere.path());
+  {
+    HvLogger log;
+    log << HV_W("line") << LogEndLine;
+  }
+  platform::NameHostFolder(platform::HostFolder::kLog, WString());
+  EXPECT_EQ(std::filesystem::current_path(), elsewhere.path());
+  EXPECT_FALSE(std::filesystem::exists(elsewhere.File("verifylog.txt")));
+  EXPECT_NE(testing::ReadFileBytes(named.File("verifylog.txt")).find("line"), std::string::npos);
+  std::filesystem::current_path(named.path().parent_path());
 }
 
 }  // namespace

@@ -5,30 +5,81 @@ elf(path) and pe(path, symbol_file, objdump, x64) return a list of
 
 Linux (readelf, and objdump on the file's symbol file): full RELRO (a
 GNU_RELRO segment and immediate binding), a stack that is not executable,
-a position-independent executable, the stack protector (__stack_chk_fail
-imported), fortified libc calls (a __*_chk function imported, or glibc's
-fortified wrappers among the sources the symbol file names: a file whose
-every copy can be bounded at compile time imports no __*_chk), CET code
-(every compilation unit built with -fcf-protection) and CET marking (IBT
-and SHSTK in the GNU property note). The linker marks a file only when
+a position-independent executable, and per compilation unit (so that one
+unprotected unit fails the file): the stack protector (-fstack-protector-
+strong or -all in the unit's DW_AT_producer, not undone by a later
+-fno-stack-protector), fortified libc calls (_FORTIFY_SOURCE of 2 or more
+defined on the unit's command line, read from its macro records, which -g3
+keeps: the producer does not record -D options), CET code (-fcf-protection);
+and CET marking (IBT and SHSTK in the GNU property note). The linker marks a file only when
 every object in it is marked, and Debian 12's C start files (crt1.o,
 crti.o) are not: there the marking cannot be had without claiming it for
 start-up code that lacks the landing pads, so it is required only where
 those files carry it.
 
 Windows (pefile): ASLR (DYNAMIC_BASE with relocations kept), NX
-(NX_COMPAT), high-entropy ASLR on x64, and the stack protector: the
-symbol file names __stack_chk_fail and the binary imports no runtime DLL
-for it (libssp is linked in statically).
+(NX_COMPAT), high-entropy ASLR on x64, NO_SEH on x86 (the files register
+no SEH handler: GCC unwinds by DWARF tables), and the stack protector: in
+every unit of the project's own (the toolchain's static runtimes are built
+without it), the symbol file names __stack_chk_fail, and the binary imports
+no runtime DLL for it (libssp is linked in statically).
 """
 import re
 import subprocess
 
-# libc functions that have a fortified __NAME_chk variant.
-FORTIFIABLE = {"memcpy", "memmove", "memset", "strcpy", "strncpy", "strcat", "strncat", "sprintf",
-               "snprintf", "vsprintf", "vsnprintf", "printf", "fprintf", "vfprintf", "read", "fgets",
-               "realpath", "getcwd", "wcscpy", "wmemcpy", "stpcpy", "mbstowcs", "wcstombs", "fread",
-               "recv", "recvfrom", "poll", "ppoll", "readlink", "syslog", "vprintf", "vsyslog", "mempcpy"}
+def units(objdump, symbol_file):
+    """(producer, name, macro offset, compilation folder) of each
+    compilation unit of the file."""
+    info = subprocess.run([objdump, "--dwarf=info", symbol_file], capture_output=True, text=True).stdout
+    found = []
+    for unit in re.split(r"\n\s*<0><[0-9a-f]+>: Abbrev Number: \d+ \(DW_TAG_(?:compile|partial)_unit\)", info)[1:]:
+        unit = unit.split("Abbrev Number", 1)[0]
+        producer = re.search(r"DW_AT_producer\s*:\s*(?:\(indirect[^)]*\):\s*)?(.*)", unit)
+        name = re.search(r"DW_AT_name\s*:\s*(?:\(indirect[^)]*\):\s*)?(\S+)\s*$", unit, re.M)
+        macros = re.search(r"DW_AT_macros\s*:\s*(0x[0-9a-f]+|\d+)", unit)
+        folder = re.search(r"DW_AT_comp_dir\s*:\s*(?:\(indirect[^)]*\):\s*)?(\S+)\s*$", unit, re.M)
+        found.append((producer.group(1).strip() if producer else "", name.group(1) if name else "?",
+                      int(macros.group(1), 0) if macros else None, folder.group(1) if folder else "/"))
+    return found
+
+
+def own(unit_list):
+    """The project's own units: -ffile-prefix-map made their compilation
+    folders relative (the toolchain's runtimes were built in /build)."""
+    return [u for u in unit_list if not u[3].startswith("/")]
+
+
+def stack_protected(producer):
+    """The last stack-protector option of the unit's producer protects."""
+    options = re.findall(r"-f(?:no-)?stack-protector(?:-\w+)?", producer)
+    return bool(options) and options[-1] in ("-fstack-protector-strong", "-fstack-protector-all")
+
+
+def macro_units(objdump, symbol_file):
+    """Offset -> (command-line defines, imported offsets) of .debug_macro."""
+    text = subprocess.run([objdump, "--dwarf=macro", symbol_file], capture_output=True, text=True).stdout
+    table = {}
+    for block in re.split(r"\n\s*Offset:\s+", text)[1:]:
+        offset = int(block.split(None, 1)[0], 0)
+        defines = set(re.findall(r"DW_MACRO_define\w* - lineno : 0 macro : (\S+ ?\S*)", block))
+        imports = [int(x, 0) for x in re.findall(r"DW_MACRO_import - offset : (0x[0-9a-f]+|\d+)", block)]
+        table[offset] = (defines, imports)
+    return table
+
+
+def fortified(table, offset):
+    """_FORTIFY_SOURCE >= 2 among the unit's command-line defines."""
+    seen, todo = set(), [offset]
+    while todo:
+        at = todo.pop()
+        if at in seen or at not in table:
+            continue
+        seen.add(at)
+        defines, imports = table[at]
+        if any(re.match(r"_FORTIFY_SOURCE [2-9]$", d) for d in defines):
+            return True
+        todo += imports
+    return False
 
 
 def readelf(*args):
@@ -45,25 +96,23 @@ def elf(path, symbol_file):
     header = readelf("-h", path)
     segments = readelf("-l", path)
     dynamic = readelf("-d", path)
-    symbols = readelf("--dyn-syms", path)
     notes = readelf("-n", path)
-    imported = set(re.findall(r"\sUND\s+([A-Za-z_][\w]*)", symbols))
     executable = "INTERP" in segments
-    lines = subprocess.run(["objdump", "--dwarf=rawline", symbol_file], capture_output=True, text=True).stdout
-    info = subprocess.run(["objdump", "--dwarf=info", symbol_file], capture_output=True, text=True).stdout
-    producers = re.findall(r"DW_AT_producer\s*:.*?: (.*)", info)
-    wrappers = bool(re.search(r"string_fortified\.h|stdio2\.h|unistd\.h\b.*bits|bits/\w+2\.h", lines))
+    all_units = units("objdump", symbol_file)
+    producers = [u[0] for u in all_units]
+    table = macro_units("objdump", symbol_file)
+    unguarded = [u[1] for u in all_units if not stack_protected(u[0])]
+    unfortified = [u[1] for u in all_units if u[2] is None or not fortified(table, u[2])]
     stack = re.search(r"GNU_STACK\s+\S+\s+\S+\s+\S+\s+\S+\s+\S+\s+(\S+)", segments)
-    fortified = sorted(n for n in imported if re.match(r"__\w+_chk$", n) and n != "__stack_chk_fail")
-    unfortified = sorted(imported & FORTIFIABLE)
     result = [
         ("full RELRO (GNU_RELRO and BIND_NOW)", "GNU_RELRO" in segments and
          bool(re.search(r"\(FLAGS\)\s.*BIND_NOW|\(FLAGS_1\)\s.*\bNOW\b", dynamic)), ""),
         ("non-executable stack", bool(stack) and "E" not in stack.group(1),
          stack.group(1) if stack else "no GNU_STACK segment"),
-        ("stack protector (__stack_chk_fail)", "__stack_chk_fail" in imported, ""),
-        ("fortified calls (_FORTIFY_SOURCE)", bool(fortified) or wrappers,
-         "no __*_chk import and no fortified wrapper compiled in; plain: " + ", ".join(unfortified)),
+        ("stack protector in every unit", bool(all_units) and not unguarded,
+         "unprotected: " + ", ".join(unguarded[:10])),
+        ("fortified calls (_FORTIFY_SOURCE=2) in every unit", bool(all_units) and not unfortified,
+         "not fortified: " + ", ".join(unfortified[:10])),
         ("CET code (-fcf-protection in every unit)", bool(producers) and
          all("-fcf-protection" in p for p in producers),
          "; ".join(sorted(set(p for p in producers if "-fcf-protection" not in p)))[:300]),
@@ -84,14 +133,19 @@ def pe(path, symbol_file, objdump, x64):
     binary.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]])
     dlls = [entry.dll.decode() for entry in getattr(binary, "DIRECTORY_ENTRY_IMPORT", [])]
     symbols = subprocess.run([objdump, "-t", symbol_file], capture_output=True, text=True).stdout
+    mine = own(units(objdump, symbol_file))
+    unguarded = [u[1] for u in mine if not stack_protected(u[0])]
     result = [
         ("ASLR (DYNAMIC_BASE, relocations kept)", bool(flags & 0x40) and relocations.Size > 0,
          "DllCharacteristics 0x%x, relocations %d bytes" % (flags, relocations.Size)),
         ("NX (NX_COMPAT)", bool(flags & 0x100), "DllCharacteristics 0x%x" % flags),
-        ("stack protector (__stack_chk_fail, no runtime DLL)",
-         "__stack_chk_fail" in symbols and not any(d.lower().startswith("libssp") for d in dlls),
-         "imports " + ", ".join(dlls)),
+        ("stack protector in every own unit (__stack_chk_fail, no runtime DLL)",
+         bool(mine) and not unguarded and "__stack_chk_fail" in symbols and
+         not any(d.lower().startswith("libssp") for d in dlls),
+         "unprotected: " + ", ".join(unguarded[:10]) + "; imports " + ", ".join(dlls)),
     ]
+    if not x64:
+        result.append(("no SEH handlers (NO_SEH)", bool(flags & 0x400), "DllCharacteristics 0x%x" % flags))
     if x64:
         result.append(("high-entropy ASLR (HIGH_ENTROPY_VA)", bool(flags & 0x20), "DllCharacteristics 0x%x" % flags))
     return result

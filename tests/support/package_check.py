@@ -4,7 +4,9 @@
   package_check.py DIST TARGET... [--wine SYSTEM LOADER PREFIX]...
 
 DIST is what scripts/package wrote (the Windows binaries signed with
-DIST/../signing/cert.pem); TARGET is linux, windows-x64 or windows-x86.
+DIST/../signing/cert.pem, time-stamped by the authority of
+DIST/../signing/tsa-ca.pem when it is there, and SHA256SUMS signed by the
+OpenPGP key DIST/../signing/release-key.asc when it is there); TARGET is linux, windows-x64 or windows-x86.
 Each package is unpacked into an empty folder and checked: its contents,
 the checksums, the packaged module's exports, stripped binaries whose
 symbol files hold the debugging sections, the version (Windows version
@@ -18,7 +20,9 @@ error or a warning. Every shipped binary is read back for its hardening
 completeness (spdx_check.py). With --same-as DIST2 (a second build of the
 same sources in another folder), both SHA256SUMS must be equal.
 """
+import gzip
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -33,9 +37,15 @@ import endpoint_fixture  # noqa: E402
 import hardening  # noqa: E402
 import spdx_check  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging"))
+import sbom  # noqa: E402
+
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-VERSION = re.search(r"project\(HvVerifySp VERSION ([0-9.]+)",
-                    open(os.path.join(ROOT, "CMakeLists.txt")).read()).group(1)
+# The version the packages must carry: the checkout's (scripts/version).
+VERSION = subprocess.run(["bash", os.path.join(ROOT, "scripts", "version")], capture_output=True,
+                         text=True, check=True).stdout.strip()
+RELEASE = re.match(r"[0-9]+\.[0-9]+\.[0-9]+", VERSION).group(0)
+BUILD = int(re.search(r"\+([0-9]+)\.g", VERSION).group(1)) if "+" in VERSION else 0
 failures = []
 
 
@@ -139,6 +149,13 @@ def check_linux(dist, work):
             check(".deb installs " + path, os.path.exists(os.path.join(scratch, path)))
         version = run(["dpkg-deb", "-f", os.path.join(dist, deb[0]), "Version"]).stdout.decode().strip()
         check(".deb version is " + VERSION, version == VERSION, version)
+        p = run(["dpkg-parsechangelog", "-l", "-", "-S", "Version"],
+                input=gzip.open(os.path.join(scratch, "usr/share/doc/hvverifysp/changelog.gz")).read())
+        check(".deb changelog's newest section is the version shipped", p.stdout.decode().strip() == VERSION,
+              p.stdout.decode() + p.stderr.decode()[-200:])
+        shipped = open(os.path.join(root, "share/doc/hvverifysp/CHANGELOG.md"), encoding="utf-8").read()
+        check("CHANGELOG.md shipped names the version shipped", "\n## %s (" % VERSION in shipped and
+              "\n## Unreleased" not in shipped)
         p = run(["lintian", "--fail-on", "error,warning", "--display-level", ">=warning",
                  os.path.join(dist, deb[0])])
         report = (p.stdout + p.stderr).decode(errors="replace").strip()
@@ -149,6 +166,66 @@ def check_linux(dist, work):
                      for d, _, fs in os.walk(scratch) for f in fs}
         spdx_check.check_package(check, os.path.join(dist, deb[0]), scratch, deb_files)
     return root
+
+
+def tree(root, skip="var/lib/dpkg"):
+    """Every path under `root` but dpkg's own database."""
+    found = set()
+    for d, dirs, fs in os.walk(root):
+        rel = os.path.relpath(d, root)
+        if rel == skip or rel.startswith(skip + "/"):
+            continue
+        found.update(os.path.normpath(os.path.join(rel, n)) for n in dirs + fs)
+    return found
+
+
+def check_deb_cycle(deb, work, port):
+    """The .deb installed into a scratch root (dpkg --root, its maintainer
+    scripts run without chroot), the packaged vexhost verifying as root and
+    as nobody, then purged: settings from /etc, the trace under /var/log (or
+    nowhere, and said so), nothing written under /usr, nothing left after."""
+    root = os.path.join(work, "deb-root")
+    os.makedirs(os.path.join(root, "var/lib/dpkg/info"))
+    os.makedirs(os.path.join(root, "var/lib/dpkg/updates"))
+    open(os.path.join(root, "var/lib/dpkg/status"), "w").close()
+    before = tree(root)
+    dpkg = ["dpkg", "--root=" + root, "--force-script-chrootless", "--force-depends", "--log=/dev/null"]
+    p = run(dpkg + ["-i", deb])
+    check(".deb installs into a scratch root", p.returncode == 0, p.stderr.decode(errors="replace")[-300:])
+    conffiles = os.path.join(root, "var/lib/dpkg/info/hvverifysp.conffiles")
+    check(".deb's settings are a conffile under /etc", os.path.exists(conffiles) and
+          open(conffiles).read().split() == ["/etc/hvverifysp/vexcomm.dat"])
+    settings = os.path.join(root, "etc/hvverifysp/vexcomm.dat")
+    text = open(settings, newline="").read()
+    with open(settings, "w", newline="") as f:
+        f.write(re.sub(r"(?m)^VerifyHost=.*$", "VerifyHost=127.0.0.1:%s" % port, text))
+    usr = {n: os.stat(os.path.join(root, n)).st_mtime_ns for n in tree(root) if n.startswith("usr")}
+    host = os.path.join(root, "usr/bin/vexhost")
+    log = os.path.join(root, "var/log/hvverifysp/verifylog.txt")
+    here = os.path.join(work, "cwd")
+    os.makedirs(here)
+    p = run([host, "verify", "alice"], input=b"right-pw\n", cwd=here)
+    out = p.stdout.decode(errors="replace").strip()
+    check("packaged vexhost: accepted with the settings of /etc, the trace in /var/log/hvverifysp",
+          p.returncode == 0 and "result=accepted" in out and os.path.getsize(log) > 0 and
+          out.splitlines()[-1].endswith("the trace is in " + log), out[-300:])
+    # nobody: the log folder is not writable and the home does not exist.
+    os.chmod(work, 0o755)
+    p = run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", host, "verify", "alice"],
+            input=b"right-pw\n", cwd="/", env=dict(os.environ, HOME="/nonexistent", XDG_STATE_HOME=""))
+    out = p.stdout.decode(errors="replace").strip()
+    check("packaged vexhost as nobody: accepted, and says no trace was written",
+          p.returncode == 0 and "result=accepted" in out and "no trace was written" in out.splitlines()[-1],
+          out[-300:] + p.stderr.decode(errors="replace")[-200:])
+    written = {n for n in tree(root) if n.startswith("usr")} ^ set(usr)
+    changed = [n for n in usr if os.path.exists(os.path.join(root, n)) and
+               os.stat(os.path.join(root, n)).st_mtime_ns != usr[n]]
+    check("packaged vexhost writes nothing under /usr", not written and not changed and not os.listdir(here),
+          str(sorted(written) + changed + os.listdir(here)))
+    p = run(dpkg + ["-P", "hvverifysp"])
+    left = tree(root) - before
+    check(".deb purged leaves nothing behind", p.returncode == 0 and not left,
+          str(sorted(left)) + p.stderr.decode(errors="replace")[-300:])
 
 
 def version_strings(path):
@@ -205,7 +282,31 @@ def check_windows(dist, work, system, linux_root, wine, cert):
     have = spdx_check.components(doc or {})
     check(system + " bill of materials names jsoncpp, the C, C++ and thread runtimes, Schannel",
           want <= have, str(sorted(want - have)))
-    major, minor, patch = (int(x) for x in VERSION.split("."))
+    # The C runtime's formatted output (mingw_pformat.c, gdtoa) is under the
+    # Lucent and Keith Marshall terms: where a symbol file shows it linked
+    # in, the runtime's licence must name them.
+    linked = any("mingw_pformat.c" in run([objdump, "--dwarf=rawline", os.path.join(
+        symbols, os.path.basename(path) + ".debug")]).stdout.decode(errors="replace") for path in binaries)
+    runtime = next((p.get("licenseConcluded", "") for p in (doc or {}).get("packages", [])
+                    if p.get("name") == "mingw-w64-%s-dev" % arch), "")
+    check(system + " bill of materials: the C runtime's licence names gdtoa's and mingw_pformat's terms",
+          not linked or ("LicenseRef-mingw-w64-Lucent" in runtime and "LicenseRef-mingw-w64-Keith-Marshall" in runtime),
+          runtime)
+    # Every Windows library it names must be one Windows has: the system
+    # folder of the Wine prefix when there is one, else one the binaries'
+    # import tables name or their platform code loads by name.
+    named = {p["name"].lower() for p in (doc or {}).get("packages", []) if p.get("supplier") == "Organization: Microsoft"}
+    if wine:
+        folder = os.path.join(wine[1], "drive_c", "windows",
+                              "syswow64" if system == "windows-x86" and
+                              os.path.isdir(os.path.join(wine[1], "drive_c", "windows", "syswow64")) else "system32")
+        exists = {n.lower() for n in os.listdir(folder)} if os.path.isdir(folder) else set()
+    else:
+        exists = {d.lower() for path in binaries for d in sbom.imported_dlls(path)}
+        exists |= {d for _, names in sbom.RUN_TIME_LOADS for d in names}
+    check(system + " bill of materials names only Windows libraries that exist", named and named <= exists,
+          str(sorted(named - exists)))
+    major, minor, patch = (int(x) for x in RELEASE.split("."))
     for path in binaries:
         name = os.path.basename(path)
         values, fixed = version_strings(path)
@@ -214,10 +315,15 @@ def check_windows(dist, work, system, linux_root, wine, cert):
         check(name + " version resource", all(values.get(k) == v for k, v in want.items())
               and bool(values.get("FileDescription")), str(values))
         check(name + " fixed file version " + VERSION, fixed is not None and
-              (fixed.FileVersionMS, fixed.FileVersionLS) == ((major << 16) | minor, patch << 16))
-        p = run(["osslsigncode", "verify", "-CAfile", cert, "-in", path])
-        check(name + " carries a valid signature", p.returncode == 0,
-              (p.stdout + p.stderr).decode(errors="replace")[-300:])
+              (fixed.FileVersionMS, fixed.FileVersionLS) == ((major << 16) | minor, (patch << 16) | min(BUILD, 65535)))
+        tsa = os.path.join(os.path.dirname(cert), "tsa-ca.pem")
+        stamped = os.path.exists(tsa)
+        p = run(["osslsigncode", "verify", "-CAfile", cert] + (["-TSA-CAfile", tsa] if stamped else []) +
+                ["-in", path])
+        out = (p.stdout + p.stderr).decode(errors="replace")
+        check(name + " carries a valid signature" + (" with a valid RFC 3161 time stamp" if stamped else ""),
+              p.returncode == 0 and (not stamped or "Timestamp Server Signature verification: ok" in out),
+              out[-300:])
     if wine and linux_root:
         loader, prefix = wine
         env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINELOADER=loader)
@@ -243,15 +349,91 @@ def read_sums(dist):
     return sums
 
 
+def without_signature(data, work):
+    """A PE file as the unsigned build wrote it: the Authenticode signature
+    removed, the checksum field zeroed, the padding at its end dropped."""
+    import pefile
+    pe = pefile.PE(data=data, fast_load=True)
+    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    if security.Size:
+        signed, plain = os.path.join(work, "signed.bin"), os.path.join(work, "plain.bin")
+        open(signed, "wb").write(data)
+        run(["osslsigncode", "remove-signature", "-in", signed, "-out", plain])
+        data = open(plain, "rb").read() if os.path.exists(plain) else b""
+        os.remove(signed)
+        if os.path.exists(plain):
+            os.remove(plain)
+    checksum = pe.OPTIONAL_HEADER.get_file_offset() + 64
+    return (data[:checksum] + b"\0\0\0\0" + data[checksum + 4:]).rstrip(b"\0")
+
+
+def same_zip(ours, theirs, work):
+    """Two zips with the same members, the PE files equal once unsigned."""
+    with zipfile.ZipFile(ours) as a, zipfile.ZipFile(theirs) as b:
+        if sorted(a.namelist()) != sorted(b.namelist()):
+            return False
+        for name in a.namelist():
+            x, y = a.read(name), b.read(name)
+            if name.lower().endswith((".dll", ".exe")):
+                x, y = without_signature(x, work), without_signature(y, work)
+            if x != y:
+                return False
+    return True
+
+
+def same_sbom(ours, theirs):
+    """Two bills of materials equal but for what names the signed bytes."""
+    def plain(path):
+        doc = json.load(open(path))
+        for f in doc.get("files", []):
+            if f.get("fileName", "").lower().endswith((".dll", ".exe")):
+                f.pop("checksums", None)
+        for p in doc.get("packages", []):
+            if p.get("SPDXID") in doc.get("documentDescribes", []):
+                p.pop("checksums", None)
+                p.pop("packageVerificationCode", None)
+        doc.pop("documentNamespace", None)
+        return doc
+    return plain(ours) == plain(theirs)
+
+
 def check_same(dist, other):
-    """A second build in another folder gave the same bytes, file by file."""
+    """A second build in another folder gave the same bytes, file by file;
+    a signed release and an unsigned rebuild the same once the signatures
+    are removed (the Windows packages and their bills of materials)."""
     ours, theirs = read_sums(dist), read_sums(other)
     check("the rebuild gives the same files", sorted(ours) == sorted(theirs),
           str(sorted(set(ours) ^ set(theirs))))
-    for name in sorted(set(ours) & set(theirs)):
-        check("the rebuild reproduces " + name, ours[name] == theirs[name])
-    check("the rebuild reproduces SHA256SUMS",
-          open(os.path.join(dist, "SHA256SUMS"), "rb").read() == open(os.path.join(other, "SHA256SUMS"), "rb").read())
+    unsigned = []
+    with tempfile.TemporaryDirectory() as work:
+        for name in sorted(set(ours) & set(theirs)):
+            a, b = os.path.join(dist, name), os.path.join(other, name)
+            if ours[name] == theirs[name]:
+                check("the rebuild reproduces " + name, True)
+                unsigned.append(name)
+            elif name.endswith(".zip") and not name.endswith("-symbols.zip"):
+                check("the rebuild reproduces " + name + " (signatures removed)", same_zip(a, b, work))
+            elif name.endswith(".zip.spdx.json"):
+                check("the rebuild reproduces " + name + " (but the signed files' checksums)", same_sbom(a, b))
+            else:
+                check("the rebuild reproduces " + name, False)
+    lines = [line for line in open(os.path.join(dist, "SHA256SUMS")) if line.split()[-1] in unsigned]
+    check("the rebuild reproduces SHA256SUMS (the lines of unsigned files)", set(lines) <= set(
+        open(os.path.join(other, "SHA256SUMS")).readlines()))
+
+
+def check_sums_signature(dist, signing):
+    """SHA256SUMS.asc: a valid OpenPGP signature by the release key."""
+    key = os.path.join(signing, "release-key.asc")
+    if not os.path.exists(key):
+        return
+    with tempfile.TemporaryDirectory() as home:
+        env = dict(os.environ, GNUPGHOME=home)
+        run(["gpg", "--batch", "--import", key], env=env)
+        p = run(["gpg", "--batch", "--verify", os.path.join(dist, "SHA256SUMS.asc"),
+                 os.path.join(dist, "SHA256SUMS")], env=env)
+        check("SHA256SUMS.asc is a valid signature of SHA256SUMS by the release key", p.returncode == 0,
+              p.stderr.decode(errors="replace")[-300:])
 
 
 def main():
@@ -269,11 +451,12 @@ def main():
     dist, targets = args[0], args[1:]
     cert = os.path.join(os.path.dirname(os.path.abspath(dist)), "signing", "cert.pem")
     sums = read_sums(dist)
-    files = sorted(f for f in os.listdir(dist) if f != "SHA256SUMS")
+    files = sorted(f for f in os.listdir(dist) if f not in ("SHA256SUMS", "SHA256SUMS.asc"))
     check("SHA256SUMS lists every file", sorted(sums) == files, str(sorted(set(sums) ^ set(files))))
     for name in files:
         digest = hashlib.sha256(open(os.path.join(dist, name), "rb").read()).hexdigest()
         check("checksum of " + name, sums.get(name) == digest)
+    check_sums_signature(dist, os.path.dirname(cert))
     if same_as:
         check_same(dist, same_as)
     with tempfile.TemporaryDirectory() as work:
@@ -285,6 +468,9 @@ def main():
             try:
                 port = open(os.path.join(endpoint_dir, "port")).read().strip()
                 verify_accounts([os.path.join(linux_root, "bin", "vexhost")], os.path.join(linux_root, "bin"), port)
+                deb = [f for f in os.listdir(dist) if f.endswith(".deb")]
+                if deb:
+                    check_deb_cycle(os.path.join(dist, deb[0]), work, port)
             finally:
                 endpoint_fixture.stop(endpoint_dir)
         for system in ("windows-x64", "windows-x86"):

@@ -6,8 +6,11 @@ and `files` its file list (paths relative to root). Checks the fields SPDX
 expression parses (python3-license-expression, SPDX identifiers or
 LicenseRef-); that the files listed are exactly the package's, each with
 the SHA-1 and SHA-256 of its unpacked content; that the package's own
-checksum matches; that every relationship names known elements; and that
-every Debian component's version is the one dpkg reports.
+checksum matches; that every relationship names known elements with a
+relationship type of SPDX 2.3; the clauses the schema cannot express:
+a package whose files were not analysed contains no files (7.8), an
+analysed one carries the verification code of the files it contains (7.9);
+and that every Debian component's version is the one dpkg reports.
 """
 import hashlib
 import json
@@ -29,6 +32,59 @@ def licence_ok(expression):
     unknown = [k for k in info.invalid_symbols if not k.startswith("LicenseRef-")]
     syntax = [e for e in info.errors if not e.startswith("Unknown license key")]
     return not syntax and not unknown
+
+
+# SPDX 2.3 clause 11.1's relationship types.
+RELATIONSHIP_TYPES = set("""DESCRIBES DESCRIBED_BY CONTAINS CONTAINED_BY DEPENDS_ON DEPENDENCY_OF
+DEPENDENCY_MANIFEST_OF BUILD_DEPENDENCY_OF DEV_DEPENDENCY_OF OPTIONAL_DEPENDENCY_OF
+PROVIDED_DEPENDENCY_OF TEST_DEPENDENCY_OF RUNTIME_DEPENDENCY_OF EXAMPLE_OF GENERATES GENERATED_FROM
+ANCESTOR_OF DESCENDANT_OF VARIANT_OF DISTRIBUTION_ARTIFACT PATCH_FOR PATCH_APPLIED COPY_OF FILE_ADDED
+FILE_DELETED FILE_MODIFIED EXPANDED_FROM_ARCHIVE DYNAMIC_LINK STATIC_LINK DATA_FILE_OF TEST_CASE_OF
+BUILD_TOOL_OF DEV_TOOL_OF TEST_OF TEST_TOOL_OF DOCUMENTATION_OF OPTIONAL_COMPONENT_OF METAFILE_OF
+PACKAGE_OF AMENDS PREREQUISITE_FOR HAS_PREREQUISITE REQUIREMENT_DESCRIPTION_FOR SPECIFICATION_FOR
+OTHER""".split())
+
+
+def contained_files(doc, package_id):
+    """The file elements a package holds: CONTAINS, CONTAINED_BY, hasFiles."""
+    file_ids = {f.get("SPDXID") for f in doc.get("files", [])}
+    held = set()
+    for r in doc.get("relationships", []):
+        if r.get("relationshipType") == "CONTAINS" and r.get("spdxElementId") == package_id:
+            held.add(r.get("relatedSpdxElement"))
+        if r.get("relationshipType") == "CONTAINED_BY" and r.get("relatedSpdxElement") == package_id:
+            held.add(r.get("spdxElementId"))
+    package = next((p for p in doc.get("packages", []) if p.get("SPDXID") == package_id), {})
+    held.update(package.get("hasFiles", []))
+    return held & file_ids
+
+
+def verification_code(doc, file_ids):
+    """Clause 7.9.4: SHA-1 over the sorted SHA-1s of the files, concatenated."""
+    digests = sorted(c.get("checksumValue", "").lower() for f in doc.get("files", [])
+                     if f.get("SPDXID") in file_ids for c in f.get("checksums", []) if c.get("algorithm") == "SHA1")
+    return hashlib.sha1("".join(digests).encode()).hexdigest()
+
+
+def clause_faults(doc):
+    """What SPDX 2.3 forbids that its JSON schema lets through."""
+    faults = []
+    for p in doc.get("packages", []):
+        held = contained_files(doc, p.get("SPDXID"))
+        if p.get("filesAnalyzed", True) is False:
+            if held:
+                faults.append("7.8: %s has filesAnalyzed false and contains %d files" % (p.get("name"), len(held)))
+            if "packageVerificationCode" in p:
+                faults.append("7.9: %s has filesAnalyzed false and a verification code" % p.get("name"))
+        else:
+            code = p.get("packageVerificationCode", {}).get("packageVerificationCodeValue")
+            if code != verification_code(doc, held):
+                faults.append("7.9: %s's verification code %s is not its files' %s" %
+                              (p.get("name"), code, verification_code(doc, held)))
+    bad = sorted({r.get("relationshipType") for r in doc.get("relationships", [])} - RELATIONSHIP_TYPES)
+    if bad:
+        faults.append("11.1: unknown relationship types " + ", ".join(map(str, bad)))
+    return faults
 
 
 def check_package(check, package, root, files):
@@ -84,6 +140,8 @@ def check_package(check, package, root, files):
     bad = [r for r in doc.get("relationships", [])
            if r.get("spdxElementId") not in known or r.get("relatedSpdxElement") not in known]
     check(what + ": relationships name known elements", not bad, str(bad[:3]))
+    faults = clause_faults(doc)
+    check(what + ": SPDX 2.3 clauses 7.8, 7.9 and 11.1", not faults, "; ".join(faults[:3]))
     stale = []
     for p in packages:
         locator = next((r["referenceLocator"] for r in p.get("externalRefs", [])

@@ -12,17 +12,19 @@
 
 #include "base/utf.h"
 #include "host_session.h"
-#include "platform/memory.h"
-#include "verify_document.h"
+#include "module_folders.h"
 #include "platform/console.h"
+#include "platform/memory.h"
 #include "platform/path.h"
 #include "platform/system.h"
+#include "verify_document.h"
 
 namespace {
 
 using hv::host::HostSession;
 using hv::host::JsonString;
 using hv::host::RequestDocument;
+using hv::host::TraceFile;
 
 const char kUsage[] =
     "usage: vexhost [--module PATH] COMMAND | --version\n"
@@ -54,8 +56,14 @@ int Send(HostSession& session, const std::string& method, const std::string& doc
   return rc == 0 ? hv::host::kExitOk : hv::host::kExitFailed;
 }
 
+// Where the trace is, said only when the module wrote it.
+std::string TraceNote(const TraceFile& trace) {
+  std::string path = hv::WideToUtf8(trace.path);
+  return trace.Written() ? "the trace is in " + path : "no trace was written (" + path + " could not be written)";
+}
+
 // The one line a person reads after a verification.
-std::string Outcome(const std::string& reply, int rc) {
+std::string Outcome(const std::string& reply, int rc, const TraceFile& trace) {
   const char* stages[] = {
       nullptr,
       "the endpoint's answer was received and deciphered (ResultType 1)",
@@ -66,13 +74,14 @@ std::string Outcome(const std::string& reply, int rc) {
   };
   for (int type = 1; type <= 4; ++type) {
     if (reply.find("\"ResultType\" : \"" + std::to_string(type) + "\"") != std::string::npos) {
-      return std::string("vexhost: ") + stages[type] + "; the trace is in verifylog.txt beside vexhost";
+      return std::string("vexhost: ") + stages[type] + "; " + TraceNote(trace);
     }
   }
   return "vexhost: the request failed (Dispatch result " + std::to_string(rc) + ")";
 }
 
-int Verify(HostSession& session, const std::string& user, const std::string& timeout) {
+int Verify(HostSession& session, const std::string& user, const std::string& timeout,
+           const TraceFile& trace) {
   // The method paths begin with the name the service registered, which the
   // host's configuration may have changed.
   std::string name;
@@ -100,7 +109,7 @@ int Verify(HostSession& session, const std::string& user, const std::string& tim
   std::string reply;
   std::string method = prefix + "StartVerify";
   HvResult dispatched = session.Request(method, document, &reply);
-  std::cout << reply << "Dispatch result: " << dispatched << "\n" << Outcome(reply, dispatched) << "\n";
+  std::cout << reply << "Dispatch result: " << dispatched << "\n" << Outcome(reply, dispatched, trace) << "\n";
   // Only an answer that arrived and deciphered (ResultType 1) is success.
   bool answered = reply.find("\"ResultType\" : \"1\"") != std::string::npos;
   return dispatched == 0 && answered ? hv::host::kExitOk : hv::host::kExitFailed;
@@ -141,6 +150,7 @@ int main(int argc, char** argv) {
     return hv::host::kExitUsage;
   }
 
+  const TraceFile trace = hv::host::PrepareModuleFolders();
   HostSession session;
   std::string error;
   int rc = session.Load(module, &error);
@@ -164,7 +174,7 @@ int main(int argc, char** argv) {
         : std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     rc = Send(session, args[1], document);
   } else {
-    rc = Verify(session, args[1], args.size() == 4 ? args[3] : "");
+    rc = Verify(session, args[1], args.size() == 4 ? args[3] : "", trace);
   }
   if (!session.Finish()) {
     std::cerr << "vexhost: the module still has live objects and was not unloaded\n";
