@@ -17,10 +17,11 @@
 // several processes that find the file full only one starts it afresh.
 //
 // Cost: on POSIX an Append is one write request. The size of the file is
-// known from this writer's own appends, and learnt again from the system by
-// Rotate, by Follow, and after a write the system cut short; another
-// process's lines since then are not counted. On Windows an Append asks
-// for the size under its lock, so the count is exact there.
+// known from this writer's own appends, and learnt again from the system
+// every 32 appends, by Rotate, by Follow, and after a write the system cut
+// short: another process's lines since then are not counted, so with
+// several processes a file may pass its limit by a few dozen lines of each.
+// On Windows an Append asks for the size under its lock: exact there.
 //
 // The file is opened shared for reading, writing and deleting by other
 // processes, so that an operator can read or rotate it while the host runs.
@@ -102,6 +103,8 @@ class LogFile {
   WString path_;
   // The file's size as this writer knows it.
   std::atomic<uint64_t> size_{0};
+  // POSIX: appends so far, to learn the size again every so often.
+  std::atomic<uint32_t> appends_{0};
   // POSIX: the process's file-size limit as last read (no limit: all ones).
   std::atomic<uint64_t> size_limit_{~uint64_t{0}};
   // Renewals take turns; on Windows appends too, with the handle's renewal.

@@ -27,6 +27,9 @@ constexpr uint64_t kNoLimit = ~uint64_t{0};
 // below the process's limit.
 constexpr uint64_t kUnseenGrowth = uint64_t{1} << 20;
 
+// Every this many appends the file's size is asked of the system.
+constexpr uint32_t kRecount = 32;
+
 #ifdef O_PATH
 constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 #else
@@ -169,6 +172,14 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
     size_.fetch_sub(size, std::memory_order_relaxed);
     result.full = true;
     return result;
+  }
+  // Other processes' lines are counted in every so often, so that of
+  // several processes sharing the file none runs far past its limit.
+  if ((appends_.fetch_add(1, std::memory_order_relaxed) & (kRecount - 1)) == kRecount - 1) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > before) {
+      size_.fetch_add(static_cast<uint64_t>(st.st_size) - before, std::memory_order_relaxed);
+    }
   }
   const uint64_t cap = size_limit_.load(std::memory_order_relaxed);
   const bool guarded = cap != kNoLimit && before + size + kUnseenGrowth >= cap;
