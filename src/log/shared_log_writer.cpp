@@ -5,8 +5,12 @@
 //
 // writes LINES lines from each of THREADS threads to FILE (kept below LIMIT
 // bytes), each "Shared : TAG THREAD N" with a filler that makes lines long
-// enough to be torn by a non-atomic append.
+// enough to be torn by a non-atomic append. So that the processes write at
+// the same time, it prints "ready" once its log is open and starts when a
+// file FILE.go appears.
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -25,6 +29,12 @@ int main(int argc, char** argv) {
   const hv::WString tag = hv::Utf8ToWide(argv[5]);
   const hv::WString filler(40, HV_W('.'));
   hv::HvLogger log(hv::Utf8ToWide(argv[1]), limit);
+  std::printf("ready\n");
+  std::fflush(stdout);
+  const std::filesystem::path go = std::filesystem::u8path(std::string(argv[1]) + ".go");
+  for (int i = 0; i < 60000 && !std::filesystem::exists(go); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   std::vector<std::thread> writers;
   for (int t = 0; t < threads; ++t) {
     writers.emplace_back([&, t] {
@@ -32,6 +42,7 @@ int main(int argc, char** argv) {
         log << HV_W("Shared : ") << hv::LogContinue << tag << hv::LogContinue << HV_W(' ')
             << hv::LogContinue << t << hv::LogContinue << HV_W(' ') << hv::LogContinue << i
             << hv::LogContinue << HV_W(' ') << hv::LogContinue << filler << hv::LogEndLine;
+        std::this_thread::yield();  // the other process's threads get their turns
       }
     });
   }
