@@ -280,8 +280,10 @@ void HvLogger::WriteLine(Line* line) {
     // The first `closing` bytes end the earlier fragment.
     const size_t closing = mend ? std::strlen(platform::TextLineEnd()) : 0;
     bool renewed = false;
-    const size_t written = attempt == 0 ? AppendBytes(line->text.data(), size, &renewed).written
-                                        : file_.Append(line->text.data(), size, ~uint64_t{0}).written;
+    // A renewal that found the file not full after all (its size counted
+    // high) leaves it to the limit again; a second one writes regardless.
+    const size_t written = attempt < 2 ? AppendBytes(line->text.data(), size, &renewed).written
+                                       : file_.Append(line->text.data(), size, ~uint64_t{0}).written;
     if (renewed) {
       line->text.erase(0, closing);  // the new file decides its own mend
       continue;

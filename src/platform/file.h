@@ -93,6 +93,7 @@ class LogFile {
 
  private:
   bool Reopen(const WString* previous_name, uint64_t limit);
+  void Relearn(int fd, bool exact);
 
   // The open file: a file descriptor on POSIX, a HANDLE on Windows.
   std::atomic<intptr_t> handle_{-1};
@@ -103,6 +104,8 @@ class LogFile {
   WString path_;
   // The file's size as this writer knows it.
   std::atomic<uint64_t> size_{0};
+  // POSIX: bytes of appends under way (counted, not yet written).
+  std::atomic<uint64_t> in_flight_{0};
   // POSIX: appends so far, to learn the size again every so often.
   std::atomic<uint32_t> appends_{0};
   // POSIX: the process's file-size limit as last read (no limit: all ones).

@@ -173,27 +173,42 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
     result.full = true;
     return result;
   }
+  in_flight_.fetch_add(size, std::memory_order_relaxed);
   // Other processes' lines are counted in every so often, so that of
   // several processes sharing the file none runs far past its limit.
   if ((appends_.fetch_add(1, std::memory_order_relaxed) & (kRecount - 1)) == kRecount - 1) {
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > before) {
-      size_.fetch_add(static_cast<uint64_t>(st.st_size) - before, std::memory_order_relaxed);
-    }
+    Relearn(fd, false);
   }
   const uint64_t cap = size_limit_.load(std::memory_order_relaxed);
   const bool guarded = cap != kNoLimit && before + size + kUnseenGrowth >= cap;
   ssize_t n = WriteOnce(fd, data, size, guarded);
+  const int error = errno;
+  in_flight_.fetch_sub(size, std::memory_order_relaxed);
   result.written = n > 0 ? static_cast<size_t>(n) : 0;
   if (result.written < size) {
     // Cut short: the file's size and the process's limit are learnt again.
-    const int error = errno;
-    struct stat st {};
-    if (fstat(fd, &st) == 0) size_.store(static_cast<uint64_t>(st.st_size));
+    Relearn(fd, true);
     size_limit_.store(ProcessFileSizeLimit());
     errno = error;
   }
   return result;
+}
+
+// The file's size from the system, with the appends of this process that
+// are under way counted in (they may land in this file). `exact`: taken as
+// it is; otherwise it only raises the count, whose reservations include
+// appends the system may not show yet.
+void LogFile::Relearn(int fd, bool exact) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return;
+  const uint64_t size = static_cast<uint64_t>(st.st_size) + in_flight_.load(std::memory_order_relaxed);
+  if (exact) {
+    size_.store(size);
+    return;
+  }
+  uint64_t known = size_.load(std::memory_order_relaxed);
+  while (known < size && !size_.compare_exchange_weak(known, size, std::memory_order_relaxed)) {
+  }
 }
 
 bool LogFile::Rotate(const WString& previous_name, uint64_t limit) {
@@ -219,19 +234,19 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
   const bool same = fstatat(dirfd, name.c_str(), &at, 0) == 0 && at.st_dev == mine.st_dev &&
                     at.st_ino == mine.st_ino;
   if (same && (previous_name == nullptr || static_cast<uint64_t>(mine.st_size) < limit)) {
-    size_.store(static_cast<uint64_t>(mine.st_size));
+    Relearn(fd, true);
     return false;
   }
   if (same && renameat(dirfd, name.c_str(), dirfd, WideToUtf8(*previous_name).c_str()) != 0) {
-    size_.store(static_cast<uint64_t>(mine.st_size));
+    Relearn(fd, true);
     return false;
   }
   int fresh = openat(dirfd, name.c_str(), kAppendFlags, 0644);
   if (fresh < 0) return false;
-  struct stat st {};
-  size_.store(fstat(fresh, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0);
   bool moved = dup2(fresh, fd) == fd;
   close(fresh);
+  // Appends under way since before the exchange are counted in the new file.
+  Relearn(fd, true);
   return moved;
 }
 
