@@ -167,13 +167,15 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
   // The bytes are counted before they are written, so that of threads
   // appending at once only the one that finds the file below its limit
   // goes past it.
-  const uint64_t before = size_.fetch_add(size, std::memory_order_relaxed);
+  // Under way first, so that a relearnt size never misses these bytes.
+  in_flight_.fetch_add(size, std::memory_order_seq_cst);
+  const uint64_t before = size_.fetch_add(size, std::memory_order_seq_cst);
   if (before >= limit) {
     size_.fetch_sub(size, std::memory_order_relaxed);
+    in_flight_.fetch_sub(size, std::memory_order_relaxed);
     result.full = true;
     return result;
   }
-  in_flight_.fetch_add(size, std::memory_order_relaxed);
   // Other processes' lines are counted in every so often, so that of
   // several processes sharing the file none runs far past its limit.
   if ((appends_.fetch_add(1, std::memory_order_relaxed) & (kRecount - 1)) == kRecount - 1) {
@@ -198,15 +200,17 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
 // are under way counted in (they may land in this file). `exact`: taken as
 // it is; otherwise it only raises the count, whose reservations include
 // appends the system may not show yet.
+//
+// An exact count replaces the one read before it only if no append was
+// counted meanwhile (its bytes might be in neither the file nor the count
+// read); otherwise the count is only raised, and a later look lowers it.
 void LogFile::Relearn(int fd, bool exact) {
+  uint64_t known = size_.load(std::memory_order_seq_cst);
+  const uint64_t flight = in_flight_.load(std::memory_order_seq_cst);
   struct stat st {};
   if (fstat(fd, &st) != 0) return;
-  const uint64_t size = static_cast<uint64_t>(st.st_size) + in_flight_.load(std::memory_order_relaxed);
-  if (exact) {
-    size_.store(size);
-    return;
-  }
-  uint64_t known = size_.load(std::memory_order_relaxed);
+  const uint64_t size = static_cast<uint64_t>(st.st_size) + flight;
+  if (exact && size_.compare_exchange_strong(known, size, std::memory_order_seq_cst)) return;
   while (known < size && !size_.compare_exchange_weak(known, size, std::memory_order_relaxed)) {
   }
 }
