@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "base/ascii.h"
 #include "base/barrier.h"
 #include "platform/ansi.h"
 #include "platform/host_folders.h"
@@ -63,6 +64,23 @@ char* FormatPrefix(const platform::LocalTime& t, uint32_t thread, char* text) {
 
 std::atomic<HvLogger*> g_target{nullptr};
 
+// "verifylog.1.txt" for ".../verifylog.txt": the name of the one earlier
+// generation, in the same directory; ".1" goes before the extension, or at
+// the end of a name without one.
+WString PreviousGenerationName(const WString& path) {
+  size_t cut = path.find_last_of(HV_W("/\\"));
+  WString name = cut == WString::npos ? path : path.substr(cut + 1);
+  size_t dot = name.rfind(HV_W('.'));
+  if (dot == WString::npos || dot == 0) return name + HV_W(".1");
+  return name.substr(0, dot) + HV_W(".1") + name.substr(dot);
+}
+
+// One number per second of local time.
+int64_t SecondKey(const platform::LocalTime& t) {
+  return ((((int64_t{t.year} * 13 + t.month) * 32 + t.day) * 24 + t.hour) * 60 + t.minute) * 60 +
+         t.second;
+}
+
 }  // namespace
 
 HvLogger& VerifyLog() {
@@ -103,7 +121,7 @@ struct HvLogger::Line {
 
 // A writer that runs out of memory while it is set up fails every line
 // silently rather than failing the module's load.
-HvLogger::HvLogger() {
+HvLogger::HvLogger(uint64_t limit) : limit_(limit) {
   SurvivesAllocation([this] {
     // A host that names the trace's folder (a Linux package) keeps its
     // current folder; the others get the log beside their executable.
@@ -117,23 +135,33 @@ HvLogger::HvLogger() {
   });
 }
 
-HvLogger::HvLogger(const WString& path) {
+HvLogger::HvLogger(const WString& path, uint64_t limit) : limit_(limit) {
   SurvivesAllocation([&] { Open(path); });
 }
 
-void HvLogger::Open(const WString& path) {
-  uint64_t size = 0;
-  if (!platform::FileSize(path, &size)) size = 0;
-  auto mode = size < kRestartSize ? platform::LogFile::Mode::kAppend
-                                  : platform::LogFile::Mode::kTruncate;
-  file_open_ = file_.Open(path, mode);
-  // A file kept from before may end in part of a line that the system cut
-  // short for an earlier writer (this process's or another's): the first
-  // line written starts with a line end, as after a cut of this writer's.
-  if (file_open_ && mode == platform::LogFile::Mode::kAppend) {
-    fragment_left_.store(platform::FileEndsMidLine(path), std::memory_order_release);
+uint64_t LogLimitSetting(const WString* text) {
+  uint64_t limit = 0;
+  if (text == nullptr || !ParseStrictDecimal(*text, HvLogger::kMaxLimit, &limit) ||
+      limit < HvLogger::kMinLimit) {
+    return HvLogger::kRestartSize;
   }
-  if (!platform::InitAnsi() && file_open_) {
+  return limit;
+}
+
+void HvLogger::Open(const WString& path) {
+  if (path.empty()) return;  // the dropping writer
+  path_ = path;
+  previous_name_ = PreviousGenerationName(path);
+  file_open_ = file_.Open(path);
+  if (!file_open_) return;
+  // A file found full is started afresh at once, its lines kept as the
+  // earlier generation. A file kept may end in part of a line that the
+  // system cut short for an earlier writer (this process's or another's):
+  // the first line written starts with a line end, as after a cut of this
+  // writer's.
+  file_.Rotate(previous_name_, limit_);
+  fragment_left_.store(platform::FileEndsMidLine(path), std::memory_order_release);
+  if (!platform::InitAnsi()) {
     static const char kMessage[] = "set locale error";
     Line notice;
     notice.text = std::string(kMessage) + platform::TextLineEnd();
@@ -213,22 +241,66 @@ void HvLogger::EndLine() {
   ReturnLine(line);
 }
 
+// Appends `size` bytes within the limit; a file found full is started
+// afresh (or followed, when another process or an operator got there
+// first) and the bytes go to the new one, whatever its size. `renewed`
+// tells the caller that the bytes were not written before the renewal.
+platform::LogFile::Appended HvLogger::AppendBytes(const char* data, size_t size, bool* renewed) {
+  auto appended = file_.Append(data, size, limit_);
+  *renewed = appended.full;
+  if (appended.full) Renew(true);
+  return appended;
+}
+
+// Runs one renewal at a time: a rotation of a full file, or following the
+// file at the path. A different file may end in part of a line.
+void HvLogger::Renew(bool rotate) {
+  platform::LockHold one_at_a_time(renew_lock_);
+  if (rotate ? file_.Rotate(previous_name_, limit_) : file_.Follow()) {
+    fragment_left_.store(platform::FileEndsMidLine(path_), std::memory_order_release);
+  }
+}
+
+// About once a second (the first line of each second of the line prefixes,
+// which are read anyway): an operator may have renamed, removed or emptied
+// the file, and the process's file-size limit may have changed.
+void HvLogger::FollowOnceASecond(const platform::LocalTime& t) {
+  int64_t now = SecondKey(t);
+  int64_t seen = followed_at_.load(std::memory_order_relaxed);
+  if (seen == now || !followed_at_.compare_exchange_strong(seen, now, std::memory_order_relaxed)) {
+    return;
+  }
+  Renew(false);
+}
+
 // Appends the line with one write. When the system took only part of an
 // earlier line (a full disk, a quota, a file-size limit), that fragment
 // has no line end: the next line written begins with one, so that it
 // starts on a line of its own, and the fragment stands alone.
 void HvLogger::WriteLine(Line* line) {
-  bool mend = fragment_left_.load(std::memory_order_acquire);
-  if (mend && !SurvivesAllocation([line] { line->text.insert(0, platform::TextLineEnd()); })) {
-    return;  // no memory for the line end: the line is dropped whole
+  if (line->prefix_end != nullptr) FollowOnceASecond(line->prefix_time);
+  for (int attempt = 0;; ++attempt) {
+    bool mend = fragment_left_.load(std::memory_order_acquire);
+    if (mend && !SurvivesAllocation([line] { line->text.insert(0, platform::TextLineEnd()); })) {
+      return;  // no memory for the line end: the line is dropped whole
+    }
+    const size_t size = line->text.size();
+    // The first `closing` bytes end the earlier fragment.
+    const size_t closing = mend ? std::strlen(platform::TextLineEnd()) : 0;
+    bool renewed = false;
+    // A renewal that found the file not full after all (its size counted
+    // high) leaves it to the limit again; a second one writes regardless.
+    const size_t written = attempt < 2 ? AppendBytes(line->text.data(), size, &renewed).written
+                                       : file_.Append(line->text.data(), size, ~uint64_t{0}).written;
+    if (renewed) {
+      line->text.erase(0, closing);  // the new file decides its own mend
+      continue;
+    }
+    if (written < closing) return;  // the fragment is still open
+    bool cut = written > closing && written < size;
+    if (cut || mend) fragment_left_.store(cut, std::memory_order_release);
+    return;
   }
-  const size_t size = line->text.size();
-  const size_t written = file_.Write(line->text.data(), size);
-  // The first `closing` bytes end the earlier fragment.
-  const size_t closing = mend ? std::strlen(platform::TextLineEnd()) : 0;
-  if (written < closing) return;  // the fragment is still open
-  bool cut = written > closing && written < size;
-  if (cut || mend) fragment_left_.store(cut, std::memory_order_release);
 }
 
 // The common case, a chain that ended its line, costs one slot read. Only
@@ -248,7 +320,10 @@ void HvLogger::WriteLastError() {
   int n = std::snprintf(text, sizeof text, "[%lu]", static_cast<unsigned long>(code));
   Line* line = OpenLine(false);
   if (line == nullptr || !line->begun) {
-    file_.Write(text, static_cast<size_t>(n));
+    bool renewed = false;
+    if (AppendBytes(text, static_cast<size_t>(n), &renewed).full) {
+      file_.Append(text, static_cast<size_t>(n), ~uint64_t{0});
+    }
   } else if (!line->bad && !line->lost &&
              !SurvivesAllocation([&] { line->text.append(text, static_cast<size_t>(n)); })) {
     line->lost = true;

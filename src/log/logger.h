@@ -40,6 +40,7 @@
 #include "base/wide.h"
 #include "platform/file.h"
 #include "platform/lock.h"
+#include "platform/system.h"
 #include "platform/thread_slot.h"
 
 namespace hv {
@@ -79,11 +80,11 @@ class HvLogger {
   // The module's writer: opens "verifylog.txt" in the folder the host
   // named (platform/host_folders.h); when it named none, makes the host
   // executable's directory the process's current directory and opens it
-  // there.
-  HvLogger();
+  // there. The file is kept below `limit` bytes (see kRestartSize).
+  explicit HvLogger(uint64_t limit = kRestartSize);
   // A writer of `path`, leaving the current directory alone (for tools and
-  // tests). The 64 KiB rule applies to it the same way.
-  explicit HvLogger(const WString& path);
+  // tests). The size rule applies to it the same way.
+  explicit HvLogger(const WString& path, uint64_t limit = kRestartSize);
   virtual ~HvLogger();
 
   HvLogger(const HvLogger&) = delete;
@@ -108,8 +109,20 @@ class HvLogger {
     return LogChain(*this);
   }
 
-  // A file at or above this size when the writer starts is emptied first.
+  // The size rule, at the start and for every line after it: a file that
+  // holds `limit` bytes or more (64 KiB unless the host configures another
+  // limit) is started afresh before the next line, and what it held is
+  // kept as the one earlier generation beside it ("verifylog.1.txt" for
+  // "verifylog.txt", replacing the one before), so that a file passes its
+  // limit by about one line (written by one process; platform/file.h says
+  // what several processes add) and the lines just before a restart are
+  // never lost. A file renamed, removed or emptied by someone else is
+  // followed within about a second: the writer goes on in a new file at
+  // the path.
   static constexpr uint64_t kRestartSize = 65536;
+  // The limits a host may configure ("VerifyLogLimit", in bytes).
+  static constexpr uint64_t kMinLimit = 4096;
+  static constexpr uint64_t kMaxLimit = uint64_t{1} << 40;
 
  private:
   friend class LogChain;
@@ -119,6 +132,9 @@ class HvLogger {
   // the chain that ends (see LogChain).
   void EndChain() noexcept;
   void Open(const WString& path);
+  platform::LogFile::Appended AppendBytes(const char* data, size_t size, bool* renewed);
+  void Renew(bool rotate);
+  void FollowOnceASecond(const platform::LocalTime& t);
   Line* OpenLine(bool begin);
   Line* LineStart();
   void EndLine();
@@ -134,6 +150,12 @@ class HvLogger {
 
   platform::LogFile file_;
   bool file_open_ = false;  // set while the writer is built, read-only after
+  WString path_;            // as opened
+  WString previous_name_;   // the earlier generation's file name
+  uint64_t limit_;
+  platform::Lock renew_lock_;  // one renewal of the file at a time
+  // The second (of the line prefixes) in which the file was last followed.
+  std::atomic<int64_t> followed_at_{0};
   platform::ThreadSlot open_line_;  // each thread's open line on this writer
   // The file ends in part of a line that the system cut short.
   std::atomic<bool> fragment_left_{false};
@@ -159,6 +181,10 @@ LogChain& LogChain::operator<<(const T& value) {
 // fuzzers, the benchmark) it is a writer that drops every line, unless the
 // program points it at a writer of its own.
 HvLogger& VerifyLog();
+// The limit a host configures as text ("VerifyLogLimit": decimal bytes
+// from kMinLimit to kMaxLimit); kRestartSize for anything else, or none.
+uint64_t LogLimitSetting(const WString* text);
+
 // Points VerifyLog() at `writer`, or back at the dropping writer for null.
 // `writer` must outlive its use; call this while no other thread logs.
 void SetVerifyLog(HvLogger* writer);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <thread>
@@ -38,7 +39,7 @@ TEST(LoggerFile, MissingFileIsCreated) {
   EXPECT_EQ(bytes.substr(30), std::string("first") + platform::TextLineEnd());
 }
 
-TEST(LoggerFile, FileBelow64KiBIsAppendedAndAt64KiBIsEmptied) {
+TEST(LoggerFile, FileBelow64KiBIsAppendedAndAt64KiBIsStartedAfreshKeepingItsLines) {
   for (uint64_t size : {HvLogger::kRestartSize - 1, HvLogger::kRestartSize}) {
     TempDir dir;
     auto path = dir.File("verifylog.txt");
@@ -52,6 +53,9 @@ TEST(LoggerFile, FileBelow64KiBIsAppendedAndAt64KiBIsEmptied) {
     bool kept = size < HvLogger::kRestartSize;
     EXPECT_EQ(bytes.size(), (kept ? size : 0) + 30 + 4 + line_end.size()) << size;
     EXPECT_EQ(bytes.substr(bytes.size() - 4 - line_end.size()), "next" + line_end);
+    // What a file started afresh held is kept beside it.
+    auto earlier = dir.File("verifylog.1.txt");
+    EXPECT_EQ(testing::ReadFileBytes(earlier).size(), kept ? 0 : size) << size;
   }
 }
 
@@ -115,7 +119,7 @@ TEST(LoggerConcurrency, LinesOfManyThreadsAreWholeInOrderAndNoneLost) {
   LogCapture capture(path);
   const int kThreads = 8, kLines = 400;
   {
-    HvLogger log(ToWide(path));
+    HvLogger log(ToWide(path), uint64_t{1} << 30);  // one file for all lines
     std::vector<std::thread> writers;
     for (int t = 0; t < kThreads; ++t) {
       writers.emplace_back([&log, t] {
@@ -192,18 +196,20 @@ TEST(LoggerFailure, FileThatCannotBeOpenedNeverBlocksLaterLines) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
-// Logs a whole line, limits the file to 20 bytes more, logs a line that
-// straddles the limit and one that finds no room at all (its write fails
-// with EFBIG), lifts the limit and logs two more lines. False when the
-// system has no file-size limit.
-bool LogAcrossAFileSizeLimit(const std::filesystem::path& path) {
-  HvLogger log(ToWide(path));
-  log << HV_W("First : whole") << LogEndLine;
-  uint64_t size = testing::ReadFileBytes(path).size();
+// Logs a whole line with the file limited to 20 bytes more (the limit set
+// before the writer opens the file, or after), logs a line that straddles
+// the limit and one that finds no room at all (its write fails with EFBIG),
+// lifts the limit and logs two more lines. False when the system has no
+// file-size limit.
+bool LogAcrossAFileSizeLimit(const std::filesystem::path& path, bool limit_first) {
   struct Unlimit {
     ~Unlimit() { platform::LimitFileSize(0); }
   } unlimit;
-  if (!platform::LimitFileSize(size + 20)) return false;
+  const uint64_t first = 30 + 13 + std::strlen(platform::TextLineEnd());
+  if (limit_first && !platform::LimitFileSize(first + 20)) return false;
+  HvLogger log(ToWide(path));
+  log << HV_W("First : whole") << LogEndLine;
+  if (!limit_first && !platform::LimitFileSize(testing::ReadFileBytes(path).size() + 20)) return false;
   log << HV_W("Cut : this line straddles the limit") << LogEndLine;
   log << HV_W("Lost : nothing of this line fits") << LogEndLine;
   if (!platform::LimitFileSize(0)) return false;
@@ -247,20 +253,25 @@ void ExpectWholeLinesAroundTheFragment(const std::filesystem::path& path) {
 TEST(LoggerFailure, ALineCutShortLeavesTheNextLinesWhole) {
   TempDir dir;
   auto path = dir.File("log.txt");
-  if (!LogAcrossAFileSizeLimit(path)) GTEST_SKIP() << "no file-size limit on this system";
+  if (!LogAcrossAFileSizeLimit(path, false)) GTEST_SKIP() << "no file-size limit on this system";
   ExpectWholeLinesAroundTheFragment(path);
 }
 
 // A host that keeps the system's default action for a write past the
 // file-size limit (on POSIX, SIGXFSZ ends the process) must survive the
-// module's log writes there: they just fail. In a child process, so that
+// module's log writes there: they just fail, whether the host set the limit
+// before the module opened its log or after. In a child process, so that
 // the fault ends the child rather than the test run.
 TEST(LoggerFailure, AWritePastTheFileSizeLimitKillsTheHost) {
   if (!platform::LimitFileSize(0)) GTEST_SKIP() << "no file-size limit on this system";
-  TempDir dir;
-  auto path = dir.File("log.txt");
-  EXPECT_EXIT(std::exit(LogAcrossAFileSizeLimit(path) ? 0 : 1), ::testing::ExitedWithCode(0), "");
-  ExpectWholeLinesAroundTheFragment(path);
+  for (bool limit_first : {true, false}) {
+    TempDir dir;
+    auto path = dir.File("log.txt");
+    EXPECT_EXIT(std::exit(LogAcrossAFileSizeLimit(path, limit_first) ? 0 : 1),
+                ::testing::ExitedWithCode(0), "")
+        << (limit_first ? "limit set before the log opened" : "limit set after");
+    ExpectWholeLinesAroundTheFragment(path);
+  }
 }
 
 // A full disk cut the last line of an earlier writer (an earlier load of

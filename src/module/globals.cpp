@@ -34,9 +34,24 @@ const IpcMethodRegistrar g_startVerify(&IpcInterfaceName<IHvVerify>, kHvVerifyMe
 
 }  // namespace
 
+namespace {
+
+// The log's size limit, "VerifyLogLimit" in bytes (64 KiB when unset or
+// out of range).
+uint64_t ConfiguredLogLimit() {
+  uint64_t limit = HvLogger::kRestartSize;
+  RunAtLoad([&] {
+    WString text;
+    limit = LogLimitSetting(ConfiguredValue(HV_W("VerifyLogLimit"), &text) == 0 ? &text : nullptr);
+  });
+  return limit;
+}
+
+}  // namespace
+
 // Its constructor never throws: a writer that could not be set up fails
 // every line silently.
-HvLogger g_verifyLog;
+HvLogger g_verifyLog{ConfiguredLogLimit()};
 
 namespace {
 

@@ -48,7 +48,8 @@ TEST(Load, SixteenHostThreadsAgainstTheReferenceEndpoint) {
   ASSERT_FALSE(port.empty()) << "the endpoint fixture did not start";
   WString dir = BinDirectory();  // bin/load: this program, the module, the base library
   testing::WriteFileBytes(AsPath(dir + HV_W("vexcomm.dat")),
-                          "[SPCfg]\r\nVerifyHost=127.0.0.1:" + port + "\r\n");
+                          "[SPCfg]\r\nVerifyHost=127.0.0.1:" + port +
+                              "\r\nVerifyLogLimit=67108864\r\n");  // every line of the run in one file
   platform::LoadedLibrary base, module;
   std::string error;
   ASSERT_TRUE(testing::LoadBesideProgram(&base, HV_W("vexbase"), &error)) << error;

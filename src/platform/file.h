@@ -1,20 +1,35 @@
-// An output file for append-style logging.
+// An output file for append-style logging, kept below a size limit and
+// following the file at its path when an operator renames, removes or
+// empties it.
 //
-// Ownership: a LogFile owns its handle and closes it on destruction (RAII);
-// it can be moved but not copied. Thread-safety: Write may run on several
-// threads at once, and each call's bytes land whole at the end of the file
-// (the file is opened for appending only, in both modes). On POSIX the
-// system's append does that alone; on Windows the writes of one LogFile
-// take turns, because an append there is only as atomic as the file system
-// makes it (Wine's, and network shares, are not). Open and Close must not
-// run alongside anything else.
+// Ownership: a LogFile owns its handles and closes them on destruction
+// (RAII); it can be neither copied nor moved. Thread-safety: Append,
+// Rotate and Follow may run on several threads at once; Open and Close
+// must not run alongside anything else.
 //
-// The file is opened shared for reading and writing by other processes, so
-// that an operator can read or rotate it while the host runs. Writes go
-// straight to the system (no buffering here), so Flush has nothing to lose.
+// Whole lines across processes: each Append's bytes land whole at the end
+// of the file, whoever else appends to it. On POSIX the system's append
+// (O_APPEND, one write per call) does that alone; on Windows every append
+// takes an exclusive lock on one byte of the file far beyond its data
+// (LockFileEx), which every writer of the file in every process takes too,
+// because an append there is only as atomic as the file system makes it.
+// Rotate takes the same cross-process turn (flock on POSIX), so that of
+// several processes that find the file full only one starts it afresh.
+//
+// Cost: on POSIX an Append is one write request. The size of the file is
+// known from this writer's own appends, and learnt again from the system
+// every 32 appends, by Rotate, by Follow, and after a write the system cut
+// short: another process's lines since then are not counted, so with
+// several processes a file may pass its limit by a few dozen lines of each.
+// On Windows an Append asks for the size under its lock: exact there.
+//
+// The file is opened shared for reading, writing and deleting by other
+// processes, so that an operator can read or rotate it while the host runs.
+// Writes go straight to the system (no buffering here).
 #ifndef HV_PLATFORM_FILE_H_
 #define HV_PLATFORM_FILE_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -25,41 +40,77 @@ namespace hv::platform {
 
 class LogFile {
  public:
-  enum class Mode { kAppend, kTruncate };
-
   LogFile() = default;
   ~LogFile();
-  LogFile(LogFile&& other) noexcept;
-  LogFile& operator=(LogFile&& other) noexcept;
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  // Opens (creating when absent) `path`. Returns false when it cannot be
-  // opened; the object then stays closed.
-  bool Open(const WString& path, Mode mode);
+  // Opens (creating when absent) `path` for appending, and remembers its
+  // directory (not the current directory's later changes) and name. False
+  // when it cannot be opened; the object then stays closed.
+  bool Open(const WString& path);
   bool IsOpen() const;
 
+  // What Append did.
+  struct Appended {
+    size_t written = 0;  // bytes the system took: all, part, or none
+    bool full = false;   // nothing written: the file holds `limit` or more
+  };
+
   // Writes the `size` bytes at the end of the file with one request to the
-  // system, so that nobody's bytes land between them. Returns how many the
-  // system took: `size` when all, fewer when it took only part (a full
-  // disk, a quota, a file-size limit), 0 when none or the file is closed.
-  // The rest is not written again: a second request could land after
-  // another writer's bytes. A write past the process's file-size limit
-  // just fails: it never raises the signal that would end the process
-  // (SIGXFSZ on POSIX), whatever the host's disposition of it.
-  size_t Write(const char* data, size_t size);
+  // system, so that nobody's bytes land between them, unless the file
+  // already holds `limit` bytes or more (so a file passes its limit by at
+  // most the one append that finds it below). `written` is fewer than
+  // `size` when the system took only part (a full disk, a quota, a
+  // file-size limit); the rest is not written again: a second request
+  // could land after another writer's bytes. A write past the process's
+  // file-size limit just fails: it never raises the signal that would end
+  // the process (SIGXFSZ on POSIX), whatever the host's disposition of it;
+  // on POSIX that protection costs two more requests, taken only when the
+  // write could reach the limit as last read (at Open, by Follow, and
+  // after a write cut short).
+  Appended Append(const char* data, size_t size, uint64_t limit);
 
-  // Asks the system to push written data to the file. False on failure.
-  bool Flush();
+  // Starts the file afresh when it is full: if the file at the path is
+  // still this writer's and holds `limit` bytes or more, renames it to
+  // `previous_name` in the same directory (replacing the file of that name)
+  // and opens a
+  // new empty file at the path. If the path names another file, or none
+  // (another process rotated it, an operator renamed or removed it), opens
+  // that one (creating it) instead. Appends of other threads go on
+  // meanwhile, each to the old file or the new one, whole. False when
+  // nothing could be opened; the old file stays in use then.
+  bool Rotate(const WString& previous_name, uint64_t limit);
 
-  // Closes the handle. False when the close failed; the object is closed in
-  // either case.
+  // Follows the file at the path when it is no longer this writer's
+  // (renamed, removed), relearns the file's size (emptied by an operator),
+  // and reads the process's file-size limit again. For a call about once
+  // a second. True when it moved to another file.
+  bool Follow();
+
+  // Closes the handles. False when the close failed; closed in any case.
   bool Close();
 
  private:
-  // A file descriptor on POSIX, a HANDLE on Windows.
-  intptr_t handle_ = -1;
-  // Serialises Write where appends are not atomic (Windows); not moved.
+  bool Reopen(const WString* previous_name, uint64_t limit);
+  void Relearn(int fd, bool exact);
+
+  // The open file: a file descriptor on POSIX, a HANDLE on Windows.
+  std::atomic<intptr_t> handle_{-1};
+  // POSIX: the directory's descriptor, so that the path's directory stays
+  // the one opened whatever the process's current directory becomes.
+  intptr_t directory_ = -1;
+  // The path as opened (Windows), or the file's name in its directory.
+  WString path_;
+  // The file's size as this writer knows it.
+  std::atomic<uint64_t> size_{0};
+  // POSIX: bytes of appends under way (counted, not yet written).
+  std::atomic<uint64_t> in_flight_{0};
+  // POSIX: appends so far, to learn the size again every so often.
+  std::atomic<uint32_t> appends_{0};
+  // POSIX: the process's file-size limit as last read (no limit: all ones).
+  std::atomic<uint64_t> size_limit_{~uint64_t{0}};
+  // Renewals take turns; on Windows appends too, with the handle's renewal.
   Lock append_lock_;
 };
 

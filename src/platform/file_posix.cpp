@@ -3,48 +3,45 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <string>
 #include <utility>
 
 #include "base/utf.h"
 
 namespace hv::platform {
-
-LogFile::~LogFile() { Close(); }
-
-LogFile::LogFile(LogFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)) {}
-
-LogFile& LogFile::operator=(LogFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
-bool LogFile::Open(const WString& path, Mode mode) {
-  Close();
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC |
-              (mode == Mode::kAppend ? O_APPEND : O_TRUNC);
-  int fd = open(WideToUtf8(path).c_str(), flags, 0644);
-  if (fd < 0) return false;
-  if (mode == Mode::kTruncate) {
-    // Later writes still go to the end, as in append mode.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_APPEND);
-  }
-  handle_ = fd;
-  return true;
-}
-
-bool LogFile::IsOpen() const { return handle_ >= 0; }
-
 namespace {
+
+constexpr uint64_t kNoLimit = ~uint64_t{0};
+
+// What another process may have appended since this writer last learnt the
+// file's size (at most about a second of its lines, in a file that every
+// writer keeps near its limit): the file-size protection starts this far
+// below the process's limit.
+constexpr uint64_t kUnseenGrowth = uint64_t{1} << 20;
+
+// Every this many appends the file's size is asked of the system.
+constexpr uint32_t kRecount = 32;
+
+#ifdef O_PATH
+constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+constexpr int kAppendFlags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+
+uint64_t ProcessFileSizeLimit() {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kNoLimit;
+  return static_cast<uint64_t>(limit.rlim_cur);
+}
 
 // A write that finds the file at the process's file-size limit fails with
 // EFBIG and raises SIGXFSZ on the writing thread, whose default action ends
@@ -85,28 +82,183 @@ class FileSizeSignalHold {
   bool was_pending_ = false;
 };
 
-}  // namespace
-
-size_t LogFile::Write(const char* data, size_t size) {
-  if (handle_ < 0 || size == 0) return 0;
+// One write request; -1 with errno on failure. `guarded`: behind the
+// file-size signal hold.
+ssize_t WriteOnce(int fd, const char* data, size_t size, bool guarded) {
+  if (!guarded) {
+    for (;;) {
+      ssize_t n = write(fd, data, size);
+      if (n >= 0 || errno != EINTR) return n;  // EINTR: nothing was written
+    }
+  }
   FileSizeSignalHold hold;
   for (;;) {
-    ssize_t n = write(static_cast<int>(handle_), data, size);
-    if (n >= 0) return static_cast<size_t>(n);
+    ssize_t n = write(fd, data, size);
+    if (n >= 0) return n;
     const int error = errno;
-    if (error == EINTR) continue;  // interrupted before anything was written
+    if (error == EINTR) continue;
     if (error == EFBIG) hold.Consume();
     errno = error;  // the caller may report it
-    return 0;
+    return -1;
   }
 }
 
-bool LogFile::Flush() { return handle_ >= 0; }
+// The cross-process turn for starting the file afresh: an exclusive flock
+// on the open file, which every writer of it takes for the same purpose.
+// It waits about two seconds at most (a writer holds it only for a rename
+// and an open); without it the renewal goes on regardless.
+class RenewalTurn {
+ public:
+  explicit RenewalTurn(int fd) : fd_(fd) {
+    for (int i = 0; i < 2000; ++i) {
+      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        held_ = true;
+        return;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) return;
+      const timespec pause{0, 1000000};
+      nanosleep(&pause, nullptr);
+    }
+  }
+  // The descriptor may name a new file by now, which holds no lock of
+  // ours; the old file's lock went with its last descriptor.
+  ~RenewalTurn() {
+    if (held_) flock(fd_, LOCK_UN);
+  }
+  RenewalTurn(const RenewalTurn&) = delete;
+  RenewalTurn& operator=(const RenewalTurn&) = delete;
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
+
+}  // namespace
+
+LogFile::~LogFile() { Close(); }
+
+bool LogFile::Open(const WString& path) {
+  Close();
+  std::string text = WideToUtf8(path);
+  size_t slash = text.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+  path_ = Utf8ToWide(slash == std::string::npos ? text : text.substr(slash + 1));
+  int dirfd = open(dir.c_str(), kDirectoryFlags);
+  if (dirfd < 0) return false;
+  int fd = openat(dirfd, WideToUtf8(path_).c_str(), kAppendFlags, 0644);
+  if (fd < 0) {
+    close(dirfd);
+    return false;
+  }
+  struct stat st {};
+  size_.store(fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0);
+  size_limit_.store(ProcessFileSizeLimit());
+  directory_ = dirfd;
+  handle_.store(fd);
+  return true;
+}
+
+bool LogFile::IsOpen() const { return handle_.load(std::memory_order_relaxed) >= 0; }
+
+LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit) {
+  Appended result;
+  const int fd = static_cast<int>(handle_.load(std::memory_order_relaxed));
+  if (fd < 0 || size == 0) return result;
+  // The bytes are counted before they are written, so that of threads
+  // appending at once only the one that finds the file below its limit
+  // goes past it.
+  // Under way first, so that a relearnt size never misses these bytes.
+  in_flight_.fetch_add(size, std::memory_order_seq_cst);
+  const uint64_t before = size_.fetch_add(size, std::memory_order_seq_cst);
+  if (before >= limit) {
+    size_.fetch_sub(size, std::memory_order_relaxed);
+    in_flight_.fetch_sub(size, std::memory_order_relaxed);
+    result.full = true;
+    return result;
+  }
+  // Other processes' lines are counted in every so often, so that of
+  // several processes sharing the file none runs far past its limit.
+  if ((appends_.fetch_add(1, std::memory_order_relaxed) & (kRecount - 1)) == kRecount - 1) {
+    Relearn(fd, false);
+  }
+  const uint64_t cap = size_limit_.load(std::memory_order_relaxed);
+  const bool guarded = cap != kNoLimit && before + size + kUnseenGrowth >= cap;
+  ssize_t n = WriteOnce(fd, data, size, guarded);
+  const int error = errno;
+  in_flight_.fetch_sub(size, std::memory_order_relaxed);
+  result.written = n > 0 ? static_cast<size_t>(n) : 0;
+  if (result.written < size) {
+    // Cut short: the file's size and the process's limit are learnt again.
+    Relearn(fd, true);
+    size_limit_.store(ProcessFileSizeLimit());
+    errno = error;
+  }
+  return result;
+}
+
+// The file's size from the system, with the appends of this process that
+// are under way counted in (they may land in this file). `exact`: taken as
+// it is; otherwise it only raises the count, whose reservations include
+// appends the system may not show yet.
+//
+// An exact count replaces the one read before it only if no append was
+// counted meanwhile (its bytes might be in neither the file nor the count
+// read); otherwise the count is only raised, and a later look lowers it.
+void LogFile::Relearn(int fd, bool exact) {
+  uint64_t known = size_.load(std::memory_order_seq_cst);
+  const uint64_t flight = in_flight_.load(std::memory_order_seq_cst);
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return;
+  const uint64_t size = static_cast<uint64_t>(st.st_size) + flight;
+  if (exact && size_.compare_exchange_strong(known, size, std::memory_order_seq_cst)) return;
+  while (known < size && !size_.compare_exchange_weak(known, size, std::memory_order_relaxed)) {
+  }
+}
+
+bool LogFile::Rotate(const WString& previous_name, uint64_t limit) {
+  return Reopen(&previous_name, limit);
+}
+
+bool LogFile::Follow() { return Reopen(nullptr, kNoLimit); }
+
+// The file is looked at by its directory's descriptor and its name, and
+// compared with the open one by device and inode number. The new file
+// takes the old one's descriptor number (dup2), so that an append running
+// meanwhile writes whole to one file or the other.
+bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
+  LockHold one_renewal_at_a_time(append_lock_);
+  const int fd = static_cast<int>(handle_.load());
+  if (fd < 0) return false;
+  size_limit_.store(ProcessFileSizeLimit());
+  RenewalTurn turn(fd);
+  const std::string name = WideToUtf8(path_);
+  const int dirfd = static_cast<int>(directory_);
+  struct stat mine {}, at {};
+  if (fstat(fd, &mine) != 0) return false;
+  const bool same = fstatat(dirfd, name.c_str(), &at, 0) == 0 && at.st_dev == mine.st_dev &&
+                    at.st_ino == mine.st_ino;
+  if (same && (previous_name == nullptr || static_cast<uint64_t>(mine.st_size) < limit)) {
+    Relearn(fd, true);
+    return false;
+  }
+  if (same && renameat(dirfd, name.c_str(), dirfd, WideToUtf8(*previous_name).c_str()) != 0) {
+    Relearn(fd, true);
+    return false;
+  }
+  int fresh = openat(dirfd, name.c_str(), kAppendFlags, 0644);
+  if (fresh < 0) return false;
+  bool moved = dup2(fresh, fd) == fd;
+  close(fresh);
+  // Appends under way since before the exchange are counted in the new file.
+  Relearn(fd, true);
+  return moved;
+}
 
 bool LogFile::Close() {
-  if (handle_ < 0) return true;
-  int fd = static_cast<int>(std::exchange(handle_, -1));
-  return close(fd) == 0;
+  if (directory_ >= 0) close(static_cast<int>(std::exchange(directory_, -1)));
+  const intptr_t fd = handle_.exchange(-1);
+  if (fd < 0) return true;
+  return close(static_cast<int>(fd)) == 0;
 }
 
 const char* TextLineEnd() { return "\n"; }

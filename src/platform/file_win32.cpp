@@ -10,70 +10,154 @@ namespace {
 
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// FILE_APPEND_DATA without FILE_WRITE_DATA makes every write go to the end
+// of the file, whoever else writes to it; reading is there for the byte
+// lock, which a handle needs read or write access for.
+HANDLE OpenForAppend(const WString& path) {
+  return CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE, kShareAll,
+                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The cross-process turn of every writer of the file: an exclusive lock on
+// one byte far beyond any data, so that it never stands in a reader's way.
+// Released with the handle too, should its holder end.
+class FileTurn {
+ public:
+  explicit FileTurn(HANDLE h) : h_(h) {
+    at_.Offset = 0xFFFFFFFEu;
+    at_.OffsetHigh = 0x7FFFFFFFu;
+    held_ = LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at_) != 0;
+  }
+  ~FileTurn() {
+    if (held_) UnlockFileEx(h_, 0, 1, 0, &at_);
+  }
+  FileTurn(const FileTurn&) = delete;
+  FileTurn& operator=(const FileTurn&) = delete;
+
+ private:
+  HANDLE h_;
+  OVERLAPPED at_{};
+  bool held_ = false;
+};
+
+uint64_t SizeOf(HANDLE h) {
+  LARGE_INTEGER size{};
+  return GetFileSizeEx(h, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+}
+
+// True when `path` names the file open as `h` (same volume, same index).
+bool IsSameFile(const WString& path, HANDLE h) {
+  HANDLE other = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (other == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a{}, b{};
+  bool same = GetFileInformationByHandle(h, &a) && GetFileInformationByHandle(other, &b) &&
+              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+              a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(other);
+  return same;
+}
+
+// `name` in the directory of `path`.
+WString Beside(const WString& path, const WString& name) {
+  size_t cut = path.find_last_of(HV_W("\\/"));
+  return cut == WString::npos ? name : path.substr(0, cut + 1) + name;
+}
 
 }  // namespace
 
 LogFile::~LogFile() { Close(); }
 
-LogFile::LogFile(LogFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoHandle)) {}
-
-LogFile& LogFile::operator=(LogFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kNoHandle);
-  }
-  return *this;
-}
-
-bool LogFile::Open(const WString& path, Mode mode) {
+// The path is made absolute, so that a later change of the process's
+// current directory does not move the log.
+bool LogFile::Open(const WString& path) {
   Close();
-  // FILE_APPEND_DATA without FILE_WRITE_DATA makes every write go to the
-  // end of the file, whoever else writes to it.
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  if (mode == Mode::kTruncate) {
-    // Emptied through a handle of its own: a handle with write access would
-    // write at its own position, and concurrent lines could overwrite each
-    // other.
-    HANDLE emptied = CreateFileW(path.c_str(), GENERIC_WRITE, share, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (emptied == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(emptied);
-  }
-  HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, share, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  WChar full[1024];
+  DWORD n = GetFullPathNameW(path.c_str(), 1024, full, nullptr);
+  path_ = n > 0 && n < 1024 ? WString(full, n) : path;
+  HANDLE h = OpenForAppend(path_);
   if (h == INVALID_HANDLE_VALUE) return false;
-  handle_ = reinterpret_cast<intptr_t>(h);
+  size_.store(SizeOf(h));
+  handle_.store(reinterpret_cast<intptr_t>(h));
   return true;
 }
 
-bool LogFile::IsOpen() const { return handle_ != kNoHandle && handle_ != -1; }
-
-size_t LogFile::Write(const char* data, size_t size) {
-  if (!IsOpen() || size == 0) return 0;
-  // A line is far below one request's limit; a larger block is cut to it.
-  DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-  DWORD written = 0;
-  LockHold one_append_at_a_time(append_lock_);
-  // Failed or not, `written` counts what the system took (a full disk
-  // may take part of the bytes).
-  WriteFile(AsHandle(handle_), data, chunk, &written, nullptr);
-  return written;
+bool LogFile::IsOpen() const {
+  intptr_t h = handle_.load(std::memory_order_relaxed);
+  return h != kNoHandle && h != -1;
 }
 
-bool LogFile::Flush() { return IsOpen(); }
+LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit) {
+  Appended result;
+  if (!IsOpen() || size == 0) return result;
+  // A line is far below one request's limit; a larger block is cut to it.
+  DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+  LockHold one_append_at_a_time(append_lock_);
+  HANDLE h = AsHandle(handle_.load());
+  FileTurn turn(h);
+  const uint64_t before = SizeOf(h);
+  if (before >= limit) {
+    size_.store(before);
+    result.full = true;
+    return result;
+  }
+  DWORD written = 0;
+  // Failed or not, `written` counts what the system took (a full disk
+  // may take part of the bytes).
+  WriteFile(h, data, chunk, &written, nullptr);
+  size_.store(before + written);
+  result.written = written;
+  return result;
+}
+
+bool LogFile::Rotate(const WString& previous_name, uint64_t limit) {
+  return Reopen(&previous_name, limit);
+}
+
+bool LogFile::Follow() { return Reopen(nullptr, ~uint64_t{0}); }
+
+// Appends wait meanwhile, so that the handle can be exchanged.
+bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
+  LockHold no_append_meanwhile(append_lock_);
+  if (!IsOpen()) return false;
+  HANDLE old = AsHandle(handle_.load());
+  HANDLE fresh = INVALID_HANDLE_VALUE;
+  {
+    FileTurn turn(old);
+    const bool same = IsSameFile(path_, old);
+    const uint64_t size = SizeOf(old);
+    size_.store(size);
+    if (same && (previous_name == nullptr || size < limit)) return false;
+    if (same) {
+      WString previous = Beside(path_, *previous_name);
+      // Replacing the earlier generation fails where another process still
+      // has it open without sharing its deletion; it is removed first then.
+      if (!MoveFileExW(path_.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING) &&
+          !(DeleteFileW(previous.c_str()) && MoveFileExW(path_.c_str(), previous.c_str(), 0))) {
+        return false;
+      }
+    }
+    fresh = OpenForAppend(path_);
+    if (fresh == INVALID_HANDLE_VALUE) return false;
+  }
+  size_.store(SizeOf(fresh));
+  handle_.store(reinterpret_cast<intptr_t>(fresh));
+  CloseHandle(old);
+  return true;
+}
 
 bool LogFile::Close() {
-  if (!IsOpen()) return true;
-  HANDLE h = AsHandle(std::exchange(handle_, kNoHandle));
-  return CloseHandle(h) != 0;
+  const intptr_t h = handle_.exchange(kNoHandle);
+  if (h == kNoHandle || h == -1) return true;
+  return CloseHandle(AsHandle(h)) != 0;
 }
 
 const char* TextLineEnd() { return "\r\n"; }
 
 bool FileEndsMidLine(const WString& path) {
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};

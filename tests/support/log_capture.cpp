@@ -22,6 +22,10 @@ const std::filesystem::path& ModuleLogFile() {
   return log.file;
 }
 
+std::filesystem::path EarlierGeneration(const std::filesystem::path& file) {
+  return file.parent_path() / (file.stem().string() + ".1" + file.extension().string());
+}
+
 }  // namespace
 
 LogCapture::LogCapture() : LogCapture(ModuleLogFile()) {}
@@ -30,11 +34,17 @@ LogCapture::LogCapture(std::filesystem::path file) : file_(std::move(file)) {
   std::error_code ec;
   auto size = std::filesystem::file_size(file_, ec);
   start_ = ec ? 0 : size;
+  earlier_ = ReadFileBytes(EarlierGeneration(file_));
 }
 
 std::vector<std::string> LogCapture::Lines() const {
   std::string bytes = ReadFileBytes(file_);
-  bytes = start_ <= bytes.size() ? bytes.substr(start_) : bytes;
+  std::string earlier = ReadFileBytes(EarlierGeneration(file_));
+  if (earlier != earlier_) {  // restarted since: the capture began in that file
+    bytes = (start_ <= earlier.size() ? earlier.substr(start_) : std::string()) + bytes;
+  } else {
+    bytes = start_ <= bytes.size() ? bytes.substr(start_) : bytes;
+  }
   const std::string end = platform::TextLineEnd();
   std::vector<std::string> lines;
   size_t at = 0;

@@ -1,5 +1,6 @@
 // Reads what a log writer added to its file since the capture began, as
-// messages without their time and thread prefix.
+// messages without their time and thread prefix, across one restart of the
+// file by the size rule (the file's earlier generation, "NAME.1.EXT").
 #ifndef HV_TESTS_SUPPORT_LOG_CAPTURE_H_
 #define HV_TESTS_SUPPORT_LOG_CAPTURE_H_
 
@@ -27,6 +28,7 @@ class LogCapture {
  private:
   std::filesystem::path file_;
   uint64_t start_ = 0;
+  std::string earlier_;  // the earlier generation when the capture began
 };
 
 // True when `line` starts with "yyyy-mm-dd hh:mm:ss|tttttttt| ".

@@ -1,0 +1,161 @@
+// The log writer's size rule while it writes, its earlier generation, and a
+// file that an operator renames, removes or empties under it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/utf.h"
+#include "log/logger.h"
+#include "platform/file.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
+
+namespace hv {
+namespace {
+
+using testing::HasLogPrefix;
+using testing::TempDir;
+using testing::ToWide;
+
+// The lines of a file, line ends removed; `whole` is false when it ends
+// inside a line.
+std::vector<std::string> LinesOf(const std::filesystem::path& path, bool* whole = nullptr) {
+  std::string bytes = testing::ReadFileBytes(path);
+  const std::string end = platform::TextLineEnd();
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (size_t next; (next = bytes.find(end, at)) != std::string::npos; at = next + end.size()) {
+    lines.push_back(bytes.substr(at, next - at));
+  }
+  if (whole != nullptr) *whole = at == bytes.size();
+  return lines;
+}
+
+// "Line : T N" for thread T's N-th line.
+std::string LineText(int thread, int n) {
+  return "Line : " + std::to_string(thread) + " " + std::to_string(n);
+}
+
+void WriteLines(HvLogger& log, int thread, int from, int to) {
+  for (int i = from; i < to; ++i) {
+    log << HV_W("Line : ") << LogContinue << thread << LogContinue << HV_W(' ') << LogContinue << i
+        << LogEndLine;
+  }
+}
+
+// Lines past the limit start the file afresh and keep what it held as the
+// one earlier generation: no file passes the limit by more than one line,
+// and the lines of both files run on without a gap (one thread), whole
+// whatever the number of threads.
+TEST(LoggerBound, AFullFileStartsAfreshWhileWritingAndKeepsOneEarlierGeneration) {
+  const uint64_t kLimit = 4096;
+  for (int threads : {1, 8}) {
+    TempDir dir;
+    auto path = dir.File("verifylog.txt"), earlier = dir.File("verifylog.1.txt");
+    const int kLines = 600;
+    {
+      HvLogger log(ToWide(path), kLimit);
+      std::vector<std::thread> writers;
+      for (int t = 0; t < threads; ++t) {
+        writers.emplace_back([&log, t, threads] { WriteLines(log, t, 0, kLines / threads); });
+      }
+      for (auto& w : writers) w.join();
+    }
+    std::vector<std::string> lines;
+    for (const auto& file : {earlier, path}) {
+      bool whole = false;
+      auto some = LinesOf(file, &whole);
+      EXPECT_TRUE(whole) << file;
+      ASSERT_FALSE(some.empty()) << file << ", threads " << threads;
+      // The line that found the file below its limit may pass it.
+      EXPECT_LE(testing::ReadFileBytes(file).size(), kLimit + some.back().size() + 2) << threads;
+      lines.insert(lines.end(), some.begin(), some.end());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("verifylog.2.txt")));
+    ASSERT_GT(lines.size(), kLimit / 50);  // more than one file's worth
+    std::vector<int> next(threads, -1);
+    for (const std::string& line : lines) {
+      ASSERT_TRUE(HasLogPrefix(line)) << line;
+      int t = -1, n = -1;
+      ASSERT_EQ(std::sscanf(line.c_str() + 30, "Line : %d %d", &t, &n), 2) << line;
+      ASSERT_TRUE(t >= 0 && t < threads) << line;
+      EXPECT_EQ(line.substr(30), LineText(t, n));
+      if (next[t] >= 0) {
+        EXPECT_EQ(n, next[t]) << "a line lost between the generations";
+      }
+      next[t] = n + 1;
+    }
+    // Older generations are gone; the last line is in the file at the path.
+    if (threads == 1) {
+      EXPECT_EQ(next[0], kLines);
+    }
+  }
+}
+
+// An operator (or a rotation tool) renames the file away, removes it, or
+// empties it in place while the host runs: the writer follows within about
+// a second and goes on in a new file at the path, at its start; a renamed
+// file keeps every line written before the rename, and no line is lost.
+TEST(LoggerFollow, ALogRenamedRemovedOrEmptiedIsFollowed) {
+  enum Action { kRename, kRemove, kEmpty };
+  for (Action action : {kRename, kRemove, kEmpty}) {
+    TempDir dir;
+    auto path = dir.File("verifylog.txt"), moved = dir.File("verifylog-old.txt");
+    HvLogger log(ToWide(path));
+    WriteLines(log, 0, 0, 1);
+    switch (action) {
+      case kRename: std::filesystem::rename(path, moved); break;
+      case kRemove: std::filesystem::remove(path); break;
+      case kEmpty: std::filesystem::resize_file(path, 0); break;
+    }
+    // Lines every 20 ms until one lands in a file at the path (a second
+    // and a little, at most).
+    int n = 1;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (LinesOf(path).empty() && std::chrono::steady_clock::now() < deadline) {
+      WriteLines(log, 0, n, n + 1);
+      ++n;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    WriteLines(log, 0, n, n + 1);
+    ++n;
+    bool whole = false;
+    auto now = LinesOf(path, &whole);
+    ASSERT_GE(now.size(), 1u) << action;
+    EXPECT_TRUE(whole);
+    EXPECT_TRUE(HasLogPrefix(now.front())) << "the new file does not start with a line: " << action;
+    EXPECT_EQ(now.back().substr(30), LineText(0, n - 1));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("verifylog.1.txt"))) << action;
+    if (action == kRename) {
+      auto before = LinesOf(moved);
+      before.insert(before.end(), now.begin(), now.end());
+      ASSERT_EQ(before.size(), static_cast<size_t>(n));
+      for (int i = 0; i < n; ++i) EXPECT_EQ(before[i].substr(30), LineText(0, i));
+    }
+  }
+}
+
+TEST(LoggerBound, ConfiguredLimitIsTakenWithinItsRangeOnly) {
+  struct Case {
+    const char16_t* text;
+    uint64_t limit;
+  };
+  const Case cases[] = {
+      {nullptr, 65536},      {u"1048576", 1048576}, {u"4096", 4096},         {u"4095", 65536},
+      {u"", 65536},          {u"-1", 65536},        {u" 8192", 65536},       {u"8192 ", 65536},
+      {u"64k", 65536},       {u"1099511627776", 1099511627776},             {u"1099511627777", 65536},
+      {u"99999999999999999999999", 65536},
+  };
+  for (const Case& c : cases) {
+    WString text = c.text == nullptr ? WString() : WString(c.text, c.text + std::char_traits<char16_t>::length(c.text));
+    EXPECT_EQ(LogLimitSetting(c.text == nullptr ? nullptr : &text), c.limit)
+        << (c.text == nullptr ? "none" : WideToUtf8(text));
+  }
+}
+
+}  // namespace
+}  // namespace hv
