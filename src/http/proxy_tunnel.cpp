@@ -58,6 +58,18 @@ ProxyFailure SendConnect(ZEvtSyncSocket& raw, const WString& host, uint16_t port
   return ProxyFailure::kNone;
 }
 
+// The proxy's answer is read by the response reader's rule: every line of
+// its head (interim heads too) must be a field, or the answer is none. A
+// reader that took a malformed line would not agree with the proxy on
+// where the head ends, and the tunnel's first bytes are what follows it.
+// The fields themselves are dropped: a 2xx to CONNECT frames no body.
+bool HeadHoldsOnlyFields(const std::string& head, size_t length) {
+  HeaderTable dropped;
+  FramingFields fields;
+  ParseHeaderLines(head.data(), head.data() + length, HeaderSink{&dropped, nullptr, nullptr, &fields});
+  return !fields.malformed_field;
+}
+
 // Reads answer heads until a final one: interim answers (1xx but 101,
 // RFC 9110 15.2) are dropped, and all heads read share the header limit.
 // On kNone `*head` starts with the final head, `*length` bytes long, and
@@ -71,6 +83,7 @@ ProxyFailure ReadFinalHead(ZEvtSyncSocket& raw, size_t max_header_bytes, std::st
     const char* line_end = static_cast<const char*>(std::memchr(head->data(), '\n', *length));
     bool http10 = false;
     if (!ParseStatusLine(head->data(), line_end, status, &http10)) return ProxyFailure::kNoAnswer;
+    if (!HeadHoldsOnlyFields(*head, *length)) return ProxyFailure::kNoAnswer;
     if (*status >= 200 || *status == 101) return ProxyFailure::kNone;
     interim += *length;
     head->erase(0, *length);

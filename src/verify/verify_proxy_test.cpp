@@ -297,8 +297,10 @@ TEST(ScriptedProxy, EachRedirectTargetIsMatchedAgainstTheBypassList) {
 }
 
 // Interim answers before the CONNECT's final one are skipped (not 101,
-// which refuses), within the header limit.
+// which refuses), within the header limit; a line in any of the heads that
+// is no field makes the answer none (a tunnel was opened on it).
 TEST(ScriptedProxy, InterimAnswersBeforeTheConnectAnswerAreSkipped) {
+  using namespace std::string_literals;
   if (!platform::TlsAvailable()) return;
   std::string interim = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\nX: y\r\n\r\n";
   std::string endless;
@@ -309,6 +311,9 @@ TEST(ScriptedProxy, InterimAnswersBeforeTheConnectAnswerAreSkipped) {
       {interim + testing::HttpResponse(403, "no"), "the proxy refused CONNECT with status 403"},
       {"HTTP/1.1 101 Switching Protocols\r\n\r\n", "the proxy refused CONNECT with status 101"},
       {endless, "no valid answer from the proxy"},
+      {"HTTP/1.1 200 Connection established\r\nProxy-Agent squid\r\n\r\n", "no valid answer from the proxy"},
+      {"HTTP/1.1 200 Connection established\r\nVia\0: 1.1 p\r\n\r\n"s, "no valid answer from the proxy"},
+      {"HTTP/1.1 100 Continue\r\n(x): y\r\n\r\n" + testing::HttpResponse(200, ""), "no valid answer from the proxy"},
   };
   for (const Case& c : cases) {
     ScriptServer proxy({{Step::Read(), Step::Send(c.answer), Step::Hold()}});
