@@ -2,7 +2,8 @@
 // that a verification frees on the paths that need the fixtures' peers:
 // over TLS (answered, redirected relative and absolute, refused by the
 // certificate check, cut off, timed out) and through a forward proxy,
-// plain and tunnelled (see verify_wipe_test.cpp for the plain paths).
+// plain and tunnelled, redirects included (see verify_wipe_test.cpp for
+// the plain paths).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -67,6 +68,8 @@ TEST(FreedBlocks, HoldNoPasswordNorEncipheredQueryOnAnyTlsOrProxiedPath) {
       {"time-out over TLS", https("stall"), pin, ""},
       {"tunnelled through a forward proxy", https("valid"), pin, squid},
       {"plain through a forward proxy", plain, "", squid},
+      {"relative redirect over TLS through a forward proxy", https("moved"), pin, squid},
+      {"absolute redirect from a tunnel to a plain server, proxied", https("redirect"), pin, squid},
   };
   for (const std::string& password : testing::ScannedPasswords()) {
     for (const TlsPathRow& row : rows) {
