@@ -2,6 +2,7 @@
 // file that an operator renames, removes or empties under it.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -94,6 +95,40 @@ TEST(LoggerBound, AFullFileStartsAfreshWhileWritingAndKeepsOneEarlierGeneration)
       EXPECT_EQ(next[0], kLines);
     }
   }
+}
+
+// Appends that find a file full (here: all of them, limit 0) must not move
+// its count while other threads fill the file and start it afresh: a count
+// left standing after a renewal has every writer find the new, empty file
+// full, and those that then write regardless pass the limit by several
+// lines.
+TEST(LoggerBound, ARenewalAmidAppendsFindingTheFileFullCountsTheNewFileAfresh) {
+  const uint64_t kLimit = 4096;
+  TempDir dir;
+  platform::LogFile file;
+  ASSERT_TRUE(file.Open(ToWide(dir.File("verifylog.txt"))));
+  const std::string line = std::string(99, 'x') + "\n";
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> knockers;
+  for (int t = 0; t < 4; ++t) {
+    knockers.emplace_back([&] {
+      while (!stop.load()) file.Append(line.data(), line.size(), 0);
+    });
+  }
+  // A round goes wrong when the file counted full before it was (the
+  // renewal then finds it below its limit) or the new file counts full.
+  int wrong = 0;
+  for (int round = 0; round < 40; ++round) {
+    while (!file.Append(line.data(), line.size(), kLimit).full) {
+    }
+    if (!file.Rotate(ToWide(dir.File("verifylog.1.txt")), kLimit) ||
+        file.Append(line.data(), line.size(), kLimit).full) {
+      ++wrong;
+    }
+  }
+  stop = true;
+  for (auto& k : knockers) k.join();
+  EXPECT_EQ(wrong, 0) << "rounds of 40 in which the count did not follow the file";
 }
 
 // An operator (or a rotation tool) renames the file away, removes it, or

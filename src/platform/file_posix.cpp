@@ -30,6 +30,9 @@ constexpr uint64_t kUnseenGrowth = uint64_t{1} << 20;
 // Every this many appends the file's size is asked of the system.
 constexpr uint32_t kRecount = 32;
 
+// How often an exact look at the size is tried again (see Relearn).
+constexpr int kExactTries = 16;
+
 #ifdef O_PATH
 constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 #else
@@ -167,6 +170,13 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
   // The bytes are counted before they are written, so that of threads
   // appending at once only the one that finds the file below its limit
   // goes past it.
+  // A file already known full is told so without touching the count:
+  // reservations taken back at once would make a relearning of the size
+  // (after a renewal) fail its exchange and leave the full count standing.
+  if (size_.load(std::memory_order_seq_cst) >= limit) {
+    result.full = true;
+    return result;
+  }
   // Under way first, so that a relearnt size never misses these bytes.
   in_flight_.fetch_add(size, std::memory_order_seq_cst);
   const uint64_t before = size_.fetch_add(size, std::memory_order_seq_cst);
@@ -204,14 +214,23 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
 // An exact count replaces the one read before it only if no append was
 // counted meanwhile (its bytes might be in neither the file nor the count
 // read); otherwise the count is only raised, and a later look lowers it.
+//
+// An exact look is tried again a few times when appends were counted
+// meanwhile: a count left high after a renewal would have every writer
+// find the new file full, and those that then write regardless could pass
+// the limit by several lines.
 void LogFile::Relearn(int fd, bool exact) {
-  uint64_t known = size_.load(std::memory_order_seq_cst);
-  const uint64_t flight = in_flight_.load(std::memory_order_seq_cst);
-  struct stat st {};
-  if (fstat(fd, &st) != 0) return;
-  const uint64_t size = static_cast<uint64_t>(st.st_size) + flight;
-  if (exact && size_.compare_exchange_strong(known, size, std::memory_order_seq_cst)) return;
-  while (known < size && !size_.compare_exchange_weak(known, size, std::memory_order_relaxed)) {
+  for (int attempt = 0;; ++attempt) {
+    uint64_t known = size_.load(std::memory_order_seq_cst);
+    const uint64_t flight = in_flight_.load(std::memory_order_seq_cst);
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return;
+    const uint64_t size = static_cast<uint64_t>(st.st_size) + flight;
+    if (exact && size_.compare_exchange_strong(known, size, std::memory_order_seq_cst)) return;
+    if (exact && attempt < kExactTries) continue;
+    while (known < size && !size_.compare_exchange_weak(known, size, std::memory_order_relaxed)) {
+    }
+    return;
   }
 }
 
