@@ -267,8 +267,8 @@ def main():
         symbols = os.path.join(a.out, base + "-symbols.tar.gz")
         normalise(a.symbols)
         write_tar_gz(symbols, a.symbols, walk(a.symbols))
-    for package, files, root, inside in written:
-        sbom.write(package, root, files, a.version, a.system, a.symbols, EPOCH, inside)
+    for package, files, root, folder in written:
+        sbom.write(package, root, files, a.version, a.system, a.symbols, EPOCH, folder)
     return 0
 
 
