@@ -11,6 +11,10 @@ install split off. Writes to OUT: the zip (Windows) or the tar.gz and the
 .deb (Linux), the symbol archive, and beside each package its bill of
 materials (NAME.spdx.json, see sbom.py).
 
+Every tar.gz and zip holds one folder named after it (its name without
+.tar.gz or .zip) and everything inside that folder; the .deb holds the
+tree under /usr, /etc and /var as dpkg installs it.
+
 Every archive is made the same way each time: members sorted by name,
 owned by root, modes 0755 (programs, folders) or 0644, and stamped with
 SOURCE_DATE_EPOCH (the commit's time); gzip headers carry no name and
@@ -65,9 +69,22 @@ def normalise(top):
         os.utime(folder, (EPOCH, EPOCH))
 
 
+def top_folder(archive):
+    """The one folder a tar.gz or zip puts everything in: its own name
+    without the extension, so that unpacking it never merges into the
+    folders around it (~/bin, ~/lib)."""
+    name = os.path.basename(archive)
+    for ext in (".tar.gz", ".zip"):
+        if name.endswith(ext):
+            return name[:-len(ext)]
+    raise ValueError("not a tar.gz or zip: " + name)
+
+
 def write_tar_gz(out, top, names):
-    """A gzip'd tar of `names` (files under `top`) and their folders."""
-    members = set()
+    """A gzip'd tar of `names` (files under `top`) and their folders, all
+    inside the archive's top folder."""
+    folder = top_folder(out)
+    members = {""}
     for name in names:
         parts = name.split("/")
         members.update("/".join(parts[:i]) for i in range(1, len(parts)))
@@ -77,7 +94,7 @@ def write_tar_gz(out, top, names):
             with tarfile.open(fileobj=gz, mode="w", format=tarfile.GNU_FORMAT) as tar:
                 for name in sorted(members):
                     path = os.path.join(top, name)
-                    info = tar.gettarinfo(path, arcname=name)
+                    info = tar.gettarinfo(path, arcname=folder + "/" + name if name else folder)
                     info.uid = info.gid = 0
                     info.uname = info.gname = "root"
                     info.mtime = EPOCH
@@ -91,10 +108,12 @@ def write_tar_gz(out, top, names):
 
 
 def write_zip(out, top, names):
+    """A zip of `names` (files under `top`), all inside its top folder."""
+    folder = top_folder(out)
     stamp = time.gmtime(max(EPOCH, 315532800))[:6]  # zip times start in 1980
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
         for name in names:
-            info = zipfile.ZipInfo(name, date_time=stamp)
+            info = zipfile.ZipInfo(folder + "/" + name, date_time=stamp)
             info.create_system = 3
             info.external_attr = (0o100644) << 16
             info.compress_type = zipfile.ZIP_DEFLATED
@@ -235,21 +254,21 @@ def main():
     if a.system.startswith("windows"):
         out = os.path.join(a.out, base + ".zip")
         write_zip(out, top, names)
-        written.append((out, names, top))
+        written.append((out, names, top, top_folder(out)))
         symbols = os.path.join(a.out, base + "-symbols.zip")
         write_zip(symbols, a.symbols, walk(a.symbols))
     else:
         out = os.path.join(a.out, base + ".tar.gz")
         write_tar_gz(out, top, names)
-        written.append((out, names, top))
+        written.append((out, names, top, top_folder(out)))
         deb = os.path.join(a.out, "%s_%s_amd64.deb" % (PACKAGE, a.version))
         deb_root = write_deb(deb, a.stage, a.version, a.maintainer)
-        written.append((deb, [n for n in walk(deb_root) if not n.startswith("DEBIAN/")], deb_root))
+        written.append((deb, [n for n in walk(deb_root) if not n.startswith("DEBIAN/")], deb_root, ""))
         symbols = os.path.join(a.out, base + "-symbols.tar.gz")
         normalise(a.symbols)
         write_tar_gz(symbols, a.symbols, walk(a.symbols))
-    for package, files, root in written:
-        sbom.write(package, root, files, a.version, a.system, a.symbols, EPOCH)
+    for package, files, root, folder in written:
+        sbom.write(package, root, files, a.version, a.system, a.symbols, EPOCH, folder)
     return 0
 
 

@@ -264,14 +264,18 @@ def add_component(components, probe, licence, symbols):
     return component["SPDXID"]
 
 
-def document(package, root, files, version, system, symbols, epoch):
+def document(package, root, files, version, system, symbols, epoch, folder=""):
+    """`files` are paths under `root`; the package holds them in `folder`
+    (a tar.gz's or zip's top folder), and the document names them as
+    unpacking shows them: ./FOLDER/PATH."""
     doc = header(package, version, epoch)
     components = {}
     triplet = {"windows-x64": "x86_64-w64-mingw32", "windows-x86": "i686-w64-mingw32"}.get(system)
     for rel in files:
         path = os.path.join(root, rel)
+        shown = folder + "/" + rel if folder else rel
         file_id = spdx_id("File", rel)
-        doc["files"].append({"fileName": "./" + rel, "SPDXID": file_id, "checksums": sums(path),
+        doc["files"].append({"fileName": "./" + shown, "SPDXID": file_id, "checksums": sums(path),
                              "licenseConcluded": "NOASSERTION", "copyrightText": "NOASSERTION"})
         doc["relationships"].append({"spdxElementId": "SPDXRef-Package-HvVerifySp",
                                      "relationshipType": "CONTAINS", "relatedSpdxElement": file_id})
@@ -290,8 +294,8 @@ def document(package, root, files, version, system, symbols, epoch):
     return doc
 
 
-def write(package, root, files, version, system, symbols, epoch):
-    doc = document(package, root, files, version, system, symbols, epoch)
+def write(package, root, files, version, system, symbols, epoch, folder=""):
+    doc = document(package, root, files, version, system, symbols, epoch, folder)
     with open(package + ".spdx.json", "w") as f:
         json.dump(doc, f, indent=1, sort_keys=True)
         f.write("\n")

@@ -7,7 +7,9 @@ DIST is what scripts/package wrote (the Windows binaries signed with
 DIST/../signing/cert.pem, time-stamped by the authority of
 DIST/../signing/tsa-ca.pem when it is there, and SHA256SUMS signed by the
 OpenPGP key DIST/../signing/release-key.asc when it is there); TARGET is linux, windows-x64 or windows-x86.
-Each package is unpacked into an empty folder and checked: its contents,
+Each package is unpacked into an empty folder and checked: the tar.gz and
+zips (the symbol archives too) hold one folder named after themselves and
+nothing outside it (archive_layout.py); their contents,
 the checksums, the packaged module's exports, stripped binaries whose
 symbol files hold the debugging sections, the version (Windows version
 resources read back with pefile, vexhost --version), the signatures, and
@@ -28,11 +30,11 @@ import re
 import shutil
 import subprocess
 import sys
-import tarfile
 import tempfile
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import archive_layout  # noqa: E402
 import endpoint_fixture  # noqa: E402
 import hardening  # noqa: E402
 import spdx_check  # noqa: E402
@@ -97,6 +99,14 @@ def verify_accounts(host, folder, port, env=None):
 PLUGINS = "lib/hvverifysp/"
 
 
+def unpack(archive, into):
+    """The archive's top folder, unpacked, or None when its layout is wrong."""
+    root, wrong = archive_layout.unpack(archive, into)
+    check(os.path.basename(archive) + " holds one folder " + archive_layout.top_folder(archive) +
+          " and nothing outside it", not wrong, str(wrong[:5]))
+    return root
+
+
 def check_copyright(path):
     """The Debian copyright file is machine-readable and states the project's licence."""
     text = open(path).read() if os.path.exists(path) else ""
@@ -108,9 +118,10 @@ def check_copyright(path):
 
 def check_linux(dist, work):
     base = "HvVerifySp-%s-linux-x86_64" % VERSION
-    root = os.path.join(work, "tgz")
-    with tarfile.open(os.path.join(dist, base + ".tar.gz")) as t:
-        t.extractall(root)
+    root = unpack(os.path.join(dist, base + ".tar.gz"), os.path.join(work, "tgz"))
+    symbols = unpack(os.path.join(dist, base + "-symbols.tar.gz"), os.path.join(work, "linux-symbols"))
+    if not root or not symbols:
+        return None
     doc = "share/doc/hvverifysp/"
     expected = {"bin/vexhost", "bin/verify-endpoint", PLUGINS + "libHvVerifySp.so", PLUGINS + "libvexbase.so",
                 "include/hv/vex_host.h", "include/hv/vex_base_entries.h",
@@ -119,9 +130,6 @@ def check_linux(dist, work):
                 "share/man/man1/vexhost.1.gz", "share/man/man1/verify-endpoint.1.gz"}
     found = {os.path.relpath(os.path.join(d, f), root) for d, _, fs in os.walk(root) for f in fs}
     check("linux tar.gz holds exactly its files", found == expected, str(sorted(found ^ expected)))
-    symbols = os.path.join(work, "linux-symbols")
-    with tarfile.open(os.path.join(dist, base + "-symbols.tar.gz")) as t:
-        t.extractall(symbols)
     binaries = [os.path.join(root, f) for f in
                 ("bin/vexhost", "bin/verify-endpoint", PLUGINS + "libHvVerifySp.so", PLUGINS + "libvexbase.so")]
     check_split("objdump", binaries, symbols)
@@ -130,7 +138,8 @@ def check_linux(dist, work):
             check("linux " + os.path.relpath(path, root) + ": " + what, ok, detail)
     check_exports(os.path.join(root, PLUGINS + "libHvVerifySp.so"), False, "objdump")
     check_copyright(os.path.join(root, doc + "copyright"))
-    doc = spdx_check.check_package(check, os.path.join(dist, base + ".tar.gz"), root, found)
+    doc = spdx_check.check_package(check, os.path.join(dist, base + ".tar.gz"), os.path.dirname(root),
+                                   {base + "/" + f for f in found})
     want = {"libjsoncpp25", "libstdc++6", "libssl3", "libcpp-httplib-dev"}
     have = spdx_check.components(doc or {})
     check("linux bill of materials names jsoncpp, the C++ runtime, OpenSSL, cpp-httplib",
@@ -248,9 +257,10 @@ WINDOWS_NOTICES = {"jsoncpp.txt": "Baptiste Lepilleur", "mingw-w64-runtime.txt":
 
 def check_windows(dist, work, system, linux_root, wine, cert):
     base = "HvVerifySp-%s-%s" % (VERSION, system)
-    root = os.path.join(work, system)
-    with zipfile.ZipFile(os.path.join(dist, base + ".zip")) as z:
-        z.extractall(root)
+    root = unpack(os.path.join(dist, base + ".zip"), os.path.join(work, system))
+    symbols = unpack(os.path.join(dist, base + "-symbols.zip"), os.path.join(work, system + "-symbols"))
+    if not root or not symbols:
+        return
     expected = {"HvVerifySp.dll", "vexbase.dll", "vexhost.exe", "include/hv/vex_host.h",
                 "include/hv/vex_base_entries.h", "vexcomm.dat", "README-deploy.txt", "CHANGELOG.md",
                 "LICENSE"} | {"notices/" + n for n in WINDOWS_NOTICES}
@@ -260,9 +270,6 @@ def check_windows(dist, work, system, linux_root, wine, cert):
     triplet = "x86_64-w64-mingw32" if system == "windows-x64" else "i686-w64-mingw32"
     objdump = triplet + "-objdump"
     binaries = [os.path.join(root, f) for f in ("HvVerifySp.dll", "vexbase.dll", "vexhost.exe")]
-    symbols = os.path.join(work, system + "-symbols")
-    with zipfile.ZipFile(os.path.join(dist, base + "-symbols.zip")) as z:
-        z.extractall(symbols)
     check_split(objdump, binaries, symbols)
     for path in binaries:
         debug = os.path.join(symbols, os.path.basename(path) + ".debug")
@@ -275,7 +282,8 @@ def check_windows(dist, work, system, linux_root, wine, cert):
     check(system + " LICENSE is the MIT licence of the HvVerifySp authors",
           "Copyright (c) 2026 The HvVerifySp authors" in open(os.path.join(root, "LICENSE")).read())
     check_exports(os.path.join(root, "HvVerifySp.dll"), True, objdump)
-    doc = spdx_check.check_package(check, os.path.join(dist, base + ".zip"), root, found)
+    doc = spdx_check.check_package(check, os.path.join(dist, base + ".zip"), os.path.dirname(root),
+                                   {base + "/" + f for f in found})
     arch = "x86-64" if system == "windows-x64" else "i686"
     want = {"libjsoncpp", "g++-mingw-w64-%s-posix" % arch, "gcc-mingw-w64-%s-posix" % arch,
             "mingw-w64-%s-dev" % arch, "secur32.dll"}

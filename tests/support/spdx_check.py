@@ -1,7 +1,8 @@
 """Checks one package's bill of materials (PACKAGE.spdx.json beside it).
 
-check_package(check, package, root, files): `root` is the unpacked package
-and `files` its file list (paths relative to root). Checks the fields SPDX
+check_package(check, package, root, files): `root` is the folder the
+package was unpacked in and `files` its file list, as paths relative to
+root (a tar.gz's or zip's begin with its top folder). Checks the fields SPDX
 2.3 requires of the document, its packages and files; that every licence
 expression parses (python3-license-expression, SPDX identifiers or
 LicenseRef-); that the files listed are exactly the package's, each with
