@@ -114,7 +114,7 @@ class HvLogger {
   // limit) is started afresh before the next line, and what it held is
   // kept as the one earlier generation beside it ("verifylog.1.txt" for
   // "verifylog.txt", replacing the one before), so that a file passes its
-  // limit by about one line (written by one process; platform/file.h says
+  // limit by one line at most (written by one process; platform/file.h says
   // what several processes add) and the lines just before a restart are
   // never lost. A file renamed, removed or emptied by someone else is
   // followed within about a second: the writer goes on in a new file at

@@ -121,8 +121,7 @@ TEST(LoggerBound, ARenewalAmidAppendsFindingTheFileFullCountsTheNewFileAfresh) {
   for (int round = 0; round < 40; ++round) {
     while (!file.Append(line.data(), line.size(), kLimit).full) {
     }
-    if (!file.Rotate(ToWide(dir.File("verifylog.1.txt")), kLimit) ||
-        file.Append(line.data(), line.size(), kLimit).full) {
+    if (!file.Rotate(HV_W("verifylog.1.txt"), kLimit) || file.Append(line.data(), line.size(), kLimit).full) {
       ++wrong;
     }
   }

@@ -256,7 +256,13 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
   if (fstat(fd, &mine) != 0) return false;
   const bool same = fstatat(dirfd, name.c_str(), &at, 0) == 0 && at.st_dev == mine.st_dev &&
                     at.st_ino == mine.st_ino;
-  if (same && (previous_name == nullptr || static_cast<uint64_t>(mine.st_size) < limit)) {
+  // Appends under way count as written: their reservations found the file
+  // below its limit, so it ends past it by one line at most once they land
+  // (in the old file or the new). Judged by the bytes already there alone,
+  // the writers that found it full would be sent back to it, and those
+  // that then write regardless would pass the limit by several lines.
+  const uint64_t pending = in_flight_.load(std::memory_order_seq_cst);
+  if (same && (previous_name == nullptr || static_cast<uint64_t>(mine.st_size) + pending < limit)) {
     Relearn(fd, true);
     return false;
   }
