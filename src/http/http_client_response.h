@@ -83,8 +83,9 @@ bool CAtlHttpClientT<TSocket>::ReceiveHead() {
       HeaderTable dropped;
       FramingFields interim_fields;
       ParseHeaderLines(head, head + length, HeaderSink{&dropped, nullptr, nullptr, &interim_fields});
-      if (interim_fields.malformed_field) {
-        return Fail(http_error::kBadResponse, "an interim answer's head holds a line that is no field");
+      // Its framing fields frame nothing, but must be valid all the same.
+      if (DecideFraming(status_, interim_fields).body == BodyFraming::kInvalid) {
+        return Fail(http_error::kBadResponse, "an interim answer's head holds a line that is no field or invalid framing");
       }
       interim += length;
       buffer_.erase(0, length);

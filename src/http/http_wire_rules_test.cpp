@@ -78,10 +78,12 @@ TEST(HttpHead, TheFirstEmptyLineEndsTheHeadWhateverItsLineEnds) {
 // its end or a blank and a reason; nothing else is taken for one.
 TEST(HttpHead, OnlyAnHttp1StatusLineWithThreeDigitsIsTaken) {
   // A control byte in the reason (but HTAB and a bare CR, which stands for
-  // SP) makes no status line either: both strict references refuse it.
+  // SP) makes no status line either, nor a status below 100 (RFC 9110 15):
+  // both strict references refuse them.
   for (const std::string& line : {"ICY 200 OK"s, "FOO 200"s, "HTTP/1.1 200x"s, "HTTP/1.1 0200"s, "HTTP/1.1 20"s,
                                   "HTTP/2 200"s, "HTTP/1.2 200 OK"s, "HTTP/1.1  200 OK"s, "http/1.1 200 OK"s,
-                                  "HTTP/1.1 200 O\0K"s, "HTTP/1.1 200 x\x01"s, "HTTP/1.1 200 \x7f"s}) {
+                                  "HTTP/1.1 200 O\0K"s, "HTTP/1.1 200 x\x01"s, "HTTP/1.1 200 \x7f"s,
+                                  "HTTP/1.1 099 OK"s, "HTTP/1.1 000 X"s, "HTTP/1.0 001 X"s}) {
     SCOPED_TRACE(::testing::PrintToString(line));
     ForEachCut(std::string(line) + "\r\nContent-Length: 2\r\n\r\nok", [](const MemoryExchange& e) {
       EXPECT_FALSE(e.ok);

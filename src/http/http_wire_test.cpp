@@ -116,11 +116,14 @@ TEST(HttpInterim, EndlessInterimBlocksFailAtTheHeaderLimit) {
 }
 
 // An interim answer's fields are dropped, but a line in it that is no
-// field fails the response, as in the final head (the differential wire
-// test found "Link: </x>\r\0" skipped).
+// field, or a framing field that is invalid, fails the response, as in the
+// final head (the differential wire test found "Link: </x>\r\0" skipped;
+// an invalid Content-Length there was skipped too).
 TEST(HttpInterim, AnInterimHeadWithALineThatIsNoFieldFails) {
   for (const std::string& interim : {"HTTP/1.1 103 Early Hints\r\nLink: </x>\r\0\n\r\n"s,
-                                     "HTTP/1.1 100 Continue\r\nno colon\r\n\r\n"s}) {
+                                     "HTTP/1.1 100 Continue\r\nno colon\r\n\r\n"s,
+                                     "HTTP/1.1 100 Continue\r\nContent-Length: x\r\n\r\n"s,
+                                     "HTTP/1.1 100 Continue\r\nContent-Length: 5, 6\r\n\r\n"s}) {
     ForEachCut(interim + HttpResponse(200, "x"), [](const MemoryExchange& e) { EXPECT_FALSE(e.ok); });
   }
   ForEachCut("HTTP/1.1 103 Early Hints\r\nLink: </x>\r\n\r\n" + HttpResponse(200, "x"),

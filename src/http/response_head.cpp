@@ -34,6 +34,7 @@ bool ParseStatusLine(const char* begin, const char* end, int32_t* status, bool* 
     if (!IsDigitAscii(*p)) return false;
     value = value * 10 + (*p - '0');
   }
+  if (value < 100) return false;  // RFC 9110 15: 100 to 599; below, no answer at all
   // The reason: HTAB, SP, visible and obs-text bytes; a bare CR stands
   // for SP (RFC 9112 2.2). Any other control byte is no status line.
   for (const char* p = begin + 12; p < end; ++p) {

@@ -37,7 +37,7 @@ constexpr size_t kMaxHeaderPart = 1024;
 
 // Reads the status line at [begin, end) (its line feed, and a CR before
 // it, excluded or not): "HTTP/1.0" or "HTTP/1.1", one blank, exactly three
-// digits, then the line's end or a blank and the reason (no control byte
+// digits (a status of 100 or more), then the line's end or a blank and the reason (no control byte
 // in it but HTAB and a bare CR). Any other line,
 // other versions included, is false with `*status` -1; `*http10` tells
 // the version.
