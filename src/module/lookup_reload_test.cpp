@@ -84,6 +84,11 @@ void AbandonedLookupKeepsTheModuleUntilFreed() {
 
 TEST(LookupReload, AbandonedLookupKeepsTheModuleLoadedUntilAReloadFreesIt) {
   if (geteuid() != 0) GTEST_SKIP() << "not run: a silent nameserver needs root";
+#if defined(__SANITIZE_THREAD__)
+  // Under ThreadSanitizer names are looked up on the caller's thread,
+  // within no deadline: no lookup is ever abandoned.
+  GTEST_SKIP() << "not run: no lookup is abandoned under ThreadSanitizer";
+#endif
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(AbandonedLookupKeepsTheModuleUntilFreed(), ::testing::ExitedWithCode(0), "");
 }
