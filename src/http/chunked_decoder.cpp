@@ -99,7 +99,8 @@ void ChunkedDecoder::FinishTrailerLine(std::vector<std::string>* trailers) {
     state_ = State::kDone;
   } else if (IsBlank(line_[0]) && !trailers->empty() && IsFieldValueText(begin, end)) {
     trailers->back() += ' ';  // an obsolete fold: the field goes on after one blank
-    trailers->back().append(line_, line_.find_first_not_of(" \t"), std::string::npos);
+    const size_t text = line_.find_first_not_of(" \t");  // none in a fold of blanks only
+    if (text != std::string::npos) trailers->back().append(line_, text, std::string::npos);
   } else if (IsFieldLine(begin, end)) {
     trailers->push_back(line_);
   } else {
