@@ -57,11 +57,11 @@ class Pki:
     def path(self, name):
         return os.path.join(self.base, name)
 
-    def key(self, name, spec):
-        if spec.startswith("rsa:"):
-            openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:" + spec[4:], "-out", self.path(name))
+    def key(self, name, key_type):
+        if key_type.startswith("rsa:"):
+            openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:" + key_type[4:], "-out", self.path(name))
         else:
-            openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:" + spec, "-out", self.path(name))
+            openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:" + key_type, "-out", self.path(name))
         return name
 
     def root(self, name, key, md="sha256", extra=""):
