@@ -41,7 +41,7 @@ def main():
 
         def run(args, stdin=""):
             p = subprocess.run(host + args, input=stdin.encode(), capture_output=True,
-                               env=env, timeout=120)
+                               env=env, timeout=240)
             return p.returncode, p.stdout.decode(errors="replace"), p.stderr.decode(errors="replace")
         return run
 
