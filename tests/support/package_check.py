@@ -47,7 +47,9 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 VERSION = subprocess.run(["bash", os.path.join(ROOT, "scripts", "version")], capture_output=True,
                          text=True, check=True).stdout.strip()
 RELEASE = re.match(r"[0-9]+\.[0-9]+\.[0-9]+", VERSION).group(0)
-BUILD = int(re.search(r"\+([0-9]+)\.g", VERSION).group(1)) if "+" in VERSION else 0
+# The fourth number of the Windows fixed version: the commit count of a
+# build before the release, 65535 for the release (cmake/version.cmake).
+BUILD = min(int(re.search(r"~([0-9]+)\.g", VERSION).group(1)), 65534) if "~" in VERSION else 65535
 failures = []
 
 
@@ -323,7 +325,7 @@ def check_windows(dist, work, system, linux_root, wine, cert):
         check(name + " version resource", all(values.get(k) == v for k, v in want.items())
               and bool(values.get("FileDescription")), str(values))
         check(name + " fixed file version " + VERSION, fixed is not None and
-              (fixed.FileVersionMS, fixed.FileVersionLS) == ((major << 16) | minor, (patch << 16) | min(BUILD, 65535)))
+              (fixed.FileVersionMS, fixed.FileVersionLS) == ((major << 16) | minor, (patch << 16) | BUILD))
         tsa = os.path.join(os.path.dirname(cert), "tsa-ca.pem")
         stamped = os.path.exists(tsa)
         p = run(["osslsigncode", "verify", "-CAfile", cert] + (["-TSA-CAfile", tsa] if stamped else []) +
