@@ -474,8 +474,14 @@ def main():
     dist, targets = args[0], args[1:]
     cert = os.path.join(os.path.dirname(os.path.abspath(dist)), "signing", "cert.pem")
     sums = read_sums(dist)
-    files = sorted(f for f in os.listdir(dist) if f not in ("SHA256SUMS", "SHA256SUMS.asc"))
+    # .package is scripts/package's record of what it wrote (it knows its
+    # earlier output by it), not a file of the release.
+    files = sorted(f for f in os.listdir(dist) if f not in ("SHA256SUMS", "SHA256SUMS.asc", ".package"))
     check("SHA256SUMS lists every file", sorted(sums) == files, str(sorted(set(sums) ^ set(files))))
+    marked = [line.rstrip("\n") for line in open(os.path.join(dist, ".package")) if not line.startswith("#")]
+    check("the marker .package lists every file written, with its checksum", sorted(marked) == sorted(
+        "%s  %s" % (hashlib.sha256(open(os.path.join(dist, f), "rb").read()).hexdigest(), f)
+        for f in os.listdir(dist) if f != ".package"), str(marked[:2]))
     for name in files:
         digest = hashlib.sha256(open(os.path.join(dist, name), "rb").read()).hexdigest()
         check("checksum of " + name, sums.get(name) == digest)
