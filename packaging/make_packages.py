@@ -127,9 +127,10 @@ def date_of(epoch):
 
 def ship_changelog(path, version):
     """The shipped CHANGELOG.md names the version it ships: a build between
-    releases gets its "Unreleased" section under its own version."""
+    releases (X.Y.Z~N.gHASH) gets its "Unreleased" section under its own
+    version."""
     text = open(path, encoding="utf-8").read()
-    if "+" in version:
+    if "~" in version:
         text = text.replace("\n## Unreleased\n", "\n## %s (%s, not a release)\n" % (version, date_of(EPOCH)), 1)
     with open(path, "w", encoding="utf-8") as f:
         f.write(text)
@@ -139,7 +140,7 @@ def debian_changelog(changelog_md, maintainer):
     """CHANGELOG.md's versions as a Debian changelog (a native package's)."""
     entries, current = [], None
     for line in open(changelog_md, encoding="utf-8"):
-        head = re.match(r"^## ([0-9.]+(?:\+[0-9]+\.g[0-9a-f]+)?) \((\d{4}-\d{2}-\d{2})[,)]", line)
+        head = re.match(r"^## ([0-9.]+(?:~[0-9]+\.g[0-9a-f]+(?:\.dirty\.[0-9a-f]+)?)?) \((\d{4}-\d{2}-\d{2})[,)]", line)
         if head:
             current = {"version": head.group(1), "date": head.group(2), "items": []}
             entries.append(current)
