@@ -131,7 +131,9 @@ TEST_F(TlsEndpoint, ASecondVerificationResumesAndAChangedPinDoesNot) {
   EXPECT_EQ(second.result.ResultValue, Utf8ToWide(kAnswerAccepted));
   platform::tls_testing::ResumeCounts resumed = platform::tls_testing::Resumes();
   EXPECT_EQ(resumed.offered, first.offered + 1);
-  if (openssl) EXPECT_EQ(resumed.resumed, first.resumed + 1);
+  if (openssl) {
+    EXPECT_EQ(resumed.resumed, first.resumed + 1);
+  }
   // The same certificate accepted under another pin setting (a second,
   // unused pin): a full handshake.
   Outcome changed = Verify(endpoint, pin + "," + std::string(64, '0'));
