@@ -162,6 +162,9 @@ struct ResumeCounts {
   size_t kept = 0;
 };
 ResumeCounts Resumes();
+// Seal fails as if the engine had refused to encipher (on Windows before
+// EncryptMessage runs, so that the record still holds the data in clear).
+void RefuseEncryption(bool refuse);
 }  // namespace tls_testing
 
 }  // namespace hv::platform

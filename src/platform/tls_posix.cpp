@@ -41,6 +41,7 @@ int OnNewSession(SSL* ssl, SSL_SESSION* session) {
 
 std::atomic<uint64_t> offered_count{0};
 std::atomic<uint64_t> resumed_count{0};
+std::atomic<bool> refuse_encryption{false};
 
 }  // namespace
 
@@ -322,6 +323,7 @@ TlsSession::Result TlsSession::Handshake(std::string* received, std::string* to_
 
 TlsSession::Result TlsSession::Seal(const char* data, size_t size, std::string* to_send, uint32_t* error) {
   Impl& s = *impl_;
+  if (refuse_encryption.load(std::memory_order_relaxed)) return s.failed = true, *error = 1, Result::kFailed;
   while (size > 0) {
     int chunk = size > 16384 ? 16384 : static_cast<int>(size);
     int rc = SSL_write(s.ssl, data, chunk);
@@ -400,6 +402,8 @@ bool SetAuthority(const std::string& der) {
 }
 
 bool LastChainBuildWasLocal() { return true; }
+
+void RefuseEncryption(bool refuse) { refuse_encryption.store(refuse, std::memory_order_relaxed); }
 
 ResumeCounts Resumes() {
   return {offered_count.load(std::memory_order_relaxed), resumed_count.load(std::memory_order_relaxed), kept::Count()};
