@@ -177,6 +177,15 @@ void BM_VerifyTls_Curl(benchmark::State& state) {
     }
   }
 }
+void BM_VerifyTls_CurlShared(benchmark::State& state) {
+  std::string answer;
+  for (auto _ : state) {
+    if (!CurlVerifyTls(SecureEndpoint().port(), SecureEndpoint().curl_pin(), "benchmark-user", "benchmark-pass1",
+                       &answer, SharedTlsSessions())) {
+      state.SkipWithError("verification failed");
+    }
+  }
+}
 void BM_VerifyTls_Floor(benchmark::State& state) {
   std::string request = "GET " + std::string(kVerifyPath) + kVerifyQueryStart + OpenSslEncipher(kQuery) +
                         " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(SecureEndpoint().port()) +
@@ -242,6 +251,7 @@ BENCHMARK(BM_Verify_Floor)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Verify_FloorWithLog)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_VerifyTls_Module)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_VerifyTls_Curl)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_VerifyTls_CurlShared)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_VerifyTls_Floor)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Dispatch_Module);
 BENCHMARK(BM_Dispatch_Jsoncpp);

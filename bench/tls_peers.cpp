@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -100,7 +101,7 @@ TlsEndpoint::TlsEndpoint(const std::string& response) : impl_(new Impl) {
   Impl& s = *impl_;
   s.response = response;
   s.ctx = SSL_CTX_new(TLS_server_method());
-  SSL_CTX_set_num_tickets(s.ctx, 0);
+  SSL_CTX_set_num_tickets(s.ctx, 2);  // OpenSSL's default, said aloud
   s.MakeIdentity();
   s.listener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
@@ -125,9 +126,24 @@ uint16_t TlsEndpoint::port() const { return impl_->port; }
 const std::string& TlsEndpoint::certificate_pin() const { return impl_->certificate_pin; }
 const std::string& TlsEndpoint::curl_pin() const { return impl_->curl_pin; }
 
+CURLSH* SharedTlsSessions() {
+  static std::mutex locks[CURL_LOCK_DATA_LAST];
+  static CURLSH* share = [] {
+    CURLSH* made = curl_share_init();
+    curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    curl_share_setopt(made, CURLSHOPT_LOCKFUNC, +[](CURL*, curl_lock_data data, curl_lock_access, void*) {
+      locks[data].lock();
+    });
+    curl_share_setopt(made, CURLSHOPT_UNLOCKFUNC, +[](CURL*, curl_lock_data data, void*) { locks[data].unlock(); });
+    return made;
+  }();
+  return share;
+}
+
 bool CurlVerifyTls(uint16_t port, const std::string& curl_pin, const std::string& user,
-                   const std::string& password, std::string* answer) {
-  auto pinned = [&curl_pin](CURL* curl) {
+                   const std::string& password, std::string* answer, CURLSH* share) {
+  auto pinned = [&curl_pin, share](CURL* curl) {
+    if (share != nullptr) curl_easy_setopt(curl, CURLOPT_SHARE, share);
     // The pin decides, as with the module: no chain to a trusted root.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);

@@ -9,15 +9,20 @@ namespace hv {
 
 bool ZEvtSyncTlsSocket::Fail(uint32_t error) {
   LastError = error;
-  CloseConnection();
+  Abandon();
   return false;
+}
+
+void ZEvtSyncTlsSocket::Abandon() {
+  if (session_ != nullptr) session_->Discard();
+  CloseConnection();
 }
 
 bool ZEvtSyncTlsSocket::OutOfTime() {
   if (!deadline_ || Clock::now() < *deadline_) return false;
   deadline_expired_ = true;
   LastError = platform::kSocketTimedOut;
-  CloseConnection();
+  Abandon();
   return true;
 }
 
@@ -29,7 +34,7 @@ bool ZEvtSyncTlsSocket::SendRaw(const std::string& bytes) {
   raw_.SocketTimeout = SocketTimeout;
   if (raw_.SendBuffers(&buffer, 1, &sent)) return true;
   LastError = raw_.LastError;  // WSAETIMEDOUT when the wait ran out
-  CloseConnection();
+  Abandon();
   return false;
 }
 
@@ -47,7 +52,7 @@ bool ZEvtSyncTlsSocket::ReceiveRaw(bool* closed, uint32_t timeout_error) {
   raw_.SocketTimeout = SocketTimeout;
   if (!raw_.ReceiveInto(buffer, &size)) {
     LastError = !raw_.TimedOut() ? raw_.LastError : timeout_error != 0 ? timeout_error : LastError;
-    CloseConnection();
+    Abandon();
     return false;
   }
   if (size == 0) {
@@ -86,6 +91,18 @@ bool ZEvtSyncTlsSocket::Reach(const WString& host, uint16_t port) {
   return true;
 }
 
+// What a kept session is kept under: the name sent and checked, the port,
+// the proxy the tunnel goes through, the pins (the platform adds its trust
+// settings).
+std::string ZEvtSyncTlsSocket::ResumeKey(const std::string& name, uint16_t port, const std::string& pins) const {
+  std::string proxy;
+  platform::WideToAnsi(proxy_.host, &proxy);
+  std::string key = name + '\n' + std::to_string(port) + '\n' + proxy + ':' + std::to_string(proxy_.port) + '\n';
+  static const char kHex[] = "0123456789abcdef";
+  for (unsigned char c : pins) key.append({kHex[c >> 4], kHex[c & 15]});
+  return key;
+}
+
 bool ZEvtSyncTlsSocket::OpenConnection(const WString& host, uint16_t port) {
   if (connected()) return true;
   CloseConnection();
@@ -104,7 +121,8 @@ bool ZEvtSyncTlsSocket::OpenConnection(const WString& host, uint16_t port) {
   session_ = std::make_unique<platform::TlsSession>();
   std::string pins;
   for (const auto& pin : pins_) pins.append(reinterpret_cast<const char*>(pin.data()), pin.size());
-  uint32_t rc = session_->Begin(ansi_name, reinterpret_cast<const unsigned char*>(pins.data()), pins_.size());
+  uint32_t rc = session_->Begin(ansi_name, reinterpret_cast<const unsigned char*>(pins.data()), pins_.size(),
+                                ResumeKey(ansi_name, port, pins));
   if (rc != 0) return Fail(rc);
   for (;;) {
     std::string to_send;
@@ -127,6 +145,7 @@ bool ZEvtSyncTlsSocket::OpenConnection(const WString& host, uint16_t port) {
                      ? JudgeTls(facts, !pins_.empty(), static_cast<int64_t>(std::time(nullptr)))
                      : TlsVerdict{TlsRefusal::kUnreadable};
   if (tls_verdict_.refusal != TlsRefusal::kNone) return Fail(TlsRefusalError(tls_verdict_.refusal));
+  session_->Accept();
   idle_ciphertext_ = 0;
   return true;
 }

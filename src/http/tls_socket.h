@@ -22,6 +22,16 @@
 // sent and the certificate's name check: the name is the same, and
 // neither SNI nor certificates carry the dot.
 //
+// Within the process a connection resumes a TLS session of an earlier one
+// to the same host name, port and proxy with the same pins (and trust
+// settings: platform/tls.h), and is checked as a full one: the pin
+// against the session's certificate, the TLS policy on the version, on
+// the chain of the handshake that made the session (its dates judged
+// now) and on the key exchange (TLS 1.3 makes a new one; a TLS 1.2
+// resumption makes none, and that of the full handshake is judged). A
+// session is kept only from a connection the policy accepted and that
+// ended without failure (a cut, a deadline, a refused record).
+//
 // Ownership and threads: one connection, one thread at a time.
 #ifndef HV_HTTP_TLS_SOCKET_H_
 #define HV_HTTP_TLS_SOCKET_H_
@@ -96,6 +106,9 @@ class ZEvtSyncTlsSocket {
 
  private:
   bool Fail(uint32_t error);
+  // Closes a connection that failed: nothing of its session is kept.
+  void Abandon();
+  std::string ResumeKey(const std::string& name, uint16_t port, const std::string& pins) const;
   // True (and the connection closed) when the deadline has passed.
   bool OutOfTime();
   bool SendRaw(const std::string& bytes);

@@ -18,8 +18,23 @@
 // *error (OpenSSL's error or certificate-verification code; Schannel's
 // SECURITY_STATUS). Nothing is logged here.
 //
+// Resumption: within the process, a connection may resume a session of an
+// earlier one to the same endpoint under the same settings (Begin's
+// resume_key, to which the platform adds its trust settings: the test
+// authority, on Linux SSL_CERT_FILE and SSL_CERT_DIR). On Linux the module
+// keeps OpenSSL's client sessions (each offered once: TLS 1.3 tickets are
+// single-use), and the SSL_CTX the key's connections share; on Windows it
+// keeps the key's Schannel credentials handle, whose sessions Schannel
+// caches for the same target name. A session is kept only from a
+// connection the caller Accepted that ended without failure; a few keys
+// at most, each for a few minutes; TlsForgetSessions drops them all
+// (OpenSSL wipes a session's secrets as it frees it), as does unloading.
+// A resumed connection is checked as a full one: the pin against the
+// session's certificate, the chain facts of the handshake that made the
+// session (ReadFacts) judged again by the caller.
+//
 // Ownership and threads: one session per connection, used by one thread
-// at a time. On Linux OpenSSL's libssl; on Windows Schannel, whose system
+// at a time; the kept sessions are shared under a lock, any thread. On Linux OpenSSL's libssl; on Windows Schannel, whose system
 // libraries are loaded from the system directory only.
 #ifndef HV_PLATFORM_TLS_H_
 #define HV_PLATFORM_TLS_H_
@@ -58,6 +73,12 @@ struct TlsFacts {
   // Leaf first. With pins the server's certificate alone (the chain is
   // not built); else the chain as built, up to its trust anchor.
   std::vector<TlsCertificateFacts> chain;
+  // The handshake resumed an earlier session: no certificate was sent, so
+  // `chain` is that of the full handshake that made the session; a TLS 1.2
+  // resumption exchanges no key either, and `exchange` is that one's too.
+  // The version is this connection's; so is the exchange in TLS 1.3,
+  // where a resumption makes a new (EC)DHE exchange.
+  bool resumed = false;
 };
 
 class TlsSession {
@@ -73,7 +94,18 @@ class TlsSession {
   // brackets). `pins`: `pin_count` SHA-256 values of 32 bytes each, one
   // after the other; none (0) for chain and name validation. Returns 0, or
   // the error number when no session could be set up.
-  uint32_t Begin(const std::string& host, const unsigned char* pins, size_t pin_count);
+  // `resume_key` names the endpoint and the settings the connection
+  // depends on (host, port, proxy, pins); empty: no session is offered or
+  // kept.
+  uint32_t Begin(const std::string& host, const unsigned char* pins, size_t pin_count,
+                 const std::string& resume_key = std::string());
+  // The caller accepted the connection (after Handshake's kDone and its
+  // own policy): what it yields may be kept for resumption when it ends,
+  // unless a failure comes first (any kFailed, or Discard).
+  void Accept();
+  // The connection failed above the engine (a cut, a deadline): nothing of
+  // it is kept.
+  void Discard();
 
   // Handshake: consumes `*received` (all of it), appends what must go to
   // the peer to `*to_send`.
@@ -98,6 +130,11 @@ class TlsSession {
 // check): a static text, or nullptr.
 const char* TlsErrorText(uint32_t error);
 
+// Drops every kept session and credentials handle (for a settings change;
+// unloading does it too). Connections running keep theirs to their end,
+// and keep nothing afterwards. Any thread.
+void TlsForgetSessions();
+
 // Whether this platform has TLS at all (Windows: Schannel could be loaded).
 bool TlsAvailable();
 
@@ -116,6 +153,18 @@ bool SetAuthority(const std::string& der);
 // issuer fetched from the network, no root list update): always where the
 // engine never fetches (OpenSSL).
 bool LastChainBuildWasLocal();
+// Since the process began: handshakes that were offered kept state (a
+// session on Linux, a credentials handle on Windows), those the library
+// reports as resumed, and the sessions or handles kept now.
+struct ResumeCounts {
+  uint64_t offered = 0;
+  uint64_t resumed = 0;
+  size_t kept = 0;
+};
+ResumeCounts Resumes();
+// Seal fails as if the engine had refused to encipher (on Windows before
+// EncryptMessage runs, so that the record still holds the data in clear).
+void RefuseEncryption(bool refuse);
 }  // namespace tls_testing
 
 }  // namespace hv::platform

@@ -8,10 +8,42 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
+
+#include "platform/tls_kept_posix.h"
 
 namespace hv::platform {
+
+namespace {
+
+// The sessions OpenSSL hands the client (a TLS 1.2 session at the end of
+// the handshake, TLS 1.3 tickets after it), collected per connection
+// until it ends: kept only from a connection the caller accepted.
+struct Collected {
+  std::vector<SSL_SESSION*> sessions;
+  ~Collected() { Clear(); }
+  void Clear() {
+    for (SSL_SESSION* s : sessions) SSL_SESSION_free(s);
+    sessions.clear();
+  }
+};
+
+int OnNewSession(SSL* ssl, SSL_SESSION* session) {
+  auto* collected = static_cast<Collected*>(SSL_get_app_data(ssl));
+  if (collected == nullptr || collected->sessions.size() >= kept::kSessionsPerKey) return 0;
+  collected->sessions.push_back(session);
+  return 1;  // the reference is ours
+}
+
+std::atomic<uint64_t> offered_count{0};
+std::atomic<uint64_t> resumed_count{0};
+std::atomic<bool> refuse_encryption{false};
+
+}  // namespace
 
 struct TlsSession::Impl {
   SSL_CTX* ctx = nullptr;
@@ -19,7 +51,30 @@ struct TlsSession::Impl {
   BIO* in = nullptr;   // peer → engine, owned by ssl
   BIO* out = nullptr;  // engine → peer, owned by ssl
   std::string pins;  // 32 bytes per accepted certificate; empty: chain and name
+  std::string key;   // empty: nothing offered or kept
+  uint64_t generation = 0;
+  TlsFacts inherited;  // of the full handshake, when a kept session was offered
+  bool offered = false;
+  bool accepted = false;
+  bool failed = false;
+  TlsFacts accepted_facts;
+  Collected collected;
   ~Impl() {
+    // A TLS 1.2 resumption brings no new session: the one it resumed
+    // serves again (TLS 1.3 brings new tickets, each used once).
+    if (accepted && !failed && collected.sessions.empty() && SSL_session_reused(ssl) == 1 &&
+        SSL_version(ssl) == TLS1_2_VERSION) {
+      if (SSL_SESSION* again = SSL_get1_session(ssl)) collected.sessions.push_back(again);
+    }
+    if (accepted && !failed && !key.empty() && !collected.sessions.empty()) {
+      // The connection ended well though the module sends no close_notify
+      // of its own: without this SSL_free would mark its sessions spent.
+      SSL_set_shutdown(ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+      std::vector<kept::Session> keep;
+      for (SSL_SESSION* session : collected.sessions) keep.push_back({session, accepted_facts});
+      collected.sessions.clear();
+      kept::Keep(key, generation, &keep);
+    }
     if (ssl != nullptr) SSL_free(ssl);
     if (ctx != nullptr) SSL_CTX_free(ctx);
   }
@@ -122,36 +177,86 @@ const char* TlsErrorText(uint32_t error) {
   return ERR_reason_error_string(error);
 }
 
-uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pins, size_t pin_count) {
-  Impl& s = *impl_;
-  s.ctx = SSL_CTX_new(TLS_client_method());
-  if (s.ctx == nullptr) return LastTlsError();
-  SSL_CTX_set_min_proto_version(s.ctx, TLS1_2_VERSION);
+namespace {
+
+// A context with the module's settings: TLS 1.2 or later, and with pins
+// no chain check (the pin decides, after the handshake); else the trust
+// store, or the test authority alone.
+SSL_CTX* MakeContext(bool pinned) {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+  if (ctx == nullptr) return nullptr;
+  SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
   // Level 2 whatever the system's configuration says: RSA, DSA and
   // finite-field groups of 2048 bits at least, no SHA-1 or MD5 in
   // signatures, during the handshake; the module's policy judges the
   // rest after it (EC sizes, pinned certificates).
-  SSL_CTX_set_security_level(s.ctx, 2);
+  SSL_CTX_set_security_level(ctx, 2);
   // A TLS 1.2 server may not start the handshake over in the middle of
   // the data (it would be a second handshake nobody bounded).
-  SSL_CTX_set_options(s.ctx, SSL_OP_NO_RENEGOTIATION);
-  if (pin_count > 0) {
-    s.pins.assign(reinterpret_cast<const char*>(pins), 32 * pin_count);
-    SSL_CTX_set_verify(s.ctx, SSL_VERIFY_NONE, nullptr);  // the pin decides, after the handshake
-  } else {
+  SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
+  // The client's sessions go to OnNewSession only, never to OpenSSL's
+  // own cache.
+  SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(ctx, OnNewSession);
+  bool ok = true;
+  if (pinned) {
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+  } else if (test_authority.empty()) {
     // The system's trust store, or the one SSL_CERT_FILE / SSL_CERT_DIR name.
-    if (test_authority.empty() && SSL_CTX_set_default_verify_paths(s.ctx) != 1) return LastTlsError();
-    if (!test_authority.empty()) {
-      const unsigned char* der = reinterpret_cast<const unsigned char*>(test_authority.data());
-      X509* authority = d2i_X509(nullptr, &der, static_cast<long>(test_authority.size()));
-      bool added = authority != nullptr && X509_STORE_add_cert(SSL_CTX_get_cert_store(s.ctx), authority) == 1;
-      X509_free(authority);
-      if (!added) return LastTlsError();
-    }
-    SSL_CTX_set_verify(s.ctx, SSL_VERIFY_PEER, nullptr);
+    ok = SSL_CTX_set_default_verify_paths(ctx) == 1;
+  } else {
+    const unsigned char* der = reinterpret_cast<const unsigned char*>(test_authority.data());
+    X509* authority = d2i_X509(nullptr, &der, static_cast<long>(test_authority.size()));
+    ok = authority != nullptr && X509_STORE_add_cert(SSL_CTX_get_cert_store(ctx), authority) == 1;
+    X509_free(authority);
   }
+  if (!pinned) SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+  if (!ok) {
+    SSL_CTX_free(ctx);
+    return nullptr;
+  }
+  return ctx;
+}
+
+// The caller's key with what else decides a connection here: pinned or
+// not, and the trust store the chain is checked against.
+std::string FullKey(const std::string& key, bool pinned) {
+  std::string full = key;
+  full.append(pinned ? "\npinned" : "\nchain");
+  for (const char* name : {"SSL_CERT_FILE", "SSL_CERT_DIR"}) {
+    const char* value = std::getenv(name);
+    full.append("\n").append(value != nullptr ? value : "");
+  }
+  return full.append("\n").append(test_authority);
+}
+
+}  // namespace
+
+uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pins, size_t pin_count,
+                           const std::string& resume_key) {
+  Impl& s = *impl_;
+  bool pinned = pin_count > 0;
+  if (pinned) s.pins.assign(reinterpret_cast<const char*>(pins), 32 * pin_count);
+  kept::Session offer;
+  if (resume_key.empty()) {
+    s.ctx = MakeContext(pinned);
+  } else {
+    s.key = FullKey(resume_key, pinned);
+    s.ctx = kept::Take(s.key, [pinned] { return MakeContext(pinned); }, &offer, &s.generation);
+  }
+  if (s.ctx == nullptr) return LastTlsError();
   s.ssl = SSL_new(s.ctx);
-  if (s.ssl == nullptr) return LastTlsError();
+  if (s.ssl == nullptr) {
+    SSL_SESSION_free(offer.session);
+    return LastTlsError();
+  }
+  SSL_set_app_data(s.ssl, &s.collected);
+  if (offer.session != nullptr) {
+    s.offered = SSL_set_session(s.ssl, offer.session) == 1;
+    s.inherited = offer.facts;
+    SSL_SESSION_free(offer.session);  // the connection holds its own reference
+    if (s.offered) offered_count.fetch_add(1, std::memory_order_relaxed);
+  }
   s.in = BIO_new(BIO_s_mem());
   s.out = BIO_new(BIO_s_mem());
   if (s.in == nullptr || s.out == nullptr) {
@@ -176,18 +281,33 @@ uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pins, s
   return 0;
 }
 
+void TlsSession::Accept() {
+  Impl& s = *impl_;
+  s.accepted = ReadFacts(&s.accepted_facts);
+}
+
+void TlsSession::Discard() { impl_->failed = true; }
+
+void TlsForgetSessions() { kept::Forget(); }
+
 TlsSession::Result TlsSession::Handshake(std::string* received, std::string* to_send, uint32_t* error) {
   Impl& s = *impl_;
+  s.failed = true;  // until it is known to have gone well
   if (!Feed(s.in, received)) return *error = LastTlsError(), Result::kFailed;
   int rc = SSL_do_handshake(s.ssl);
   Drain(s.out, to_send);
   if (rc == 1) {
+    // A resumed session's certificate is the one the session was made
+    // with: checked against the pins all the same.
     if (!s.pins.empty() && !PinMatches(s.ssl, s.pins)) {
       *error = X509_V_ERR_CERT_UNTRUSTED;
       return Result::kFailed;
     }
+    if (SSL_session_reused(s.ssl) == 1) resumed_count.fetch_add(1, std::memory_order_relaxed);
+    s.failed = false;
     return Result::kDone;
   }
+  if (SSL_get_error(s.ssl, rc) == SSL_ERROR_WANT_READ) s.failed = false;
   int reason = SSL_get_error(s.ssl, rc);
   if (reason == SSL_ERROR_WANT_READ) return Result::kMore;
   // The certificate's verdict only when it is what refused the handshake:
@@ -203,10 +323,11 @@ TlsSession::Result TlsSession::Handshake(std::string* received, std::string* to_
 
 TlsSession::Result TlsSession::Seal(const char* data, size_t size, std::string* to_send, uint32_t* error) {
   Impl& s = *impl_;
+  if (refuse_encryption.load(std::memory_order_relaxed)) return s.failed = true, *error = 1, Result::kFailed;
   while (size > 0) {
     int chunk = size > 16384 ? 16384 : static_cast<int>(size);
     int rc = SSL_write(s.ssl, data, chunk);
-    if (rc <= 0) return *error = LastTlsError(), Result::kFailed;
+    if (rc <= 0) return s.failed = true, *error = LastTlsError(), Result::kFailed;
     data += rc;
     size -= static_cast<size_t>(rc);
   }
@@ -217,7 +338,7 @@ TlsSession::Result TlsSession::Seal(const char* data, size_t size, std::string* 
 TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, std::string* to_send,
                                     uint32_t* error) {
   Impl& s = *impl_;
-  if (!Feed(s.in, received)) return *error = LastTlsError(), Result::kFailed;
+  if (!Feed(s.in, received)) return s.failed = true, *error = LastTlsError(), Result::kFailed;
   size_t before = plain->size();
   char buffer[16384];
   for (;;) {
@@ -230,6 +351,7 @@ TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, s
     int reason = SSL_get_error(s.ssl, rc);
     if (reason == SSL_ERROR_WANT_READ) return plain->size() > before ? Result::kDone : Result::kMore;
     if (reason == SSL_ERROR_ZERO_RETURN) return plain->size() > before ? Result::kDone : Result::kClosed;
+    s.failed = true;
     *error = LastTlsError();
     return Result::kFailed;
   }
@@ -238,6 +360,14 @@ TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, s
 bool TlsSession::ReadFacts(TlsFacts* facts) const {
   const Impl& s = *impl_;
   *facts = TlsFacts{};
+  facts->resumed = SSL_session_reused(s.ssl) == 1;
+  if (facts->resumed) {
+    // No certificate came (the session's is the one the pin checks), nor,
+    // in TLS 1.2, a key exchange: those of the full handshake.
+    facts->exchange = s.inherited.exchange;
+    facts->exchange_bits = s.inherited.exchange_bits;
+    facts->chain = s.inherited.chain;
+  }
   facts->version = static_cast<uint16_t>(SSL_version(s.ssl));
   EVP_PKEY* exchange = nullptr;
   if (SSL_get_peer_tmp_key(s.ssl, &exchange) == 1 && exchange != nullptr) {
@@ -248,10 +378,12 @@ bool TlsSession::ReadFacts(TlsFacts* facts) const {
       facts->exchange = TlsFacts::Exchange::kUnknown;
     }
     EVP_PKEY_free(exchange);
-  } else if (SSL_version(s.ssl) == TLS1_2_VERSION) {
+  } else if (SSL_version(s.ssl) == TLS1_2_VERSION && !facts->resumed) {
     facts->exchange = TlsFacts::Exchange::kKeyTransport;  // RSA key transport: no group
   }
-  if (s.pins.empty()) {
+  if (facts->resumed) {
+    // The chain as the full handshake built it.
+  } else if (s.pins.empty()) {
     STACK_OF(X509)* chain = SSL_get0_verified_chain(s.ssl);
     for (int i = 0; chain != nullptr && i < sk_X509_num(chain); ++i) {
       facts->chain.push_back(CertificateFacts(sk_X509_value(chain, i)));
@@ -270,6 +402,12 @@ bool SetAuthority(const std::string& der) {
 }
 
 bool LastChainBuildWasLocal() { return true; }
+
+void RefuseEncryption(bool refuse) { refuse_encryption.store(refuse, std::memory_order_relaxed); }
+
+ResumeCounts Resumes() {
+  return {offered_count.load(std::memory_order_relaxed), resumed_count.load(std::memory_order_relaxed), kept::Count()};
+}
 
 }  // namespace tls_testing
 }  // namespace hv::platform

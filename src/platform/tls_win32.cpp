@@ -14,10 +14,12 @@
 #include <security.h>
 #include <sspi.h>
 
+#include <atomic>
 #include <cstring>
 #include <vector>
 
 #include "platform/tls_chain_win32.h"
+#include "platform/tls_credentials_win32.h"
 
 namespace hv::platform {
 namespace {
@@ -55,13 +57,20 @@ const Schannel& Api() {
 
 uint32_t Status(SECURITY_STATUS status) { return static_cast<uint32_t>(status); }
 
+void ReleaseCredentials(CredHandle* handle) { Api().sspi->FreeCredentialsHandle(handle); }
+
+std::atomic<uint64_t> offered_count{0};
+std::atomic<uint64_t> resumed_count{0};
+std::atomic<bool> refuse_encryption{false};
+
 }  // namespace
 
 struct TlsSession::Impl {
-  CredHandle cred{};
+  SharedCredentials cred;  // shared with the key's other connections
+  std::string key;         // empty: a handle of its own
   CtxtHandle ctx{};
-  bool have_cred = false;
   bool have_ctx = false;
+  bool failed = false;
   bool done = false;
   bool peer_closed = false;  // close_notify read: every later Open is kClosed
   bool tls13 = false;        // post-handshake messages allowed (tickets, key updates)
@@ -72,7 +81,14 @@ struct TlsSession::Impl {
 
   ~Impl() {
     if (have_ctx) Api().sspi->DeleteSecurityContext(&ctx);
-    if (have_cred) Api().sspi->FreeCredentialsHandle(&cred);
+    // Schannel's sessions behind a handle a connection failed with are
+    // not offered again: the next connection gets a handle of its own.
+    if (failed && cred != nullptr && !key.empty()) DropCredentials(key, cred.get());
+  }
+  TlsSession::Result Fail(uint32_t* error, uint32_t status) {
+    failed = true;
+    *error = status;
+    return TlsSession::Result::kFailed;
   }
 
   // Runs one InitializeSecurityContext step on `received`.
@@ -113,33 +129,47 @@ const char* TlsErrorText(uint32_t error) {
   }
 }
 
-uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pins, size_t pin_count) {
+uint32_t TlsSession::Begin(const std::string& host, const unsigned char* pins, size_t pin_count,
+                           const std::string& resume_key) {
   if (!Api().ok) return static_cast<uint32_t>(ERROR_NOT_SUPPORTED);
   Impl& s = *impl_;
   s.host.assign(host.begin(), host.end());
   s.pins.assign(reinterpret_cast<const char*>(pins), pin_count == 0 ? 0 : 32 * pin_count);
-  // The certificate is checked here after the handshake (pin, or chain and
-  // name), so Schannel's own check is off.
-  SCHANNEL_CRED cred{};
-  cred.dwVersion = SCHANNEL_CRED_VERSION;
-  // No client certificate: a server that asks for one gets none. Only
-  // the strong ciphers.
-  cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
-  TimeStamp expiry;
-  SECURITY_STATUS rc = SEC_E_UNSUPPORTED_FUNCTION;
-  // TLS 1.3 and 1.2 where the system has 1.3; else 1.2 alone.
-  for (DWORD protocols : {DWORD{SP_PROT_TLS1_2_CLIENT | 0x00002000 /* TLS 1.3 client */},
-                          DWORD{SP_PROT_TLS1_2_CLIENT}}) {
-    cred.grbitEnabledProtocols = protocols;
-    rc = Api().sspi->AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W),
-                                               SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr,
-                                               nullptr, &s.cred, &expiry);
-    if (rc == SEC_E_OK) break;
-  }
-  if (rc != SEC_E_OK) return Status(rc);
-  s.have_cred = true;
-  return 0;
+  // The chain and name are checked here after every handshake, a resumed
+  // one's included, so the trust settings need no place in the key.
+  s.key = resume_key;
+  auto acquire = [](CredHandle* handle) -> uint32_t {
+    // The certificate is checked here after the handshake (pin, or chain
+    // and name), so Schannel's own check is off.
+    SCHANNEL_CRED cred{};
+    cred.dwVersion = SCHANNEL_CRED_VERSION;
+    // No client certificate: a server that asks for one gets none. Only
+    // the strong ciphers.
+    cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+    TimeStamp expiry;
+    SECURITY_STATUS rc = SEC_E_UNSUPPORTED_FUNCTION;
+    // TLS 1.3 and 1.2 where the system has 1.3; else 1.2 alone.
+    for (DWORD protocols : {DWORD{SP_PROT_TLS1_2_CLIENT | 0x00002000 /* TLS 1.3 client */},
+                            DWORD{SP_PROT_TLS1_2_CLIENT}}) {
+      cred.grbitEnabledProtocols = protocols;
+      rc = Api().sspi->AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W),
+                                                 SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr, nullptr,
+                                                 handle, &expiry);
+      if (rc == SEC_E_OK) break;
+    }
+    return rc == SEC_E_OK ? 0 : Status(rc);
+  };
+  bool reused = false;
+  uint32_t rc = TakeCredentials(s.key, acquire, &ReleaseCredentials, &s.cred, &reused);
+  if (rc == 0 && reused) offered_count.fetch_add(1, std::memory_order_relaxed);
+  return rc;
 }
+
+void TlsSession::Accept() {}
+
+void TlsSession::Discard() { impl_->failed = true; }
+
+void TlsForgetSessions() { ForgetCredentials(); }
 
 TlsSession::Result TlsSession::Impl::Step(std::string* received, std::string* to_send,
                                           uint32_t* error) {
@@ -170,7 +200,7 @@ TlsSession::Result TlsSession::Impl::Step(std::string* received, std::string* to
   SEC_WCHAR* target = address ? nullptr : const_cast<SEC_WCHAR*>(host.c_str());
   bool first = !have_ctx;
   SECURITY_STATUS rc = Api().sspi->InitializeSecurityContextW(
-      &cred, first ? nullptr : &ctx, target, wanted, 0, 0, first ? nullptr : &in_desc, 0,
+      &cred->handle, first ? nullptr : &ctx, target, wanted, 0, 0, first ? nullptr : &in_desc, 0,
       first ? &ctx : nullptr, &out_desc, &attributes, &expiry);
   if (rc == SEC_I_INCOMPLETE_CREDENTIALS && !first) {
     // The server asked for a client certificate: go on without one, as
@@ -179,7 +209,7 @@ TlsSession::Result TlsSession::Impl::Step(std::string* received, std::string* to
     out[0] = {0, SECBUFFER_TOKEN, nullptr};
     in[0] = {static_cast<unsigned long>(received->size()), SECBUFFER_TOKEN, in[0].pvBuffer};
     in[1] = {0, SECBUFFER_EMPTY, nullptr};
-    rc = Api().sspi->InitializeSecurityContextW(&cred, &ctx, target, wanted, 0, 0, &in_desc, 0, nullptr, &out_desc,
+    rc = Api().sspi->InitializeSecurityContextW(&cred->handle, &ctx, target, wanted, 0, 0, &in_desc, 0, nullptr, &out_desc,
                                                 &attributes, &expiry);
   }
   if (first && (rc == SEC_I_CONTINUE_NEEDED || rc == SEC_E_OK)) have_ctx = true;
@@ -188,10 +218,7 @@ TlsSession::Result TlsSession::Impl::Step(std::string* received, std::string* to
     Api().sspi->FreeContextBuffer(out[0].pvBuffer);
   }
   if (rc == SEC_E_INCOMPLETE_MESSAGE) return Result::kMore;  // `received` kept whole
-  if (rc != SEC_E_OK && rc != SEC_I_CONTINUE_NEEDED) {
-    *error = Status(rc);
-    return Result::kFailed;
-  }
+  if (rc != SEC_E_OK && rc != SEC_I_CONTINUE_NEEDED) return Fail(error, Status(rc));
   // What the step did not read stays for the next one (or, at the end,
   // is the start of the application data).
   if (!first && in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 &&
@@ -205,17 +232,17 @@ TlsSession::Result TlsSession::Impl::Step(std::string* received, std::string* to
   rc = Api().sspi->QueryContextAttributesW(&ctx, SECPKG_ATTR_STREAM_SIZES, &sizes);
   SecPkgContext_ConnectionInfo info{};
   if (rc == SEC_E_OK) rc = Api().sspi->QueryContextAttributesW(&ctx, SECPKG_ATTR_CONNECTION_INFO, &info);
-  if (rc != SEC_E_OK) {
-    *error = Status(rc);
-    return Result::kFailed;
-  }
+  if (rc != SEC_E_OK) return Fail(error, Status(rc));
   tls13 = (info.dwProtocol & 0x00003000 /* TLS 1.3 client or server */) != 0;
   ReadConnectionFacts(info);
+  // A resumed session (Schannel's reconnect) is checked as a full one:
+  // Schannel reports the session's certificate.
+  SecPkgContext_SessionInfo session{};
+  facts.resumed = Api().sspi->QueryContextAttributesW(&ctx, SECPKG_ATTR_SESSION_INFO, &session) == SEC_E_OK &&
+                  (session.dwFlags & SSL_SESSION_RECONNECT) != 0;
+  if (facts.resumed) resumed_count.fetch_add(1, std::memory_order_relaxed);
   uint32_t check = CheckServer();
-  if (check != 0) {
-    *error = check;
-    return Result::kFailed;
-  }
+  if (check != 0) return Fail(error, check);
   done = true;
   return Result::kDone;
 }
@@ -275,10 +302,7 @@ bool TlsSession::ReadFacts(TlsFacts* facts) const {
 
 TlsSession::Result TlsSession::Handshake(std::string* received, std::string* to_send, uint32_t* error) {
   Impl& s = *impl_;
-  if (!s.have_cred) {
-    *error = static_cast<uint32_t>(ERROR_NOT_SUPPORTED);
-    return Result::kFailed;
-  }
+  if (s.cred == nullptr) return s.Fail(error, static_cast<uint32_t>(ERROR_NOT_SUPPORTED));
   // The first step sends the hello; later ones need the peer's bytes.
   for (;;) {
     if (s.have_ctx && received->empty()) return Result::kMore;
@@ -300,13 +324,14 @@ TlsSession::Result TlsSession::Seal(const char* data, size_t size, std::string* 
     buffers[2] = {s.sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + s.sizes.cbHeader + chunk};
     buffers[3] = {0, SECBUFFER_EMPTY, nullptr};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-    SECURITY_STATUS rc = Api().sspi->EncryptMessage(&s.ctx, 0, &desc, 0);
+    SECURITY_STATUS rc = refuse_encryption.load(std::memory_order_relaxed)
+                             ? SEC_E_ENCRYPT_FAILURE
+                             : Api().sspi->EncryptMessage(&s.ctx, 0, &desc, 0);
     if (rc != SEC_E_OK) {
       // Not enciphered: the record still holds the request in clear, and
       // the request carries the enciphered query.
       Wipe("tls record", record.data(), record.size());
-      *error = Status(rc);
-      return Result::kFailed;
+      return s.Fail(error, Status(rc));
     }
     to_send->append(record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
     data += chunk;
@@ -339,10 +364,7 @@ TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, s
       s.peer_closed = true;
       return plain->size() > before ? Result::kDone : Result::kClosed;
     }
-    if (rc != SEC_E_OK && rc != SEC_I_RENEGOTIATE) {
-      *error = Status(rc);
-      return Result::kFailed;
-    }
+    if (rc != SEC_E_OK && rc != SEC_I_RENEGOTIATE) return s.Fail(error, Status(rc));
     std::string extra;
     for (const SecBuffer& b : buffers) {
       if (b.BufferType == SECBUFFER_DATA && b.cbBuffer > 0) {
@@ -363,8 +385,7 @@ TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, s
     if (rc == SEC_I_RENEGOTIATE && !s.tls13) {
       // A TLS 1.2 server that would start the handshake over in the middle
       // of the data: a second handshake nobody bounded, refused.
-      *error = Status(SEC_E_ILLEGAL_MESSAGE);
-      return Result::kFailed;
+      return s.Fail(error, Status(SEC_E_ILLEGAL_MESSAGE));
     }
     if (rc == SEC_I_RENEGOTIATE) {
       // Post-handshake messages (a TLS 1.3 ticket, a key update) go back
@@ -376,4 +397,14 @@ TlsSession::Result TlsSession::Open(std::string* received, std::string* plain, s
   return plain->size() > before ? Result::kDone : Result::kMore;
 }
 
+namespace tls_testing {
+
+ResumeCounts Resumes() {
+  return {offered_count.load(std::memory_order_relaxed), resumed_count.load(std::memory_order_relaxed),
+          CredentialsKept()};
+}
+
+void RefuseEncryption(bool refuse) { refuse_encryption.store(refuse, std::memory_order_relaxed); }
+
+}  // namespace tls_testing
 }  // namespace hv::platform

@@ -111,6 +111,37 @@ TEST_F(TlsEndpoint, TrustedChainAcceptsValidServersOnly) {
   }
 }
 
+// Within the process a second verification to the same endpoint resumes
+// the first one's TLS session; one with a changed pin setting is offered
+// none. Schannel keeps its sessions behind the credentials handle, which
+// the module reuses (offered); whether it resumes is Schannel's: Wine's
+// does not (it makes a full handshake every time), so there only the reuse
+// is checked.
+TEST_F(TlsEndpoint, ASecondVerificationResumesAndAChangedPinDoesNot) {
+  bool openssl = platform::TlsTrustFileVariable() != nullptr;
+  WString endpoint = Https("127.0.0.1", "valid");
+  std::string pin = TlsFile("valid.sha256");
+  platform::TlsForgetSessions();
+  platform::tls_testing::ResumeCounts start = platform::tls_testing::Resumes();
+  EXPECT_EQ(Verify(endpoint, pin).result.ResultType, VERIFY_RESULT_OK);
+  platform::tls_testing::ResumeCounts first = platform::tls_testing::Resumes();
+  EXPECT_EQ(first.offered, start.offered);
+  Outcome second = Verify(endpoint, pin);
+  EXPECT_EQ(second.result.ResultType, VERIFY_RESULT_OK);
+  EXPECT_EQ(second.result.ResultValue, Utf8ToWide(kAnswerAccepted));
+  platform::tls_testing::ResumeCounts resumed = platform::tls_testing::Resumes();
+  EXPECT_EQ(resumed.offered, first.offered + 1);
+  if (openssl) {
+    EXPECT_EQ(resumed.resumed, first.resumed + 1);
+  }
+  // The same certificate accepted under another pin setting (a second,
+  // unused pin): a full handshake.
+  Outcome changed = Verify(endpoint, pin + "," + std::string(64, '0'));
+  EXPECT_EQ(changed.result.ResultType, VERIFY_RESULT_OK);
+  EXPECT_EQ(platform::tls_testing::Resumes().offered, resumed.offered);
+  EXPECT_EQ(platform::tls_testing::Resumes().resumed, resumed.resumed);
+}
+
 // A certificate may name addresses to fetch its issuer from; one that
 // takes the connection and never answers holds the verification no longer
 // than its deadline: the chain is built from the local stores only.

@@ -1,7 +1,8 @@
 // No copy of a password, nor of the enciphered query, is left in memory
 // that a verification frees on the paths that need the fixtures' peers:
 // over TLS (answered, redirected relative and absolute, refused by the
-// certificate check, cut off, timed out) and through a forward proxy,
+// certificate check, cut off, timed out, the request's encipherment
+// refused) and through a forward proxy,
 // plain and tunnelled, redirects included (see verify_wipe_test.cpp for
 // the plain paths).
 #include <gtest/gtest.h>
@@ -45,6 +46,7 @@ struct TlsPathRow {
   std::string endpoint;  // the VerifyHost setting
   std::string pin;       // the VerifyCertSha256 setting
   std::string proxy;     // the proxy setting, or none
+  bool refuse_encryption = false;  // the TLS engine refuses to encipher the request
 };
 
 TEST(FreedBlocks, HoldNoPasswordNorEncipheredQueryOnAnyTlsOrProxiedPath) {
@@ -70,15 +72,18 @@ TEST(FreedBlocks, HoldNoPasswordNorEncipheredQueryOnAnyTlsOrProxiedPath) {
       {"plain through a forward proxy", plain, "", squid},
       {"relative redirect over TLS through a forward proxy", https("moved"), pin, squid},
       {"absolute redirect from a tunnel to a plain server, proxied", https("redirect"), pin, squid},
+      {"the request's encipherment refused", https("valid"), pin, "", true},
   };
   for (const std::string& password : testing::ScannedPasswords()) {
     for (const TlsPathRow& row : rows) {
+      platform::tls_testing::RefuseEncryption(row.refuse_encryption);
       testing::ExpectNoSecretFreed(row.name, password, [&] {
         auto service = std::make_unique<HvVerifyImpl>(Utf8ToWide(row.endpoint), Utf8ToWide(row.pin));
         service->set_wait_limit_ms(500);
         service->SetProxySettings(Utf8ToWide(row.proxy), WString());
         return service;
       });
+      platform::tls_testing::RefuseEncryption(false);
     }
   }
 }
