@@ -137,7 +137,7 @@ def elf(path, symbol_file):
          stack.group(1) if stack else "no GNU_STACK segment"),
         ("stack protector in every unit", bool(all_units) and not unguarded,
          "unprotected: " + ", ".join(unguarded[:10])),
-        ("fortified calls (_FORTIFY_SOURCE=2) in every unit", bool(all_units) and not unfortified,
+        ("fortified calls (_FORTIFY_SOURCE=2, optimised) in every unit", bool(all_units) and not unfortified,
          "not fortified: " + ", ".join(unfortified[:10])),
         ("CET code (-fcf-protection in every unit)", bool(producers) and
          all("-fcf-protection" in p for p in producers),
