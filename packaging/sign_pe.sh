@@ -45,8 +45,8 @@ if [[ $key == pkcs11:* ]]; then
 fi
 
 now=$(date +%s)
-not_before=$(date -d "$(openssl x509 -noout -startdate -in "$cert" | cut -d= -f2-)" +%s) ||
-  refuse "cannot read $cert"
+openssl x509 -noout -in "$cert" >/dev/null 2>&1 || refuse "cannot read $cert as a PEM certificate"
+not_before=$(date -d "$(openssl x509 -noout -startdate -in "$cert" | cut -d= -f2-)" +%s)
 not_after=$(date -d "$(openssl x509 -noout -enddate -in "$cert" | cut -d= -f2-)" +%s)
 [ "$now" -ge "$not_before" ] || refuse "$cert is not valid before $(date -u -d "@$not_before")"
 [ "$now" -lt "$not_after" ] || refuse "$cert expired $(date -u -d "@$not_after")"
