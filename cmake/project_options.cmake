@@ -23,9 +23,16 @@ add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOU
 # instrumentation and go without it.
 if(CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$" AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
   add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-fstack-protector-strong>)
+  # Fortified libc calls on both systems (mingw-w64's headers support them
+  # too, their checking functions coming from libssp). -g3 keeps each
+  # unit's macro records in its symbol file: the package suite reads
+  # _FORTIFY_SOURCE and __OPTIMIZE__ per unit there (the producer string
+  # does not record -D options). The shipped files are stripped either way.
+  add_compile_definitions(_FORTIFY_SOURCE=2)
   if(WIN32)
-    # With -static the stack protector's runtime (libssp) is linked in,
-    # no DLL of it is imported.
+    add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-g3>)
+    # With -static the runtime of the stack protector and of the fortified
+    # calls (libssp) is linked in, no DLL of it is imported.
     add_link_options(-fstack-protector-strong -Wl,--dynamicbase -Wl,--nxcompat)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
       add_link_options(-Wl,--high-entropy-va)
@@ -36,10 +43,6 @@ if(CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$" AND NOT CMAK
       add_link_options(-Wl,--no-seh)
     endif()
   else()
-    add_compile_definitions(_FORTIFY_SOURCE=2)
-    # -g3 keeps each unit's macro records in its symbol file: the package
-    # suite reads _FORTIFY_SOURCE per unit there (the producer string does
-    # not record -D options). The shipped files are stripped either way.
     add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-fcf-protection> $<$<COMPILE_LANGUAGE:C,CXX>:-g3>)
     add_link_options(-Wl,-z,relro -Wl,-z,now -Wl,-z,noexecstack
                      "$<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:-pie>")

@@ -17,28 +17,14 @@ foreach(step
 endforeach()
 
 if(WINDOWS AND DEFINED ENV{HV_SIGN_CERT} AND DEFINED ENV{HV_SIGN_KEY})
-  # The key: a PEM file, or a pkcs11: URI of a key in a token, reached
-  # through the PKCS#11 module HV_SIGN_PKCS11_MODULE (a hardware key).
-  # (The URI holds ";": it is passed quoted, never as a list.)
-  set(module)
-  if("$ENV{HV_SIGN_KEY}" MATCHES "^pkcs11:")
-    set(module -pkcs11module $ENV{HV_SIGN_PKCS11_MODULE})
-  endif()
-  # With a time-stamp server (RFC 3161) the signature carries its counter-
-  # signed time, and stays valid after the certificate expires. Without
-  # one, the signing time is the release's time stamp, so that signing the
-  # same file with the same RSA key gives the same bytes.
-  set(time)
-  if(DEFINED ENV{HV_SIGN_TSA} AND NOT "$ENV{HV_SIGN_TSA}" STREQUAL "")
-    set(time -ts $ENV{HV_SIGN_TSA})
-  elseif(DEFINED ENV{SOURCE_DATE_EPOCH})
-    set(time -time $ENV{SOURCE_DATE_EPOCH})
-  endif()
-  execute_process(COMMAND osslsigncode sign -certs $ENV{HV_SIGN_CERT} ${module} -key "$ENV{HV_SIGN_KEY}"
-    -h sha256 -n HvVerifySp ${time} -in ${FILE} -out ${FILE}.signed RESULT_VARIABLE rc ERROR_VARIABLE err
-    OUTPUT_QUIET)
+  # packaging/sign_pe.sh takes the key, its PIN or passphrase and the
+  # time-stamp server from the environment (never from a command line).
+  execute_process(COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/../packaging/sign_pe.sh ${FILE}
+    RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "signing ${name} failed: ${err}")
   endif()
-  file(RENAME ${FILE}.signed ${FILE})
+  if(NOT err STREQUAL "")
+    message(STATUS "${err}")
+  endif()
 endif()

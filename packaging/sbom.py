@@ -246,6 +246,45 @@ def debian_component(owner, licence):
                               "referenceLocator": "pkg:deb/debian/%s@%s%s" % (name, version, source)}]}
 
 
+def outer_parentheses_dropped(text):
+    text = text.strip()
+    while text.startswith("(") and text.endswith(")"):
+        depth = 0
+        for i, c in enumerate(text):
+            depth += {"(": 1, ")": -1}.get(c, 0)
+            if depth == 0 and i < len(text) - 1:
+                return text  # "(A) AND (B)": the first ")" closes early
+        text = text[1:-1].strip()
+    return text
+
+
+def and_terms(expression):
+    """The terms an expression joins by AND at its top level (outer
+    parentheses dropped, nested AND groups opened)."""
+    text, terms, depth, start = outer_parentheses_dropped(expression), [], 0, 0
+    for i, c in enumerate(text):
+        depth += {"(": 1, ")": -1}.get(c, 0)
+        if depth == 0 and text.startswith(" AND ", i):
+            terms.append(text[start:i])
+            start = i + len(" AND ")
+    terms.append(text[start:])
+    if len(terms) == 1:
+        return [text]
+    return [t for term in terms for t in and_terms(term)]
+
+
+def merged(expressions):
+    """Every term of `expressions` joined by AND, each once, in the order
+    first seen (an OR group kept in parentheses); NOASSERTION when any is
+    unknown."""
+    terms = []
+    for expression in expressions:
+        if expression in ("NOASSERTION", "NONE"):
+            return "NOASSERTION"
+        terms += [t for t in and_terms(expression) if t not in terms]
+    return " AND ".join("(%s)" % t if " OR " in t else t for t in terms)
+
+
 def add_component(components, probe, licence, symbols):
     """The component `probe` names, added to `components`; its SPDX id or None."""
     if probe.startswith("system:"):
@@ -258,9 +297,9 @@ def add_component(components, probe, licence, symbols):
     known = components.setdefault(component["SPDXID"], component)
     if known["licenseConcluded"] == "NOASSERTION":
         known["licenseConcluded"] = known["licenseDeclared"] = licence
-    elif licence not in known["licenseConcluded"] and licence != "NOASSERTION":
+    elif licence != "NOASSERTION":
         # Two archives of one Debian package under different terms.
-        known["licenseConcluded"] = known["licenseDeclared"] = "(%s) AND (%s)" % (known["licenseConcluded"], licence)
+        known["licenseConcluded"] = known["licenseDeclared"] = merged([known["licenseConcluded"], licence])
     return component["SPDXID"]
 
 
@@ -269,7 +308,7 @@ def document(package, root, files, version, system, symbols, epoch, folder=""):
     (a tar.gz's or zip's top folder), and the document names them as
     unpacking shows them: ./FOLDER/PATH."""
     doc = header(package, version, epoch)
-    components = {}
+    components, linked_in = {}, set()
     triplet = {"windows-x64": "x86_64-w64-mingw32", "windows-x86": "i686-w64-mingw32"}.get(system)
     for rel in files:
         path = os.path.join(root, rel)
@@ -287,6 +326,13 @@ def document(package, root, files, version, system, symbols, epoch, folder=""):
             link = {"spdxElementId": file_id, "relationshipType": relation, "relatedSpdxElement": component}
             if component and link not in doc["relationships"]:
                 doc["relationships"].append(link)
+            if component and relation == "STATIC_LINK":
+                linked_in.add(component)
+    # What the package's files contain is under the project's licence and
+    # that of every component linked into them (the Windows files: the GCC
+    # runtime's, mingw-w64's, winpthreads'); what they only load is not.
+    doc["packages"][0]["licenseConcluded"] = merged(
+        [OWN_LICENCE] + [components[k]["licenseConcluded"] for k in sorted(linked_in)])
     doc["packages"] += [components[k] for k in sorted(components)]
     doc["packages"][0]["packageVerificationCode"] = {"packageVerificationCodeValue": verification_code(doc["files"])}
     doc["hasExtractedLicensingInfos"] = extracted_licences(

@@ -9,8 +9,10 @@ a position-independent executable, and per compilation unit (so that one
 unprotected unit fails the file): the stack protector (-fstack-protector-
 strong or -all in the unit's DW_AT_producer, not undone by a later
 -fno-stack-protector), fortified libc calls (_FORTIFY_SOURCE of 2 or more
-defined on the unit's command line, read from its macro records, which -g3
-keeps: the producer does not record -D options), CET code (-fcf-protection);
+as the unit's command line leaves it, in an optimised unit: __OPTIMIZE__,
+for the C library fortifies nothing at -O0; read from its macro records,
+which -g3 keeps: the producer does not record -D options), CET code
+(-fcf-protection);
 and CET marking (IBT and SHSTK in the GNU property note). The linker marks a file only when
 every object in it is marked, and Debian 12's C start files (crt1.o,
 crti.o) are not: there the marking cannot be had without claiming it for
@@ -19,10 +21,11 @@ those files carry it.
 
 Windows (pefile): ASLR (DYNAMIC_BASE with relocations kept), NX
 (NX_COMPAT), high-entropy ASLR on x64, NO_SEH on x86 (the files register
-no SEH handler: GCC unwinds by DWARF tables), and the stack protector: in
-every unit of the project's own (the toolchain's static runtimes are built
-without it), the symbol file names __stack_chk_fail, and the binary imports
-no runtime DLL for it (libssp is linked in statically).
+no SEH handler: GCC unwinds by DWARF tables), and per unit (every unit
+but the toolchain's static runtimes, which are built without them) the
+stack protector and fortified calls as on Linux; the symbol file names
+__stack_chk_fail, and the binary imports no runtime DLL for either (libssp
+is linked in statically).
 """
 import re
 import subprocess
@@ -43,10 +46,28 @@ def units(objdump, symbol_file):
     return found
 
 
+# The source trees of the toolchain's static runtimes linked into the
+# Windows files (mingw-w64's C runtime and winpthreads, GCC's libgcc,
+# libstdc++ and libssp), which their packages build without the project's
+# options.
+RUNTIME_TREES = ("mingw-w64-crt", "mingw-w64-libraries", "mingw-w64-headers", "libgcc", "libstdc++-v3",
+                 "libssp", "libquadmath", "libatomic", "libiberty")
+
+
+def runtime_unit(name):
+    """Whether a unit's source file lies in one of the runtime trees (its
+    name less leading ./ and ../ parts begins with one)."""
+    parts = [p for p in name.replace("\\", "/").split("/") if p not in ("", ".", "..")]
+    return bool(parts) and parts[0] in RUNTIME_TREES
+
+
 def own(unit_list):
-    """The project's own units: -ffile-prefix-map made their compilation
-    folders relative (the toolchain's runtimes were built in /build)."""
-    return [u for u in unit_list if not u[3].startswith("/")]
+    """The units judged: every unit but the toolchain's runtimes, known by
+    the source tree they were built from, wherever it was built (the
+    compilation folder is not asked: a unit of ours built without the
+    project's folder map has an absolute one too). A unit of unknown origin
+    is judged, so that nothing unprotected passes unseen."""
+    return [u for u in unit_list if not runtime_unit(u[1])]
 
 
 def stack_protected(producer):
@@ -56,30 +77,35 @@ def stack_protected(producer):
 
 
 def macro_units(objdump, symbol_file):
-    """Offset -> (command-line defines, imported offsets) of .debug_macro."""
+    """Offset -> (the compiler's own and command-line macros, in order, as
+    (defined, name, value), imported offsets) of .debug_macro."""
     text = subprocess.run([objdump, "--dwarf=macro", symbol_file], capture_output=True, text=True).stdout
     table = {}
     for block in re.split(r"\n\s*Offset:\s+", text)[1:]:
         offset = int(block.split(None, 1)[0], 0)
-        defines = set(re.findall(r"DW_MACRO_define\w* - lineno : 0 macro : (\S+ ?\S*)", block))
+        macros = [(kind == "define", name, value) for kind, name, value in
+                  re.findall(r"DW_MACRO_(define|undef)\w* - lineno : 0 macro : (\w+)[ \t]*(\S*)", block)]
         imports = [int(x, 0) for x in re.findall(r"DW_MACRO_import - offset : (0x[0-9a-f]+|\d+)", block)]
-        table[offset] = (defines, imports)
+        table[offset] = (macros, imports)
     return table
 
 
 def fortified(table, offset):
-    """_FORTIFY_SOURCE >= 2 among the unit's command-line defines."""
-    seen, todo = set(), [offset]
+    """FORTIFY in force in the unit: _FORTIFY_SOURCE of 2 or more as the
+    command line leaves it (a later -U undoes a -D), and an optimised build
+    (__OPTIMIZE__): the C libraries' headers fortify nothing at -O0."""
+    state, seen, todo = {}, set(), [offset]
     while todo:
-        at = todo.pop()
+        at = todo.pop(0)
         if at in seen or at not in table:
             continue
         seen.add(at)
-        defines, imports = table[at]
-        if any(re.match(r"_FORTIFY_SOURCE [2-9]$", d) for d in defines):
-            return True
+        macros, imports = table[at]
+        for defined, name, value in macros:
+            state[name] = value if defined else None
         todo += imports
-    return False
+    level = state.get("_FORTIFY_SOURCE")
+    return bool(level) and level.isdigit() and int(level) >= 2 and state.get("__OPTIMIZE__") is not None
 
 
 def readelf(*args):
@@ -111,7 +137,7 @@ def elf(path, symbol_file):
          stack.group(1) if stack else "no GNU_STACK segment"),
         ("stack protector in every unit", bool(all_units) and not unguarded,
          "unprotected: " + ", ".join(unguarded[:10])),
-        ("fortified calls (_FORTIFY_SOURCE=2) in every unit", bool(all_units) and not unfortified,
+        ("fortified calls (_FORTIFY_SOURCE=2, optimised) in every unit", bool(all_units) and not unfortified,
          "not fortified: " + ", ".join(unfortified[:10])),
         ("CET code (-fcf-protection in every unit)", bool(producers) and
          all("-fcf-protection" in p for p in producers),
@@ -135,6 +161,8 @@ def pe(path, symbol_file, objdump, x64):
     symbols = subprocess.run([objdump, "-t", symbol_file], capture_output=True, text=True).stdout
     mine = own(units(objdump, symbol_file))
     unguarded = [u[1] for u in mine if not stack_protected(u[0])]
+    table = macro_units(objdump, symbol_file)
+    unfortified = [u[1] for u in mine if u[2] is None or not fortified(table, u[2])]
     result = [
         ("ASLR (DYNAMIC_BASE, relocations kept)", bool(flags & 0x40) and relocations.Size > 0,
          "DllCharacteristics 0x%x, relocations %d bytes" % (flags, relocations.Size)),
@@ -143,6 +171,8 @@ def pe(path, symbol_file, objdump, x64):
          bool(mine) and not unguarded and "__stack_chk_fail" in symbols and
          not any(d.lower().startswith("libssp") for d in dlls),
          "unprotected: " + ", ".join(unguarded[:10]) + "; imports " + ", ".join(dlls)),
+        ("fortified calls (_FORTIFY_SOURCE=2, optimised) in every own unit", bool(mine) and not unfortified,
+         "not fortified: " + ", ".join(unfortified[:10])),
     ]
     if not x64:
         result.append(("no SEH handlers (NO_SEH)", bool(flags & 0x400), "DllCharacteristics 0x%x" % flags))

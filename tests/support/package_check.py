@@ -19,7 +19,8 @@ given for that package's system, windows-x64 or windows-x86). The .deb is
 unpacked into a scratch root (dpkg -x) and must pass lintian without an
 error or a warning. Every shipped binary is read back for its hardening
 (hardening.py), every package's bill of materials for SPDX 2.3 and its
-completeness (spdx_check.py). With --same-as DIST2 (a second build of the
+completeness (spdx_check.py), and the shipped documents for every setting
+the module reads (settings_docs.py). With --same-as DIST2 (a second build of the
 same sources in another folder), both SHA256SUMS must be equal.
 """
 import gzip
@@ -37,6 +38,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import archive_layout  # noqa: E402
 import endpoint_fixture  # noqa: E402
 import hardening  # noqa: E402
+import settings_docs  # noqa: E402
 import spdx_check  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging"))
@@ -132,6 +134,8 @@ def check_linux(dist, work):
                 "share/man/man1/vexhost.1.gz", "share/man/man1/verify-endpoint.1.gz"}
     found = {os.path.relpath(os.path.join(d, f), root) for d, _, fs in os.walk(root) for f in fs}
     check("linux tar.gz holds exactly its files", found == expected, str(sorted(found ^ expected)))
+    check_documents("linux", [os.path.join(root, f) for f in
+                              (doc + "vexcomm.dat", doc + "README-deploy.txt", "share/man/man1/vexhost.1.gz")])
     binaries = [os.path.join(root, f) for f in
                 ("bin/vexhost", "bin/verify-endpoint", PLUGINS + "libHvVerifySp.so", PLUGINS + "libvexbase.so")]
     check_split("objdump", binaries, symbols)
@@ -257,6 +261,14 @@ WINDOWS_NOTICES = {"jsoncpp.txt": "Baptiste Lepilleur", "mingw-w64-runtime.txt":
                    "gcc-runtime.txt": "GCC RUNTIME LIBRARY EXCEPTION", "loki.txt": "Loki"}
 
 
+def check_documents(what, documents):
+    """Every setting the module reads is named in each shipped document."""
+    names, lacking = settings_docs.missing(ROOT, documents)
+    check(what + " documents name every setting the module reads (%d)" % len(names),
+          len(names) >= 5 and not lacking,
+          "; ".join("%s lacks %s" % (os.path.basename(k), ", ".join(v)) for k, v in lacking.items()))
+
+
 def check_windows(dist, work, system, linux_root, wine, cert):
     base = "HvVerifySp-%s-%s" % (VERSION, system)
     root = unpack(os.path.join(dist, base + ".zip"), os.path.join(work, system))
@@ -269,6 +281,7 @@ def check_windows(dist, work, system, linux_root, wine, cert):
     found = {os.path.relpath(os.path.join(d, f), root).replace(os.sep, "/")
              for d, _, fs in os.walk(root) for f in fs}
     check(system + " zip holds exactly its files", found == expected, str(sorted(found ^ expected)))
+    check_documents(system, [os.path.join(root, f) for f in ("vexcomm.dat", "README-deploy.txt")])
     triplet = "x86_64-w64-mingw32" if system == "windows-x64" else "i686-w64-mingw32"
     objdump = triplet + "-objdump"
     binaries = [os.path.join(root, f) for f in ("HvVerifySp.dll", "vexbase.dll", "vexhost.exe")]

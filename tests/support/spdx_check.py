@@ -11,7 +11,9 @@ checksum matches; that every relationship names known elements with a
 relationship type of SPDX 2.3; the clauses the schema cannot express:
 a package whose files were not analysed contains no files (7.8), an
 analysed one carries the verification code of the files it contains (7.9);
-and that every Debian component's version is the one dpkg reports.
+that an analysed package's concluded licence names every licence of the
+components linked into its files, and no expression repeats a term; and
+that every Debian component's version is the one dpkg reports.
 """
 import hashlib
 import json
@@ -88,6 +90,51 @@ def clause_faults(doc):
     return faults
 
 
+def repeated_terms(expression):
+    """The terms an AND or OR of the expression names twice."""
+    repeated, todo = [], [LICENSING.parse(expression)]
+    while todo:
+        node = todo.pop()
+        args = [str(a) for a in getattr(node, "args", ())] if type(node).__name__ in ("AND", "OR") else []
+        repeated += sorted({a for a in args if args.count(a) > 1})
+        todo += list(getattr(node, "args", ())) if args else []
+    return repeated
+
+
+def licence_faults(doc):
+    """Licence expressions that repeat a term, and an analysed package
+    whose concluded licence leaves out a licence of code linked into its
+    files (a STATIC_LINK from a file it contains to a component)."""
+    faults = []
+    elements = doc.get("packages", []) + doc.get("files", [])
+    for expression in sorted({e.get(k) for e in elements for k in ("licenseConcluded", "licenseDeclared")
+                              if e.get(k) and e.get(k) not in NONE}):
+        try:
+            repeated = repeated_terms(expression)
+        except Exception as error:  # an unparsable expression is reported by its own check
+            faults.append("licence: %s does not parse (%s)" % (expression, error))
+            continue
+        if repeated:
+            faults.append("licence: %s repeats %s" % (expression, ", ".join(repeated)))
+    by_id = {p.get("SPDXID"): p for p in doc.get("packages", [])}
+    for p in doc.get("packages", []):
+        if p.get("filesAnalyzed", True) is False:
+            continue
+        held = contained_files(doc, p.get("SPDXID"))
+        concluded = p.get("licenseConcluded", "NOASSERTION")
+        keys = set() if concluded in NONE else set(LICENSING.license_keys(concluded))
+        for r in doc.get("relationships", []):
+            inside = by_id.get(r.get("relatedSpdxElement"), {})
+            if r.get("relationshipType") != "STATIC_LINK" or r.get("spdxElementId") not in held:
+                continue
+            theirs = inside.get("licenseConcluded", "NOASSERTION")
+            missing = ["unknown"] if theirs in NONE else sorted(set(LICENSING.license_keys(theirs)) - keys)
+            if concluded != "NOASSERTION" and missing:
+                faults.append("licence: %s is concluded %s, without %s of %s linked in" %
+                              (p.get("name"), concluded, " ".join(missing), inside.get("name")))
+    return sorted(set(faults))
+
+
 def check_package(check, package, root, files):
     name = os.path.basename(package)
     path = package + ".spdx.json"
@@ -143,6 +190,9 @@ def check_package(check, package, root, files):
     check(what + ": relationships name known elements", not bad, str(bad[:3]))
     faults = clause_faults(doc)
     check(what + ": SPDX 2.3 clauses 7.8, 7.9 and 11.1", not faults, "; ".join(faults[:3]))
+    faults = licence_faults(doc)
+    check(what + ": the package's concluded licence covers what is linked in; no term repeated", not faults,
+          "; ".join(faults[:3]))
     stale = []
     for p in packages:
         locator = next((r["referenceLocator"] for r in p.get("externalRefs", [])
