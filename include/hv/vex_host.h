@@ -106,6 +106,12 @@ struct IUnknown {
 #define HV_E_OUTOFMEMORY ((HvResult)0x8007000E)
 #define HV_E_UNEXPECTED ((HvResult)0x8000FFFF)
 #define HV_CLASS_E_CLASSNOTAVAILABLE ((HvResult)0x80090011)
+/* Start or Stop of an object while another Start, Stop or last Release of
+ * the same object runs on another thread: nothing done, call again. */
+#define HV_E_BUSY ((HvResult)0x800700AA)
+/* The reference base library's refusal to register a name that is
+ * registered already (by any dispatcher). */
+#define HV_E_ALREADY_REGISTERED ((HvResult)0x800704DA)
 #define VEX_E_BASE_ENTRY_MISSING ((HvResult)0xE0000010)
 #define VEX_E_IPC_NO_METHOD ((HvResult)0xE0050008)
 
