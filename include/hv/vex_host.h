@@ -24,7 +24,17 @@
  *
  * Lifetime of a registration: Start registers the object's dispatcher
  * under its interface names, Stop withdraws them; Start may be called
- * again (after Stop or not), Stop without a Start is harmless. An object's
+ * again (after Stop or not), Stop without a Start is harmless. A Start of
+ * an object that holds its names already registers nothing and answers 0,
+ * so one Stop withdraws them and still waits for every running request.
+ * An object's Start, Stop and last Release never overlap: a Start or Stop
+ * called while another Start or Stop of the same object runs on another
+ * thread (a Stop waiting for requests, say) does nothing and answers
+ * HV_E_BUSY at once, never waits. A registration refused by the base
+ * library is returned unchanged: the reference base library refuses a
+ * name that is registered already (HV_E_ALREADY_REGISTERED), so a second
+ * object of the module cannot take the name from a started one, and each
+ * object stopped and released leaves nothing behind. An object's
  * last Release withdraws the names it still holds before the object goes,
  * so a host that releases without Stop leaves nothing registered: a later
  * request under the name is refused by the base library. A withdrawal
