@@ -187,6 +187,40 @@ TEST_F(HostOrder, StartWhileStopWaitsNeverLeavesANameToAFreedObject) {
   ExpectGoneAndRefused();
 }
 
+// The reply sink calls Start and Stop while a Stop on another thread waits
+// for that very request: neither may wait for the Stop (which waits for
+// them), so both answer at once and the outer Stop completes.
+TEST_F(HostOrder, StartAndStopFromAReplySinkWhileStopWaitsForItAnswerAtOnce) {
+  std::promise<void> go;
+  std::shared_future<void> stop_waiting = go.get_future().share();
+  HeldReply held{std::shared_future<void>()};
+  std::atomic<HvResult> inner_start{1}, inner_stop{1};
+  held.inside = [&] {
+    stop_waiting.wait_for(5s);
+    inner_start = service_->Start();
+    inner_stop = service_->Stop();
+  };
+  std::thread host([&] { EXPECT_EQ(Route(&held), 0); });
+  ASSERT_TRUE(Within5s([&] { return held.entered == 1; }));
+  std::promise<HvResult> outer;
+  std::thread stopper([&] { outer.set_value(service_->Stop()); });
+  ASSERT_TRUE(Within5s([&] { return !NameRegistered(); }));  // the outer Stop waits for the request
+  go.set_value();
+  auto stopped = outer.get_future();
+  if (stopped.wait_for(5s) != std::future_status::ready) {
+    host.detach();  // deadlocked for good: the failure is reported, the process ends
+    stopper.detach();
+    FAIL() << "Start or Stop from the reply sink waited for the Stop that waits for it";
+  }
+  host.join();
+  stopper.join();
+  EXPECT_EQ(inner_start.load(), HV_E_BUSY);
+  EXPECT_EQ(inner_stop.load(), HV_E_BUSY);
+  EXPECT_EQ(stopped.get(), 0);
+  EXPECT_EQ(service_->Release(), 0u);
+  ExpectGoneAndRefused();
+}
+
 // The same without a request: Start and Stop racing on two threads, then
 // the last Release. Whatever each answers, nothing stays registered.
 TEST_F(HostOrder, StartAndStopRacingThenReleaseWithdrawEverything) {
