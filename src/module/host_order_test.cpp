@@ -239,14 +239,14 @@ TEST_F(HostOrder, StartAndStopRacingThenReleaseWithdrawEverything) {
   std::atomic<IVexServiceProvider*> shared{nullptr};
   std::atomic<int> bad_stops{0};
   std::thread stopper([&] {
-    for (int round = 0; round < 1000; ++round) {
+    for (int round = 0; round < 5000; ++round) {
       if (!SpinWithin5s([&] { return go.load() >= round; })) break;
       HvResult rc = shared.load()->Stop();
       if (rc != 0 && rc != HV_E_BUSY) ++bad_stops;
       stopped = round;
     }
   });
-  for (int round = 0; round < 1000 && !HasFailure(); ++round) {
+  for (int round = 0; round < 5000 && !HasFailure(); ++round) {
     IVexServiceProvider* service = round == 0 ? service_ : NewService();
     ASSERT_NE(service, nullptr);
     if (round != 0) {
