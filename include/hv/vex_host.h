@@ -24,7 +24,17 @@
  *
  * Lifetime of a registration: Start registers the object's dispatcher
  * under its interface names, Stop withdraws them; Start may be called
- * again (after Stop or not), Stop without a Start is harmless. An object's
+ * again (after Stop or not), Stop without a Start is harmless. A Start of
+ * an object that holds its names already registers nothing and answers 0,
+ * so one Stop withdraws them and still waits for every running request.
+ * An object's Start, Stop and last Release never overlap: a Start or Stop
+ * called while another Start or Stop of the same object runs on another
+ * thread (a Stop waiting for requests, say) does nothing and answers
+ * HV_E_BUSY at once, never waits. A registration refused by the base
+ * library is returned unchanged: the reference base library refuses a
+ * name that is registered already (HV_E_ALREADY_REGISTERED), so a second
+ * object of the module cannot take the name from a started one, and each
+ * object stopped and released leaves nothing behind. An object's
  * last Release withdraws the names it still holds before the object goes,
  * so a host that releases without Stop leaves nothing registered: a later
  * request under the name is refused by the base library. A withdrawal
@@ -106,6 +116,12 @@ struct IUnknown {
 #define HV_E_OUTOFMEMORY ((HvResult)0x8007000E)
 #define HV_E_UNEXPECTED ((HvResult)0x8000FFFF)
 #define HV_CLASS_E_CLASSNOTAVAILABLE ((HvResult)0x80090011)
+/* Start or Stop of an object while another Start, Stop or last Release of
+ * the same object runs on another thread: nothing done, call again. */
+#define HV_E_BUSY ((HvResult)0x800700AA)
+/* The reference base library's refusal to register a name that is
+ * registered already (by any dispatcher). */
+#define HV_E_ALREADY_REGISTERED ((HvResult)0x800704DA)
 #define VEX_E_BASE_ENTRY_MISSING ((HvResult)0xE0000010)
 #define VEX_E_IPC_NO_METHOD ((HvResult)0xE0050008)
 

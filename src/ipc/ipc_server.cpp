@@ -105,35 +105,88 @@ namespace {
 uint32_t NameBit(size_t index) { return index < 32 ? 1u << index : 0u; }
 
 HvResult Withdraw(const VexBaseBinding& binding, const WString& name, IVexRequestDispatch* dispatch,
-                  size_t index, std::atomic<uint32_t>* held) {
+                  size_t index, uint32_t* held) {
   HvResult rc = binding.UnregisterDispatch(name, dispatch);
-  if (rc == 0 && held != nullptr) held->fetch_and(~NameBit(index));
+  if (rc == 0 && held != nullptr) *held &= ~NameBit(index);
   return rc;
 }
+
+bool Held(const uint32_t* held, size_t index) { return held != nullptr && (*held & NameBit(index)) != 0; }
 
 }  // namespace
 
 HvResult RegisterInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch,
-                                std::atomic<uint32_t>* held) {
+                                uint32_t* held) {
   const VexBaseBinding& binding = VexBaseBinding::Instance();
+  uint32_t added = 0;  // by this call: a name held before stays held
   for (size_t i = 0; i < names.size(); ++i) {
+    if (Held(held, i)) continue;
     HvResult rc = binding.RegisterDispatch(names[i], dispatch);
     if (rc != 0) {
-      for (size_t k = i; k-- > 0;) Withdraw(binding, names[k], dispatch, k, held);
+      for (size_t k = i; k-- > 0;) {
+        if ((added & NameBit(k)) != 0) Withdraw(binding, names[k], dispatch, k, held);
+      }
       return rc;
     }
-    if (held != nullptr) held->fetch_or(NameBit(i));
+    added |= NameBit(i);
+    if (held != nullptr) *held |= NameBit(i);
   }
   return 0;
 }
 
 void WithdrawInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch,
-                            std::atomic<uint32_t>* held, bool only_held) {
+                            uint32_t* held, bool only_held) {
   const VexBaseBinding& binding = VexBaseBinding::Instance();
   for (size_t i = 0; i < names.size(); ++i) {
-    if (only_held && held != nullptr && (held->load() & NameBit(i)) == 0) continue;
+    if (only_held && !Held(held, i)) continue;
     Withdraw(binding, names[i], dispatch, i, held);
   }
+}
+
+// One call's hold on the record: taken without waiting, given back (with
+// the names held then) however the call ends.
+class HostHeldNames::Claim {
+ public:
+  explicit Claim(std::atomic<uint32_t>& state) : state_(state) {
+    uint32_t seen = state_.load();
+    do {
+      if ((seen & kClaimed) != 0) return;
+    } while (!state_.compare_exchange_weak(seen, seen | kClaimed));
+    held_ = seen;
+    claimed_ = true;
+  }
+  ~Claim() {
+    if (claimed_) state_.store(held_);
+  }
+  Claim(const Claim&) = delete;
+  Claim& operator=(const Claim&) = delete;
+  bool claimed() const { return claimed_; }
+  uint32_t* held() { return &held_; }
+
+ private:
+  std::atomic<uint32_t>& state_;
+  uint32_t held_ = 0;
+  bool claimed_ = false;
+};
+
+HvResult HostHeldNames::Register(const std::vector<WString>& names, IVexRequestDispatch* dispatch) {
+  Claim claim(state_);
+  if (!claim.claimed()) return HV_E_BUSY;
+  return RegisterInterfaceNames(names, dispatch, claim.held());
+}
+
+HvResult HostHeldNames::Withdraw(const std::vector<WString>& names, IVexRequestDispatch* dispatch) {
+  Claim claim(state_);
+  if (!claim.claimed()) return HV_E_BUSY;
+  WithdrawInterfaceNames(names, dispatch, claim.held());
+  return 0;
+}
+
+bool HostHeldNames::WithdrawHeld(const std::vector<WString>& names, IVexRequestDispatch* dispatch) {
+  Claim claim(state_);
+  if (!claim.claimed()) return false;
+  if (*claim.held() != 0) WithdrawInterfaceNames(names, dispatch, claim.held(), true);
+  return *claim.held() == 0;
 }
 
 }  // namespace hv

@@ -22,8 +22,9 @@
 // the last of them when one is still running: the host's reply sink may
 // release the last reference from inside a Dispatch. VexIPCServerT
 // remembers which names the host holds (a registration that succeeded and
-// no withdrawal that succeeded since), so that the last Release withdraws
-// exactly those.
+// no withdrawal that succeeded since), so that a second Start registers
+// nothing twice and the last Release withdraws exactly those; its Start,
+// Stop and last Release never interleave (HostHeldNames).
 #ifndef HV_IPC_IPC_SERVER_H_
 #define HV_IPC_IPC_SERVER_H_
 
@@ -120,54 +121,59 @@ class VexIPCServerWrapper<Loki::Typelist<Head, Tail>> : public Head,
   VexIPCServerWrapper() { this->interfaceNames.push_back(IpcInterfaceName<Head>()); }
 };
 
-template <class TList>
-class VexIPCServerT : public VexIPCServerWrapper<TList> {
-  static_assert(Loki::TL::Length<TList>::value <= 32, "the names the host holds are tracked in 32 bits");
-
- protected:
-  // Registers every interface name in order; on the first refusal the names
-  // registered before it are withdrawn, latest first, and the refusal is
-  // returned.
-  HvResult RegisterNames();
-  // Withdraws every name; results are ignored.
-  HvResult WithdrawNames();
+// The names of one server that the host holds, and the one Start, Stop or
+// last Release that may change them at a time. Each of them claims the
+// record for the whole of its base-library calls and gives it back after,
+// so that a withdrawal can never erase what a concurrent registration
+// recorded (nor the reverse). A claim is taken without waiting, and no lock
+// is held while the base library runs (its withdrawal waits for requests
+// whose reply sinks may call Start or Stop): a call that finds another
+// under way answers HV_E_BUSY at once and changes nothing.
+class HostHeldNames {
+ public:
+  // Registers, in order, the names the host does not hold yet; on the
+  // first refusal withdraws those this call registered, latest first, and
+  // returns the refusal. When the host already holds every name (a second
+  // Start) nothing is called and the result is 0.
+  HvResult Register(const std::vector<WString>& names, IVexRequestDispatch* dispatch);
+  // Withdraws every name (held or not); results are ignored: 0, or
+  // HV_E_BUSY.
+  HvResult Withdraw(const std::vector<WString>& names, IVexRequestDispatch* dispatch);
   // Withdraws the names the host still holds; true when it holds none
-  // afterwards (a refused withdrawal leaves its name held).
-  bool WithdrawHeldNames();
+  // afterwards (a refused withdrawal leaves its name held, and a claim
+  // under way on another thread leaves them all).
+  bool WithdrawHeld(const std::vector<WString>& names, IVexRequestDispatch* dispatch);
 
  private:
-  // Bit i: the host holds interfaceNames[i].
-  std::atomic<uint32_t> held_names_{0};
+  class Claim;
+  // Bit i: the host holds name i. kClaimed: a call is under way.
+  static constexpr uint32_t kClaimed = 0x80000000u;
+  std::atomic<uint32_t> state_{0};
+};
+
+template <class TList>
+class VexIPCServerT : public VexIPCServerWrapper<TList> {
+  static_assert(Loki::TL::Length<TList>::value < 32, "the names the host holds are tracked in 31 bits");
+
+ protected:
+  // Start, Stop and the last Release: see HostHeldNames.
+  HvResult RegisterNames() { return held_.Register(this->interfaceNames, Dispatcher()); }
+  HvResult WithdrawNames() { return held_.Withdraw(this->interfaceNames, Dispatcher()); }
+  bool WithdrawHeldNames() { return held_.WithdrawHeld(this->interfaceNames, Dispatcher()); }
+
+ private:
+  IVexRequestDispatch* Dispatcher() { return static_cast<IVexRequestDispatch*>(this); }
+  HostHeldNames held_;
 };
 
 // Registers `names` in order (on the first refusal, withdraws those before
 // it, latest first, and returns the refusal). Each withdrawal clears its
 // bit of `held` when it succeeds, each registration sets it; `only_held`
-// withdraws only the names whose bit is set.
+// withdraws only the names whose bit is set, and a registration skips them.
 HvResult RegisterInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch,
-                                std::atomic<uint32_t>* held = nullptr);
+                                uint32_t* held = nullptr);
 void WithdrawInterfaceNames(const std::vector<WString>& names, IVexRequestDispatch* dispatch,
-                            std::atomic<uint32_t>* held = nullptr, bool only_held = false);
-
-template <class TList>
-HvResult VexIPCServerT<TList>::RegisterNames() {
-  return RegisterInterfaceNames(this->interfaceNames, static_cast<IVexRequestDispatch*>(this),
-                                &held_names_);
-}
-
-template <class TList>
-HvResult VexIPCServerT<TList>::WithdrawNames() {
-  WithdrawInterfaceNames(this->interfaceNames, static_cast<IVexRequestDispatch*>(this), &held_names_);
-  return 0;
-}
-
-template <class TList>
-bool VexIPCServerT<TList>::WithdrawHeldNames() {
-  if (held_names_.load() == 0) return true;  // never started, or stopped: no call needed
-  WithdrawInterfaceNames(this->interfaceNames, static_cast<IVexRequestDispatch*>(this), &held_names_,
-                         true);
-  return held_names_.load() == 0;
-}
+                            uint32_t* held = nullptr, bool only_held = false);
 
 }  // namespace hv
 

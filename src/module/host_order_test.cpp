@@ -48,6 +48,16 @@ class HeldReply : public IVexResponse {
   std::shared_future<void> open_;
 };
 
+// Waits up to 5 s for `done`, yielding between looks; true when it came.
+bool SpinWithin5s(const std::function<bool()>& done) {
+  auto until = std::chrono::steady_clock::now() + 5s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
 // Waits up to 5 s for `done`; true when it came.
 bool Within5s(const std::function<bool()>& done) {
   auto until = std::chrono::steady_clock::now() + 5s;
@@ -68,13 +78,18 @@ class HostOrder : public ::testing::Test {
     WString file = platform::ExecutableDirectory() + HV_W("host_order") + platform::PathSeparator() +
                    platform::LibraryFileName(HV_W("HvVerifySp"));
     ASSERT_TRUE(module_.Load(file, &error)) << error;
-    auto get_object = testing::Entry<HvDllGetClassObjectFn>(module_, "HvDllGetClassObject");
+    get_object_ = testing::Entry<HvDllGetClassObjectFn>(module_, "HvDllGetClassObject");
     can_unload_ = testing::Entry<HvDllCanUnloadNowFn>(module_, "HvDllCanUnloadNow");
-    ASSERT_TRUE(route_ && registered_name_ && get_object && can_unload_);
-    void* out = nullptr;
-    ASSERT_EQ(get_object(&CLSID_HvVerifyImpl, &IID_IVexServiceProvider, &out), 0);
-    service_ = static_cast<IVexServiceProvider*>(out);
+    ASSERT_TRUE(route_ && registered_name_ && get_object_ && can_unload_);
+    service_ = NewService();
+    ASSERT_NE(service_, nullptr);
     ASSERT_EQ(service_->Start(), 0);
+  }
+
+  IVexServiceProvider* NewService() {
+    void* out = nullptr;
+    if (get_object_(&CLSID_HvVerifyImpl, &IID_IVexServiceProvider, &out) != 0) return nullptr;
+    return static_cast<IVexServiceProvider*>(out);
   }
 
   HvResult Route(IVexResponse* reply) { return route_(kMethod, kSetTimeout.c_str(), reply, nullptr); }
@@ -97,6 +112,7 @@ class HostOrder : public ::testing::Test {
   platform::LoadedLibrary base_, module_;
   VexBaseRouteRequestFn route_ = nullptr;
   VexBaseRegisteredNameFn registered_name_ = nullptr;
+  HvDllGetClassObjectFn get_object_ = nullptr;
   HvDllCanUnloadNowFn can_unload_ = nullptr;
   IVexServiceProvider* service_ = nullptr;
 };
@@ -138,6 +154,132 @@ TEST_F(HostOrder, SecondStartAndStartAfterStopServeAndOneStopWithdraws) {
   EXPECT_EQ(Route(&reply), 0);
   EXPECT_EQ(reply.replies().size(), 2u);
   EXPECT_EQ(service_->Release(), 0u);  // started again, not stopped
+  ExpectGoneAndRefused();
+}
+
+// A second Start while a request runs used to replace the base library's
+// registration, so that Stop no longer waited for the request (and the
+// object could be freed under it).
+TEST_F(HostOrder, SecondStartLeavesStopWaitingForRunningDispatches) {
+  std::promise<void> gate;
+  HeldReply held(gate.get_future().share());
+  std::thread host([&] { EXPECT_EQ(Route(&held), 0); });
+  ASSERT_TRUE(Within5s([&] { return held.entered == 1; }));
+  EXPECT_EQ(service_->Start(), 0);  // started already: nothing registered twice
+  auto stopped = std::async(std::launch::async, [&] { return service_->Stop(); });
+  EXPECT_EQ(stopped.wait_for(100ms), std::future_status::timeout) << "Stop returned with a request running";
+  gate.set_value();
+  EXPECT_EQ(stopped.wait_for(5s), std::future_status::ready);
+  host.join();
+  EXPECT_EQ(stopped.get(), 0);
+  EXPECT_EQ(service_->Release(), 0u);
+  ExpectGoneAndRefused();
+}
+
+// Start on one thread while Stop on another waits for a request: the Stop
+// used to erase the record of the name the Start had just registered, and
+// the last Release freed the object under a live registration (a crash at
+// the next request). The Start now finds the Stop under way and is refused.
+TEST_F(HostOrder, StartWhileStopWaitsNeverLeavesANameToAFreedObject) {
+  std::promise<void> gate;
+  HeldReply held(gate.get_future().share());
+  std::thread host([&] { EXPECT_EQ(Route(&held), 0); });
+  ASSERT_TRUE(Within5s([&] { return held.entered == 1; }));
+  auto stopped = std::async(std::launch::async, [&] { return service_->Stop(); });
+  ASSERT_TRUE(Within5s([&] { return !NameRegistered(); }));  // Stop is waiting for the request
+  EXPECT_EQ(service_->Start(), HV_E_BUSY);
+  gate.set_value();
+  EXPECT_EQ(stopped.wait_for(5s), std::future_status::ready);
+  host.join();
+  EXPECT_EQ(stopped.get(), 0);
+  EXPECT_EQ(service_->Release(), 0u);
+  ASSERT_FALSE(NameRegistered()) << "the base library routes the name to the freed object";
+  ExpectGoneAndRefused();
+}
+
+// The reply sink calls Start and Stop while a Stop on another thread waits
+// for that very request: neither may wait for the Stop (which waits for
+// them), so both answer at once and the outer Stop completes.
+TEST_F(HostOrder, StartAndStopFromAReplySinkWhileStopWaitsForItAnswerAtOnce) {
+  std::promise<void> go;
+  std::shared_future<void> stop_waiting = go.get_future().share();
+  HeldReply held{std::shared_future<void>()};
+  std::atomic<HvResult> inner_start{1}, inner_stop{1};
+  held.inside = [&] {
+    stop_waiting.wait_for(5s);
+    inner_start = service_->Start();
+    inner_stop = service_->Stop();
+  };
+  std::thread host([&] { EXPECT_EQ(Route(&held), 0); });
+  ASSERT_TRUE(Within5s([&] { return held.entered == 1; }));
+  std::promise<HvResult> outer;
+  std::thread stopper([&] { outer.set_value(service_->Stop()); });
+  ASSERT_TRUE(Within5s([&] { return !NameRegistered(); }));  // the outer Stop waits for the request
+  go.set_value();
+  auto stopped = outer.get_future();
+  if (stopped.wait_for(5s) != std::future_status::ready) {
+    host.detach();  // deadlocked for good: the failure is reported, the process ends
+    stopper.detach();
+    FAIL() << "Start or Stop from the reply sink waited for the Stop that waits for it";
+  }
+  host.join();
+  stopper.join();
+  EXPECT_EQ(inner_start.load(), HV_E_BUSY);
+  EXPECT_EQ(inner_stop.load(), HV_E_BUSY);
+  EXPECT_EQ(stopped.get(), 0);
+  EXPECT_EQ(service_->Release(), 0u);
+  ExpectGoneAndRefused();
+}
+
+// The same without a request: Start and Stop racing on two threads, then
+// the last Release. Whatever each answers, nothing stays registered. One
+// stopping thread serves every round (thread creation is slow under Wine).
+TEST_F(HostOrder, StartAndStopRacingThenReleaseWithdrawEverything) {
+  std::atomic<int> go{-1}, stopped{-1};
+  std::atomic<IVexServiceProvider*> shared{nullptr};
+  std::atomic<int> bad_stops{0};
+  std::thread stopper([&] {
+    for (int round = 0; round < 5000; ++round) {
+      if (!SpinWithin5s([&] { return go.load() >= round; })) break;
+      HvResult rc = shared.load()->Stop();
+      if (rc != 0 && rc != HV_E_BUSY) ++bad_stops;
+      stopped = round;
+    }
+  });
+  for (int round = 0; round < 5000 && !HasFailure(); ++round) {
+    IVexServiceProvider* service = round == 0 ? service_ : NewService();
+    ASSERT_NE(service, nullptr);
+    if (round != 0) {
+      ASSERT_EQ(service->Start(), 0);
+    }
+    shared = service;
+    go = round;
+    HvResult rc = service->Start();
+    EXPECT_TRUE(rc == 0 || rc == HV_E_BUSY) << rc;
+    ASSERT_TRUE(SpinWithin5s([&] { return stopped.load() >= round; }));
+    EXPECT_EQ(service->Release(), 0u);
+    EXPECT_FALSE(NameRegistered()) << "round " << round;
+    EXPECT_EQ(can_unload_(), HV_S_OK) << "round " << round;
+  }
+  stopper.join();
+  EXPECT_EQ(bad_stops.load(), 0);
+  ExpectGoneAndRefused();
+}
+
+// Two objects, each started, stopped and released in order: the second
+// registration of the name used to replace the first, the first object's
+// Stop was refused, and its last Release kept it for good (the module could
+// never be unloaded). The base library now refuses the second registration.
+TEST_F(HostOrder, TwoObjectsStartedStoppedReleasedLeaveTheModuleUnloadable) {
+  IVexServiceProvider* second = NewService();
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->Start(), HV_E_ALREADY_REGISTERED);
+  testing::RecordingReply reply;
+  EXPECT_EQ(Route(&reply), 0);  // still the first object's
+  EXPECT_EQ(service_->Stop(), 0);
+  EXPECT_EQ(second->Stop(), 0);
+  EXPECT_EQ(service_->Release(), 0u);
+  EXPECT_EQ(second->Release(), 0u);
   ExpectGoneAndRefused();
 }
 

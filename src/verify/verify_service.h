@@ -83,8 +83,10 @@ class HvVerifyImpl : public IVexServiceProvider,
   // it, and HvDllCanUnloadNow answers 1.
   void FinalRelease() noexcept;
 
-  // IVexServiceProvider: Start registers the interface name with the host,
-  // Stop withdraws it. Both run behind the exception barrier (a module-wide
+  // IVexServiceProvider: Start registers the interface name with the host
+  // (a started object registers nothing again), Stop withdraws it; either
+  // answers HV_E_BUSY while the other, or the last Release, runs on another
+  // thread (see HostHeldNames). Both run behind the exception barrier (a module-wide
   // object used after unload gives HV_E_UNEXPECTED, exhausted memory
   // HV_E_OUTOFMEMORY).
   HvResult HV_CALL Initialize() noexcept override { return 0; }

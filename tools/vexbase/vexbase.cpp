@@ -6,6 +6,12 @@
 // vex_base_route_request lets the host reach a registered dispatcher, and
 // vex_base_registered_name tells it the names registered.
 //
+// One registration per name: registering a name that is registered (by
+// the same dispatcher or another) is refused with HV_E_ALREADY_REGISTERED
+// and leaves the registration in place, so that its withdrawal still waits
+// for every request running in its dispatcher and only its own dispatcher
+// can withdraw it.
+//
 // Withdrawal is prompt: vex_base_unregister_sp_dispatch takes the entry out
 // of the table under a short lock, so no new request reaches the dispatcher
 // from then on, and waits only for the requests already running in it. A
@@ -124,7 +130,8 @@ vex_base_register_sp_dispatch(const HvUtf16* name, IVexRequestDispatch* dispatch
     std::shared_ptr<Entry> entry(new Entry);
     entry->dispatch = dispatch;
     std::lock_guard<std::mutex> hold(TableLock());
-    Table()[std::move(key)] = std::move(entry);
+    if (Table().count(key) != 0) return HV_E_ALREADY_REGISTERED;
+    Table().emplace(std::move(key), std::move(entry));
     return HV_S_OK;
   });
 }

@@ -185,6 +185,31 @@ TEST_F(Withdrawal, StopsNewRequestsAtOnceAndWaitsOnlyForRunningOnes) {
   EXPECT_EQ(route_("/IHvVerify/StartVerify", "{}", nullptr, nullptr), VEX_E_IPC_NO_METHOD);
 }
 
+// A second registration of a name used to replace the first: the first
+// dispatcher's running request was no longer waited for, and its own
+// withdrawal was refused. It is refused instead, by either dispatcher.
+TEST_F(Withdrawal, ASecondRegistrationOfANameIsRefusedAndTheFirstStillWaited) {
+  SlowDispatcher first, second;
+  std::promise<void> gate;
+  std::shared_future<void> open = gate.get_future().share();
+  first.inside = [&] { open.wait_for(std::chrono::seconds(5)); };
+  ASSERT_EQ(register_(kName, &first), HV_S_OK);
+  std::thread host([&] { route_("/IHvVerify/StartVerify", "{}", nullptr, nullptr); });
+  while (first.calls < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(register_(kName, &first), HV_E_ALREADY_REGISTERED);
+  EXPECT_EQ(register_(kName, &second), HV_E_ALREADY_REGISTERED);
+  EXPECT_EQ(unregister_(kName, &second), HV_E_FAIL);
+  auto withdrawn = std::async(std::launch::async, [&] { return unregister_(kName, &first); });
+  EXPECT_EQ(withdrawn.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+      << "the withdrawal did not wait for the running request";
+  gate.set_value();
+  host.join();
+  EXPECT_EQ(withdrawn.get(), HV_S_OK);
+  EXPECT_EQ(second.calls.load(), 0);
+  EXPECT_EQ(register_(kName, &second), HV_S_OK);  // free again once withdrawn
+  EXPECT_EQ(unregister_(kName, &second), HV_S_OK);
+}
+
 // The host's reply sink may stop the service from inside one of its
 // requests: the withdrawal cannot wait for that request, which waits for it.
 TEST_F(Withdrawal, FromInsideTheDispatchersOwnRequestDoesNotWaitForItself) {
