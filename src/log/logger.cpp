@@ -244,21 +244,24 @@ void HvLogger::EndLine() {
 // Appends `size` bytes within the limit. A file found full is started
 // afresh (or followed, when another process or an operator got there
 // first) and `*again` asks the caller to try the bytes once more, in the
-// new file. When it cannot be renewed (a folder or a link in the way, a
-// file that may not be renamed), the bytes are dropped and counted rather
-// than written past the limit, and renewal is tried again in the next
-// second only: a dropped line costs no more than a written one.
+// new file. A try after which no renewal of any thread moved to a new file
+// is a stall; after two (a folder or a link in the way, a file that may not
+// be renamed), the bytes are dropped and counted rather than written past
+// the limit, and renewal is tried again in the next second only: a dropped
+// line costs no more than a written one.
 platform::LogFile::Appended HvLogger::AppendBytes(const char* data, size_t size, int64_t second,
-                                                  bool last, bool* again) {
+                                                  int* stalls, bool* again) {
+  const uint64_t renewals = renewals_.load(std::memory_order_acquire);
   auto appended = file_.Append(data, size, limit_);
   *again = false;
   if (!appended.full) return appended;
-  if (last || renew_failed_at_.load(std::memory_order_relaxed) == second) {
+  if (*stalls >= 2 || renew_failed_at_.load(std::memory_order_relaxed) == second) {
     renew_failed_at_.store(second, std::memory_order_relaxed);
     dropped_.fetch_add(1, std::memory_order_relaxed);
     return appended;
   }
   Renew(true);
+  if (renewals_.load(std::memory_order_acquire) == renewals) ++*stalls;
   *again = true;
   return appended;
 }
@@ -268,6 +271,7 @@ platform::LogFile::Appended HvLogger::AppendBytes(const char* data, size_t size,
 void HvLogger::Renew(bool rotate) {
   platform::LockHold one_at_a_time(renew_lock_);
   if (rotate ? file_.Rotate(previous_name_, limit_) : file_.Follow()) {
+    renewals_.fetch_add(1, std::memory_order_release);
     fragment_left_.store(platform::FileEndsMidLine(path_), std::memory_order_release);
   }
 }
@@ -306,7 +310,7 @@ void HvLogger::TellDropped() {
 void HvLogger::WriteLine(Line* line) {
   const int64_t second = SecondKey(line->prefix_end != nullptr ? line->prefix_time : platform::Now());
   if (line->prefix_end != nullptr) FollowOnceASecond(second);
-  for (int attempt = 0;; ++attempt) {
+  for (int stalls = 0;;) {
     bool mend = fragment_left_.load(std::memory_order_acquire);
     if (mend && !SurvivesAllocation([line] { line->text.insert(0, platform::TextLineEnd()); })) {
       return;  // no memory for the line end: the line is dropped whole
@@ -315,9 +319,7 @@ void HvLogger::WriteLine(Line* line) {
     // The first `closing` bytes end the earlier fragment.
     const size_t closing = mend ? std::strlen(platform::TextLineEnd()) : 0;
     bool again = false;
-    // A renewal that found the file not full after all (its size counted
-    // high) leaves it to the limit again; the third try is the last.
-    const size_t written = AppendBytes(line->text.data(), size, second, attempt == 2, &again).written;
+    const size_t written = AppendBytes(line->text.data(), size, second, &stalls, &again).written;
     if (again) {
       line->text.erase(0, closing);  // the new file decides its own mend
       continue;
@@ -348,9 +350,8 @@ void HvLogger::WriteLastError() {
   Line* line = OpenLine(false);
   if (line == nullptr || !line->begun) {
     const int64_t second = SecondKey(platform::Now());
-    bool again = false;
-    AppendBytes(text, static_cast<size_t>(n), second, false, &again);
-    if (again) AppendBytes(text, static_cast<size_t>(n), second, true, &again);
+    int stalls = 0;
+    for (bool again = true; again;) AppendBytes(text, static_cast<size_t>(n), second, &stalls, &again);
   } else if (!line->bad && !line->lost &&
              !SurvivesAllocation([&] { line->text.append(text, static_cast<size_t>(n)); })) {
     line->lost = true;

@@ -133,7 +133,7 @@ class HvLogger {
   // the chain that ends (see LogChain).
   void EndChain() noexcept;
   void Open(const WString& path);
-  platform::LogFile::Appended AppendBytes(const char* data, size_t size, int64_t second, bool last,
+  platform::LogFile::Appended AppendBytes(const char* data, size_t size, int64_t second, int* stalls,
                                           bool* again);
   void Renew(bool rotate);
   void FollowOnceASecond(int64_t now);
@@ -164,6 +164,8 @@ class HvLogger {
   // not yet told in the file; the second (as followed_at_) of the last
   // renewal that left it full.
   std::atomic<uint64_t> dropped_{0};
+  // Renewals that moved to a new file, by any thread.
+  std::atomic<uint64_t> renewals_{0};
   std::atomic<int64_t> renew_failed_at_{-1};
   // The file ends in part of a line that the system cut short.
   std::atomic<bool> fragment_left_{false};
