@@ -241,14 +241,28 @@ void HvLogger::EndLine() {
   ReturnLine(line);
 }
 
-// Appends `size` bytes within the limit; a file found full is started
+// Appends `size` bytes within the limit. A file found full is started
 // afresh (or followed, when another process or an operator got there
-// first) and the bytes go to the new one, whatever its size. `renewed`
-// tells the caller that the bytes were not written before the renewal.
-platform::LogFile::Appended HvLogger::AppendBytes(const char* data, size_t size, bool* renewed) {
+// first) and `*again` asks the caller to try the bytes once more, in the
+// new file. A try after which no renewal of any thread moved to a new file
+// is a stall; after two (a folder or a link in the way, a file that may not
+// be renamed), the bytes are dropped and counted rather than written past
+// the limit, and renewal is tried again in the next second only: a dropped
+// line costs no more than a written one.
+platform::LogFile::Appended HvLogger::AppendBytes(const char* data, size_t size, int64_t second,
+                                                  int* stalls, bool* again) {
+  const uint64_t renewals = renewals_.load(std::memory_order_acquire);
   auto appended = file_.Append(data, size, limit_);
-  *renewed = appended.full;
-  if (appended.full) Renew(true);
+  *again = false;
+  if (!appended.full) return appended;
+  if (*stalls >= 2 || renew_failed_at_.load(std::memory_order_relaxed) == second) {
+    renew_failed_at_.store(second, std::memory_order_relaxed);
+    dropped_.fetch_add(1, std::memory_order_relaxed);
+    return appended;
+  }
+  Renew(true);
+  if (renewals_.load(std::memory_order_acquire) == renewals) ++*stalls;
+  *again = true;
   return appended;
 }
 
@@ -257,6 +271,7 @@ platform::LogFile::Appended HvLogger::AppendBytes(const char* data, size_t size,
 void HvLogger::Renew(bool rotate) {
   platform::LockHold one_at_a_time(renew_lock_);
   if (rotate ? file_.Rotate(previous_name_, limit_) : file_.Follow()) {
+    renewals_.fetch_add(1, std::memory_order_release);
     fragment_left_.store(platform::FileEndsMidLine(path_), std::memory_order_release);
   }
 }
@@ -264,8 +279,7 @@ void HvLogger::Renew(bool rotate) {
 // About once a second (the first line of each second of the line prefixes,
 // which are read anyway): an operator may have renamed, removed or emptied
 // the file, and the process's file-size limit may have changed.
-void HvLogger::FollowOnceASecond(const platform::LocalTime& t) {
-  int64_t now = SecondKey(t);
+void HvLogger::FollowOnceASecond(int64_t now) {
   int64_t seen = followed_at_.load(std::memory_order_relaxed);
   if (seen == now || !followed_at_.compare_exchange_strong(seen, now, std::memory_order_relaxed)) {
     return;
@@ -273,13 +287,30 @@ void HvLogger::FollowOnceASecond(const platform::LocalTime& t) {
   Renew(false);
 }
 
+// After a line written whole: lines dropped since the file could last be
+// written are told, once, in a line of their own.
+void HvLogger::TellDropped() {
+  const uint64_t dropped = dropped_.exchange(0, std::memory_order_relaxed);
+  if (dropped == 0) return;
+  char text[224];
+  char* at = FormatPrefix(platform::Now(), platform::CurrentThreadId(), text);
+  at += std::snprintf(at, 150, "HvLogger : %llu lines dropped: the full log could not be started afresh",
+                      static_cast<unsigned long long>(dropped));
+  std::strcpy(at, platform::TextLineEnd());
+  const size_t size = std::strlen(text);
+  if (file_.Append(text, size, limit_).written != size) {
+    dropped_.fetch_add(dropped, std::memory_order_relaxed);
+  }
+}
+
 // Appends the line with one write. When the system took only part of an
 // earlier line (a full disk, a quota, a file-size limit), that fragment
 // has no line end: the next line written begins with one, so that it
 // starts on a line of its own, and the fragment stands alone.
 void HvLogger::WriteLine(Line* line) {
-  if (line->prefix_end != nullptr) FollowOnceASecond(line->prefix_time);
-  for (int attempt = 0;; ++attempt) {
+  const int64_t second = SecondKey(line->prefix_end != nullptr ? line->prefix_time : platform::Now());
+  if (line->prefix_end != nullptr) FollowOnceASecond(second);
+  for (int stalls = 0;;) {
     bool mend = fragment_left_.load(std::memory_order_acquire);
     if (mend && !SurvivesAllocation([line] { line->text.insert(0, platform::TextLineEnd()); })) {
       return;  // no memory for the line end: the line is dropped whole
@@ -287,18 +318,16 @@ void HvLogger::WriteLine(Line* line) {
     const size_t size = line->text.size();
     // The first `closing` bytes end the earlier fragment.
     const size_t closing = mend ? std::strlen(platform::TextLineEnd()) : 0;
-    bool renewed = false;
-    // A renewal that found the file not full after all (its size counted
-    // high) leaves it to the limit again; a second one writes regardless.
-    const size_t written = attempt < 2 ? AppendBytes(line->text.data(), size, &renewed).written
-                                       : file_.Append(line->text.data(), size, ~uint64_t{0}).written;
-    if (renewed) {
+    bool again = false;
+    const size_t written = AppendBytes(line->text.data(), size, second, &stalls, &again).written;
+    if (again) {
       line->text.erase(0, closing);  // the new file decides its own mend
       continue;
     }
     if (written < closing) return;  // the fragment is still open
     bool cut = written > closing && written < size;
     if (cut || mend) fragment_left_.store(cut, std::memory_order_release);
+    if (written == size && dropped_.load(std::memory_order_relaxed) != 0) TellDropped();
     return;
   }
 }
@@ -320,10 +349,9 @@ void HvLogger::WriteLastError() {
   int n = std::snprintf(text, sizeof text, "[%lu]", static_cast<unsigned long>(code));
   Line* line = OpenLine(false);
   if (line == nullptr || !line->begun) {
-    bool renewed = false;
-    if (AppendBytes(text, static_cast<size_t>(n), &renewed).full) {
-      file_.Append(text, static_cast<size_t>(n), ~uint64_t{0});
-    }
+    const int64_t second = SecondKey(platform::Now());
+    int stalls = 0;
+    for (bool again = true; again;) AppendBytes(text, static_cast<size_t>(n), second, &stalls, &again);
   } else if (!line->bad && !line->lost &&
              !SurvivesAllocation([&] { line->text.append(text, static_cast<size_t>(n)); })) {
     line->lost = true;

@@ -114,7 +114,8 @@ class HvLogger {
   // limit) is started afresh before the next line, and what it held is
   // kept as the one earlier generation beside it ("verifylog.1.txt" for
   // "verifylog.txt", replacing the one before), so that a file passes its
-  // limit by one line at most (written by one process; platform/file.h says
+  // limit by one line at most (a file that cannot be started afresh drops
+  // lines, counted and told in the file once it can be written again) (written by one process; platform/file.h says
   // what several processes add) and the lines just before a restart are
   // never lost. A file renamed, removed or emptied by someone else is
   // followed within about a second: the writer goes on in a new file at
@@ -132,9 +133,11 @@ class HvLogger {
   // the chain that ends (see LogChain).
   void EndChain() noexcept;
   void Open(const WString& path);
-  platform::LogFile::Appended AppendBytes(const char* data, size_t size, bool* renewed);
+  platform::LogFile::Appended AppendBytes(const char* data, size_t size, int64_t second, int* stalls,
+                                          bool* again);
   void Renew(bool rotate);
-  void FollowOnceASecond(const platform::LocalTime& t);
+  void FollowOnceASecond(int64_t now);
+  void TellDropped();
   Line* OpenLine(bool begin);
   Line* LineStart();
   void EndLine();
@@ -157,6 +160,13 @@ class HvLogger {
   // The second (of the line prefixes) in which the file was last followed.
   std::atomic<int64_t> followed_at_{0};
   platform::ThreadSlot open_line_;  // each thread's open line on this writer
+  // Lines dropped because the file was full and could not be renewed,
+  // not yet told in the file; the second (as followed_at_) of the last
+  // renewal that left it full.
+  std::atomic<uint64_t> dropped_{0};
+  // Renewals that moved to a new file, by any thread.
+  std::atomic<uint64_t> renewals_{0};
+  std::atomic<int64_t> renew_failed_at_{-1};
   // The file ends in part of a line that the system cut short.
   std::atomic<bool> fragment_left_{false};
   platform::Lock pool_lock_;  // guards the two line lists only, never a write

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -169,6 +170,69 @@ TEST(LoggerFollow, ALogRenamedRemovedOrEmptiedIsFollowed) {
       before.insert(before.end(), now.begin(), now.end());
       ASSERT_EQ(before.size(), static_cast<size_t>(n));
       for (int i = 0; i < n; ++i) EXPECT_EQ(before[i].substr(30), LineText(0, i));
+    }
+  }
+}
+
+// Writes lines every 20 ms for `ms` milliseconds (so that the writer
+// follows the file at least once), then `burst` lines at once.
+void WriteForAWhile(HvLogger& log, int ms, int burst) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  int n = 0;
+  while (std::chrono::steady_clock::now() < until) {
+    WriteLines(log, 0, n, n + 1);
+    ++n;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  WriteLines(log, 0, n, n + burst);
+}
+
+// Something in the way of starting the file afresh, or something at the
+// path that is no regular file: no file grows past its limit by more than
+// one line (the writer drops lines instead, and says so once it can write
+// again), nothing is written through a symbolic link, and a file renamed
+// away is not written past its limit either.
+TEST(LoggerBound, AFileThatCannotBeStartedAfreshOrIsNoFileNeverPassesItsLimit) {
+  const uint64_t kLimit = 4096, kOneLine = 120;
+  enum Case { kEarlierIsFolder, kLinkAtPathWhileWriting, kLinkAtPathAtStart, kFolderAfterRename };
+  for (Case c : {kEarlierIsFolder, kLinkAtPathWhileWriting, kLinkAtPathAtStart, kFolderAfterRename}) {
+    TempDir dir;
+    auto path = dir.File("verifylog.txt"), other = dir.File("other.txt");
+    testing::WriteFileBytes(other, "precious\n");
+    std::error_code link_error;
+    if (c == kEarlierIsFolder) std::filesystem::create_directory(dir.File("verifylog.1.txt"));
+    if (c == kLinkAtPathAtStart) std::filesystem::create_symlink(other, path, link_error);
+    {
+      HvLogger log(ToWide(path), kLimit);
+      WriteLines(log, 0, 0, 1);
+      if (c == kLinkAtPathWhileWriting) {
+        std::filesystem::remove(path);
+        std::filesystem::create_symlink(other, path, link_error);
+      }
+      if (c == kFolderAfterRename) {
+        std::filesystem::rename(path, dir.File("rotated.txt"));
+        std::filesystem::create_directory(path);
+      }
+      if (link_error) {
+        std::printf("case %d skipped: no symbolic links here (%s)\n", c, link_error.message().c_str());
+        continue;
+      }
+      WriteForAWhile(log, c == kEarlierIsFolder ? 0 : 1200, 400);
+      if (c == kEarlierIsFolder) {
+        // Once the way is clear, the next second's line starts the file
+        // afresh and tells how many lines were dropped.
+        std::filesystem::remove(dir.File("verifylog.1.txt"));
+        WriteForAWhile(log, 1100, 1);
+        std::string now = testing::ReadFileBytes(path);
+        EXPECT_NE(now.find(" lines dropped: the full log could not be started afresh"), std::string::npos)
+            << now.substr(0, 200);
+      }
+    }
+    EXPECT_EQ(testing::ReadFileBytes(other).size(), 9u) << "written through a link, case " << c;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      if (entry.is_regular_file() && !entry.is_symlink()) {
+        EXPECT_LE(entry.file_size(), kLimit + kOneLine) << entry.path() << ", case " << c;
+      }
     }
   }
 }

@@ -13,15 +13,28 @@
 // takes an exclusive lock on one byte of the file far beyond its data
 // (LockFileEx), which every writer of the file in every process takes too,
 // because an append there is only as atomic as the file system makes it.
-// Rotate takes the same cross-process turn (flock on POSIX), so that of
-// several processes that find the file full only one starts it afresh.
+// That lock is waited for 100 ms at most: a process that holds it longer
+// (a reader taking the same byte) is written past, and for the next second
+// appends take the lock only when it is free at once, so a stuck holder
+// never stops logging (lines of one process stay whole then; those of two
+// may meet). Rotate takes a cross-process turn too (flock on POSIX, waited
+// for 20 ms at most; the byte lock on Windows), so that of several
+// processes that find the file full only one starts it afresh; Follow
+// takes no flock.
+//
+// Only a regular file is written: a symbolic link at the path is not
+// followed, and a named pipe, a device or a folder there is refused (on
+// Windows a reparse point or anything but a disk file), without blocking.
+// Open then fails; Rotate and Follow keep the file they had.
 //
 // Cost: on POSIX an Append is one write request. The size of the file is
 // known from this writer's own appends, and learnt again from the system
 // every 32 appends, by Rotate, by Follow, and after a write the system cut
 // short: another process's lines since then are not counted, so with
 // several processes a file may pass its limit by a few dozen lines of each.
-// On Windows an Append asks for the size under its lock: exact there.
+// Under a file-size limit (RLIMIT_FSIZE) an append also blocks the
+// limit's signal around its write. On Windows an Append asks for the size under its
+// lock: exact there.
 //
 // The file is opened shared for reading, writing and deleting by other
 // processes, so that an operator can read or rotate it while the host runs.
@@ -46,8 +59,9 @@ class LogFile {
   LogFile& operator=(const LogFile&) = delete;
 
   // Opens (creating when absent) `path` for appending, and remembers its
-  // directory (not the current directory's later changes) and name. False
-  // when it cannot be opened; the object then stays closed.
+  // directory (as an absolute path: not the current directory's later
+  // changes) and name. False when it cannot be opened or is no regular
+  // file; the object then stays closed.
   bool Open(const WString& path);
   bool IsOpen() const;
 
@@ -66,9 +80,9 @@ class LogFile {
   // could land after another writer's bytes. A write past the process's
   // file-size limit just fails: it never raises the signal that would end
   // the process (SIGXFSZ on POSIX), whatever the host's disposition of it;
-  // on POSIX that protection costs two more requests, taken only when the
-  // write could reach the limit as last read (at Open, by Follow, and
-  // after a write cut short).
+  // on POSIX that protection costs two more requests, taken for every
+  // write while the process has a file-size limit (as read at Open, by
+  // Follow, and after a write cut short), none without one.
   Appended Append(const char* data, size_t size, uint64_t limit);
 
   // Starts the file afresh when it is full: if the file at the path is
@@ -83,8 +97,9 @@ class LogFile {
   bool Rotate(const WString& previous_name, uint64_t limit);
 
   // Follows the file at the path when it is no longer this writer's
-  // (renamed, removed), relearns the file's size (emptied by an operator),
-  // and reads the process's file-size limit again. For a call about once
+  // (renamed, removed, its folder removed and made again), relearns the
+  // file's size (emptied by an operator), and reads the process's
+  // file-size limit again. For a call about once
   // a second. True when it moved to another file.
   bool Follow();
 
@@ -102,6 +117,11 @@ class LogFile {
   intptr_t directory_ = -1;
   // The path as opened (Windows), or the file's name in its directory.
   WString path_;
+  // POSIX: the directory's absolute path, opened again to follow the file.
+  WString directory_path_;
+  // Windows: until when (a tick count in ms) appends take the byte lock
+  // only when it is free at once, after a wait for it timed out.
+  std::atomic<uint64_t> lock_skipped_until_{0};
   // The file's size as this writer knows it.
   std::atomic<uint64_t> size_{0};
   // POSIX: bytes of appends under way (counted, not yet written).

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -20,12 +21,6 @@ namespace hv::platform {
 namespace {
 
 constexpr uint64_t kNoLimit = ~uint64_t{0};
-
-// What another process may have appended since this writer last learnt the
-// file's size (at most about a second of its lines, in a file that every
-// writer keeps near its limit): the file-size protection starts this far
-// below the process's limit.
-constexpr uint64_t kUnseenGrowth = uint64_t{1} << 20;
 
 // Every this many appends the file's size is asked of the system.
 constexpr uint32_t kRecount = 32;
@@ -108,12 +103,14 @@ ssize_t WriteOnce(int fd, const char* data, size_t size, bool guarded) {
 
 // The cross-process turn for starting the file afresh: an exclusive flock
 // on the open file, which every writer of it takes for the same purpose.
-// It waits about two seconds at most (a writer holds it only for a rename
-// and an open); without it the renewal goes on regardless.
+// A writer holds it only for a rename and an open, so it waits about 20 ms
+// at most: a reader that locks the file (a log shipper) holds it far
+// longer, and the renewal then goes on without it. Following the file
+// never takes it.
 class RenewalTurn {
  public:
   explicit RenewalTurn(int fd) : fd_(fd) {
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 20; ++i) {
       if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
         held_ = true;
         return;
@@ -136,19 +133,50 @@ class RenewalTurn {
   bool held_ = false;
 };
 
+// Opens `name` in `dirfd` for appending (creating it) only when it is a
+// regular file: a symbolic link is not followed (O_NOFOLLOW), and a named
+// pipe or device never blocks the open (O_NONBLOCK, cleared once fstat
+// has shown a regular file). -1 otherwise.
+int OpenRegular(int dirfd, const char* name) {
+  int fd = openat(dirfd, name, kAppendFlags | O_NONBLOCK | O_NOFOLLOW, 0644);
+  if (fd < 0) return -1;
+  struct stat st {};
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// True when the two descriptors name the same file.
+bool SameFile(int a, int b) {
+  struct stat x {}, y {};
+  return fstat(a, &x) == 0 && fstat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
 }  // namespace
 
 LogFile::~LogFile() { Close(); }
 
+// The directory's path is made absolute, so that following the file by
+// path later does not depend on the process's current directory.
 bool LogFile::Open(const WString& path) {
   Close();
   std::string text = WideToUtf8(path);
   size_t slash = text.rfind('/');
   std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
   path_ = Utf8ToWide(slash == std::string::npos ? text : text.substr(slash + 1));
+  if (dir.front() != '/') {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return false;
+    dir = std::string(cwd) + "/" + dir;
+  }
+  directory_path_ = Utf8ToWide(dir);
   int dirfd = open(dir.c_str(), kDirectoryFlags);
   if (dirfd < 0) return false;
-  int fd = openat(dirfd, WideToUtf8(path_).c_str(), kAppendFlags, 0644);
+  int fd = OpenRegular(dirfd, WideToUtf8(path_).c_str());
   if (fd < 0) {
     close(dirfd);
     return false;
@@ -191,8 +219,11 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
   if ((appends_.fetch_add(1, std::memory_order_relaxed) & (kRecount - 1)) == kRecount - 1) {
     Relearn(fd, false);
   }
-  const uint64_t cap = size_limit_.load(std::memory_order_relaxed);
-  const bool guarded = cap != kNoLimit && before + size + kUnseenGrowth >= cap;
+  // Under any file-size limit every write is guarded: neither this
+  // writer's count nor the system's size (fstat does not wait for a write
+  // under way: another process's 50 MB append shows part-done) can tell
+  // that a write stays below it. Without a limit, a write costs nothing more.
+  const bool guarded = size_limit_.load(std::memory_order_relaxed) != kNoLimit;
   ssize_t n = WriteOnce(fd, data, size, guarded);
   const int error = errno;
   in_flight_.fetch_sub(size, std::memory_order_relaxed);
@@ -240,22 +271,31 @@ bool LogFile::Rotate(const WString& previous_name, uint64_t limit) {
 
 bool LogFile::Follow() { return Reopen(nullptr, kNoLimit); }
 
-// The file is looked at by its directory's descriptor and its name, and
-// compared with the open one by device and inode number. The new file
-// takes the old one's descriptor number (dup2), so that an append running
-// meanwhile writes whole to one file or the other.
+// The directory is opened again by its path, so that a folder removed and
+// made again is followed (the old descriptor names a deleted folder). The
+// file is looked at by the directory's descriptor and its name, without
+// following a link, and compared with the open one by device and inode
+// number. The new file takes the old one's descriptor number (dup2), so
+// that an append running meanwhile writes whole to one file or the other.
 bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
   LockHold one_renewal_at_a_time(append_lock_);
   const int fd = static_cast<int>(handle_.load());
   if (fd < 0) return false;
   size_limit_.store(ProcessFileSizeLimit());
-  RenewalTurn turn(fd);
+  const int now = open(WideToUtf8(directory_path_).c_str(), kDirectoryFlags);
+  if (now >= 0 && SameFile(now, static_cast<int>(directory_))) {
+    close(now);
+  } else if (now >= 0) {
+    close(static_cast<int>(std::exchange(directory_, now)));
+  }
+  std::optional<RenewalTurn> turn;
+  if (previous_name != nullptr) turn.emplace(fd);
   const std::string name = WideToUtf8(path_);
   const int dirfd = static_cast<int>(directory_);
   struct stat mine {}, at {};
   if (fstat(fd, &mine) != 0) return false;
-  const bool same = fstatat(dirfd, name.c_str(), &at, 0) == 0 && at.st_dev == mine.st_dev &&
-                    at.st_ino == mine.st_ino;
+  const bool same = fstatat(dirfd, name.c_str(), &at, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    at.st_dev == mine.st_dev && at.st_ino == mine.st_ino;
   // Appends under way count as written: their reservations found the file
   // below its limit, so it ends past it by one line at most once they land
   // (in the old file or the new). Judged by the bytes already there alone,
@@ -270,7 +310,8 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
     Relearn(fd, true);
     return false;
   }
-  int fresh = openat(dirfd, name.c_str(), kAppendFlags, 0644);
+  // A link, a folder, a pipe at the path: the old file stays in use.
+  int fresh = OpenRegular(dirfd, name.c_str());
   if (fresh < 0) return false;
   bool moved = dup2(fresh, fd) == fd;
   close(fresh);
@@ -289,11 +330,11 @@ bool LogFile::Close() {
 const char* TextLineEnd() { return "\n"; }
 
 bool FileEndsMidLine(const WString& path) {
-  int fd = open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return false;
   struct stat st {};
   char last = '\n';
-  if (fstat(fd, &st) == 0 && st.st_size > 0) {
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
     if (pread(fd, &last, 1, st.st_size - 1) != 1) last = '\n';
   }
   close(fd);

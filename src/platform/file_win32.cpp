@@ -14,27 +14,56 @@ const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // FILE_APPEND_DATA without FILE_WRITE_DATA makes every write go to the end
 // of the file, whoever else writes to it; reading is there for the byte
-// lock, which a handle needs read or write access for.
+// lock, which a handle needs read or write access for. A reparse point (a
+// symbolic link, a junction) is opened as itself and refused, and so is
+// anything but a regular disk file (a pipe, a device).
 HANDLE OpenForAppend(const WString& path) {
-  return CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE, kShareAll,
-                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE, kShareAll,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return h;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
 }
+
+// How long an append waits for the byte lock, polling, before it writes
+// without it.
+constexpr ULONGLONG kTurnWaitMs = 100;
+// After such a wait, how long appends only take a lock that is free at once.
+constexpr ULONGLONG kTurnSkipMs = 1000;
 
 // The cross-process turn of every writer of the file: an exclusive lock on
 // one byte far beyond any data, so that it never stands in a reader's way.
-// Released with the handle too, should its holder end.
+// Released with the handle too, should its holder end. The lock is polled
+// (LOCKFILE_FAIL_IMMEDIATELY, 1 ms apart) until `wait_ms` have passed; its
+// holder may be a process that never lets go, and a line is better written
+// without it than a host thread held.
 class FileTurn {
  public:
-  explicit FileTurn(HANDLE h) : h_(h) {
+  FileTurn(HANDLE h, ULONGLONG wait_ms) : h_(h) {
     at_.Offset = 0xFFFFFFFEu;
     at_.OffsetHigh = 0x7FFFFFFFu;
-    held_ = LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at_) != 0;
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+      held_ = LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at_) != 0;
+      if (held_ || GetTickCount64() - start >= wait_ms) {
+        return;
+      }
+      Sleep(1);
+    }
   }
   ~FileTurn() {
     if (held_) UnlockFileEx(h_, 0, 1, 0, &at_);
   }
   FileTurn(const FileTurn&) = delete;
   FileTurn& operator=(const FileTurn&) = delete;
+
+  bool held() const { return held_; }
 
  private:
   HANDLE h_;
@@ -50,7 +79,7 @@ uint64_t SizeOf(HANDLE h) {
 // True when `path` names the file open as `h` (same volume, same index).
 bool IsSameFile(const WString& path, HANDLE h) {
   HANDLE other = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (other == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION a{}, b{};
   bool same = GetFileInformationByHandle(h, &a) && GetFileInformationByHandle(other, &b) &&
@@ -96,7 +125,11 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
   DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
   LockHold one_append_at_a_time(append_lock_);
   HANDLE h = AsHandle(handle_.load());
-  FileTurn turn(h);
+  const bool skipping = GetTickCount64() < lock_skipped_until_.load(std::memory_order_relaxed);
+  FileTurn turn(h, skipping ? 0 : kTurnWaitMs);
+  if (!turn.held() && !skipping) {
+    lock_skipped_until_.store(GetTickCount64() + kTurnSkipMs, std::memory_order_relaxed);
+  }
   const uint64_t before = SizeOf(h);
   if (before >= limit) {
     size_.store(before);
@@ -125,7 +158,7 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
   HANDLE old = AsHandle(handle_.load());
   HANDLE fresh = INVALID_HANDLE_VALUE;
   {
-    FileTurn turn(old);
+    FileTurn turn(old, kTurnWaitMs);
     const bool same = IsSameFile(path_, old);
     const uint64_t size = SizeOf(old);
     size_.store(size);
@@ -158,7 +191,7 @@ const char* TextLineEnd() { return "\r\n"; }
 
 bool FileEndsMidLine(const WString& path) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};
   char last = '\n';

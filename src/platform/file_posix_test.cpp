@@ -1,0 +1,110 @@
+// The log file against what a POSIX system may put in its way: a named pipe
+// at its path, a reader's flock, a file-size limit with another process's
+// appends, the log's folder removed and made again.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <string>
+
+#include "platform/file.h"
+#include "tests/support/temp_dir.h"
+
+namespace hv::platform {
+namespace {
+
+using hv::testing::TempDir;
+using hv::testing::ToWide;
+using Clock = std::chrono::steady_clock;
+
+// A named pipe at the path, with no reader: Open and Follow return at once
+// and write nothing into it (a blocking open never returned, and hung the
+// module's load or every logging thread).
+TEST(LogFilePosix, ANamedPipeAtThePathNeverBlocks) {
+  for (bool at_open : {true, false}) {
+    TempDir dir;
+    const auto path = dir.File("verifylog.txt");
+    LogFile file;
+    if (!at_open) {
+      ASSERT_TRUE(file.Open(ToWide(path)));
+    }
+    std::filesystem::remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    auto done = std::async(std::launch::async, [&] {
+      return at_open ? file.Open(ToWide(path)) : file.Follow();
+    });
+    const bool in_time = done.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+    if (!in_time) close(open(path.c_str(), O_RDONLY | O_NONBLOCK));  // lets a stuck open go on
+    EXPECT_TRUE(in_time) << (at_open ? "Open" : "Follow") << " blocked on a named pipe";
+    EXPECT_FALSE(done.get()) << "a named pipe taken for the log";
+  }
+}
+
+// Another process's exclusive flock on the log (a shipper that locks what
+// it reads) does not hold up following the file: each Follow waited up to
+// 2 s for it, and a writer follows about once a second.
+TEST(LogFilePosix, AReadersFlockDoesNotHoldUpFollowing) {
+  TempDir dir;
+  const auto path = dir.File("verifylog.txt");
+  LogFile file;
+  ASSERT_TRUE(file.Open(ToWide(path)));
+  const int reader = open(path.c_str(), O_RDONLY);  // its own open file: locks conflict
+  ASSERT_EQ(flock(reader, LOCK_EX | LOCK_NB), 0);
+  const auto start = Clock::now();
+  for (int i = 0; i < 3; ++i) file.Follow();
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+  close(reader);
+}
+
+// Under a file-size limit, another writer fills the file up to that limit
+// (this writer's count still says empty): the next append fails and the
+// process lives (its write was unguarded and SIGXFSZ ended the process).
+TEST(LogFilePosix, AFileGrownToTheSizeLimitByAnotherWriterDoesNotEndTheProcess) {
+  TempDir dir;
+  const auto path = dir.File("verifylog.txt");
+  struct rlimit before {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  const rlim_t kCap = 4u << 20;
+  if (before.rlim_max != RLIM_INFINITY && before.rlim_max < kCap) GTEST_SKIP() << "hard limit too low";
+  struct rlimit capped = before;
+  capped.rlim_cur = kCap;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &capped), 0);
+  LogFile file;
+  const bool opened = file.Open(ToWide(path));
+  const int other = open(path.c_str(), O_WRONLY | O_APPEND);
+  const std::string block(kCap, 'x');
+  const bool filled = other >= 0 && write(other, block.data(), block.size()) == ssize_t(kCap);
+  const std::string line = "a line\n";
+  const auto appended = file.Append(line.data(), line.size(), ~uint64_t{0});
+  if (other >= 0) close(other);
+  setrlimit(RLIMIT_FSIZE, &before);
+  ASSERT_TRUE(opened && filled);
+  EXPECT_EQ(appended.written, 0u);
+}
+
+// The log's folder is removed with its files and made again: the writer
+// follows into the new folder (it kept the old folder's descriptor and
+// wrote on into a deleted file that no one could see).
+TEST(LogFilePosix, ALogFolderRemovedAndMadeAgainIsFollowed) {
+  TempDir dir;
+  const auto folder = dir.File("logs"), path = folder / "verifylog.txt";
+  std::filesystem::create_directory(folder);
+  LogFile file;
+  ASSERT_TRUE(file.Open(ToWide(path)));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directory(folder);
+  EXPECT_TRUE(file.Follow());
+  const std::string line = "a line\n";
+  EXPECT_EQ(file.Append(line.data(), line.size(), ~uint64_t{0}).written, line.size());
+  EXPECT_EQ(hv::testing::ReadFileBytes(path), line);
+}
+
+}  // namespace
+}  // namespace hv::platform
