@@ -42,6 +42,16 @@ struct TlsCertificateFacts {
   // for P-256).
   uint32_t key_bits = 0;
   std::string signature_oid;  // of this certificate's signature, dotted
+  // Its parameters as encoded (DER, tag included; RSASSA-PSS names its
+  // hash there); empty when absent.
+  std::string signature_parameters;
+  // Extension values as encoded (DER, the content of the extension's
+  // OCTET STRING), empty where the certificate has none: extended key
+  // usage, subject alternative names, name constraints.
+  std::string extended_key_usage;
+  std::string alt_names;
+  std::string name_constraints;
+  bool name_constraints_critical = false;
   bool self_signed = false;   // a trust anchor signed by its own key
   int64_t not_before = 0;     // seconds since 1970-01-01 UTC
   int64_t not_after = 0;
