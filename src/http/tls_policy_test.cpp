@@ -51,10 +51,13 @@ struct Row {
 
 // Wine's Schannel reports no key exchange size (dwExchStrength 0, and no
 // cipher information): a finite-field group is then refused as of unknown
-// size, where Windows reports its size and OpenSSL its prime.
+// size, where Windows reports its size and OpenSSL its prime. Wine's
+// crypt32 verifies no RSASSA-PSS signature (TRUST_E_CERT_SIGNATURE),
+// where Windows and OpenSSL do.
 bool IsWineOutcome(const Row& row, const ZEvtSyncTlsSocket& socket) {
-  return row.wine != nullptr && socket.tls_verdict().refusal == TlsRefusal::kWeakExchange &&
-         socket.tls_verdict().bits == 0;
+  if (row.wine == nullptr) return false;
+  if (socket.tls_verdict().refusal == TlsRefusal::kNone) return socket.GetLastError() == 0x80096004u;
+  return socket.tls_verdict().refusal == TlsRefusal::kWeakExchange && socket.tls_verdict().bits == 0;
 }
 
 // kNone with accepted false: the platform refuses (the handshake or the
@@ -94,8 +97,10 @@ const Row kRows[] = {
      "address outside the intermediate's permitted 10.0.0.0/8: OpenSSL; on Windows the policy (Wine's crypt32 "
      "passes it)"},
     {"psssha1", "localhost", "ca.der", false, TlsRefusal::kNone,
-     "intermediate signed RSASSA-PSS with SHA-1: OpenSSL's level 2; on Windows the policy"},
-    {"pss256", "localhost", "ca.der", true, TlsRefusal::kNone, "intermediate signed RSASSA-PSS with SHA-256"},
+     "intermediate signed RSASSA-PSS with SHA-1: OpenSSL's level 2; on Windows the policy (Wine's crypt32 "
+     "refuses every PSS signature; RsassaPssIsJudgedByTheHashesOfItsParameters holds the rule)"},
+    {"pss256", "localhost", "ca.der", true, TlsRefusal::kNone, "intermediate signed RSASSA-PSS with SHA-256",
+     "Wine's crypt32 verifies no RSASSA-PSS signature: refused"},
     {"rsakx", "localhost", "ca.der", false, TlsRefusal::kNone,
      "RSA key transport only (AES128-GCM-SHA256): OpenSSL is not offered it; on Windows the policy"},
     {"ffdhe13", "localhost", "ca.der", false, TlsRefusal::kNone,
