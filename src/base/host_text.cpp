@@ -68,7 +68,9 @@ bool IsHostText(WStringView host) {
   for (WChar c : host) {
     if (!IsNameChar(c)) return false;
   }
-  return true;
+  // Every label holds something: one trailing dot (the fully qualified
+  // form) at most, none leading, none doubled.
+  return host.front() != '.' && host.find(HV_W("..")) == WStringView::npos;
 }
 
 }  // namespace hv

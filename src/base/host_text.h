@@ -15,8 +15,9 @@ namespace hv {
 // no zone.
 bool IsIpv6Address(WStringView text);
 
-// A host: a name of letters, digits, "-", "." and "_", or an IPv6 address
-// in brackets. IPvFuture literals, percent escapes and any other byte are
+// A host: a name of letters, digits, "-", "." and "_" without an empty
+// label (one trailing dot, the fully qualified form, at most), or an IPv6
+// address in brackets. IPvFuture literals, percent escapes and any other byte are
 // refused: none of them names a host the resolver could reach.
 bool IsHostText(WStringView host);
 

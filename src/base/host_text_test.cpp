@@ -23,5 +23,14 @@ TEST(HostText, BracketsHoldOnlyAnIpv6Address) {
   }
 }
 
+// "localhost.." passed as a host: one dot was dropped for the name sent
+// and matched, "localhost." went out as the server's name.
+TEST(HostText, AnEmptyLabelOrASecondTrailingDotIsNoHost) {
+  for (const char* good : {"localhost.", "a.b.", "a"}) EXPECT_TRUE(IsHostText(Utf8ToWide(good))) << good;
+  for (const char* bad : {"localhost..", ".", "..", ".localhost", "a..b", "a...", "127.0.0..1"}) {
+    EXPECT_FALSE(IsHostText(Utf8ToWide(bad))) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace hv

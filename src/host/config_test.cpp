@@ -124,7 +124,7 @@ TEST(CertPinSetting, OneOrTwoPinsSeparatedByAComma) {
 // "VerifyHost" goes into the request URL: only a host and a port may.
 TEST(VerifyHostSetting, OnlyAHostAndAnOptionalPortAreAccepted) {
   for (const char* good : {"127.0.0.1", "verify.example.com", "host-1:8080", "a:1", "a:65535",
-                           "[::1]", "[2001:db8::7]:443", "UPPER.Case_name"}) {
+                           "[::1]", "[2001:db8::7]:443", "UPPER.Case_name", "localhost.:8443"}) {
     EXPECT_TRUE(IsValidEndpoint(Utf8ToWide(good))) << good;
   }
   for (const char* bad : {"", ":80", "host:", "host:0", "host:65536", "host:123456", "host:+80",
@@ -132,7 +132,9 @@ TEST(VerifyHostSetting, OnlyAHostAndAnOptionalPortAreAccepted) {
                           "user@host", "a b", "host\t", "[::1", "[]", "[::1]x", "[::1]:",
                           "::1", "host:80:81", "h\xc3\xa9",
                           // Brackets hold a valid IPv6 address only.
-                          "[1:2:3:4:5:6:7:8:9:a]", "[a::b::c]", "[1.2.3.4]:80", "[ace:be]"}) {
+                          "[1:2:3:4:5:6:7:8:9:a]", "[a::b::c]", "[1.2.3.4]:80", "[ace:be]",
+                          // No empty label: "localhost.." went out as "localhost." to the server.
+                          "localhost..:8443", "localhost..", ".:80", ".host"}) {
     EXPECT_FALSE(IsValidEndpoint(Utf8ToWide(bad))) << bad;
   }
   EXPECT_FALSE(IsValidEndpoint(WString(HV_W("host")) + WChar(0) + HV_W("x")));

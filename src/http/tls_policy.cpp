@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "http/certificate_rules.h"
+
 namespace hv {
 namespace {
 
@@ -34,6 +36,31 @@ bool WeakSignature(const std::string& oid) {
   return false;
 }
 
+// The signature's hash, whether named by the algorithm or, for
+// RSASSA-PSS, by its parameters.
+bool WeakSignature(const platform::TlsCertificateFacts& cert) {
+  if (cert.signature_oid == "1.2.840.113549.1.1.10") return PssHashIsWeak(cert.signature_parameters);
+  return WeakSignature(cert.signature_oid);
+}
+
+// What the platform's chain check may not enforce (Wine's crypt32 does
+// not): the issuers' extended key usage, and the server's names within
+// every issuer's name constraints.
+TlsVerdict JudgeIssuers(const std::vector<platform::TlsCertificateFacts>& chain) {
+  for (size_t depth = 0; depth < chain.size(); ++depth) {
+    const platform::TlsCertificateFacts& cert = chain[depth];
+    bool anchor = depth + 1 == chain.size() && cert.self_signed;
+    if (!anchor && !UsageAllowsServer(cert.extended_key_usage)) return {TlsRefusal::kWrongUsage, depth, 0};
+    if (depth == 0) continue;
+    switch (CheckNameConstraints(cert.name_constraints, cert.name_constraints_critical, chain.front().alt_names)) {
+      case NameConstraint::kSatisfied: break;
+      case NameConstraint::kViolated: return {TlsRefusal::kNameConstraint, depth, 0};
+      case NameConstraint::kUnhandled: return {TlsRefusal::kNameConstraint, depth, 1};
+    }
+  }
+  return {};
+}
+
 bool WeakKey(const platform::TlsCertificateFacts& cert) {
   switch (cert.key) {
     case Key::kRsa:
@@ -60,6 +87,7 @@ TlsVerdict JudgeTls(const platform::TlsFacts& facts, bool pinned, int64_t now) {
     return {TlsRefusal::kWeakExchange, 0, facts.exchange_bits};
   }
   if (facts.exchange == Exchange::kUnknown) return {TlsRefusal::kUnreadable, 0, 0};
+  if (facts.exchange == Exchange::kKeyTransport) return {TlsRefusal::kKeyTransport, 0, 0};
   const platform::TlsCertificateFacts& leaf = facts.chain.front();
   if (now < leaf.not_before || now > leaf.not_after) return {TlsRefusal::kOutsideDates, 0, 0};
   size_t count = pinned ? 1 : facts.chain.size();
@@ -69,9 +97,9 @@ TlsVerdict JudgeTls(const platform::TlsFacts& facts, bool pinned, int64_t now) {
   for (size_t depth = 0; !pinned && depth < count; ++depth) {
     const platform::TlsCertificateFacts& cert = facts.chain[depth];
     bool anchor = depth + 1 == count && cert.self_signed;
-    if (!anchor && WeakSignature(cert.signature_oid)) return {TlsRefusal::kWeakSignature, depth, 0};
+    if (!anchor && WeakSignature(cert)) return {TlsRefusal::kWeakSignature, depth, 0};
   }
-  return {};
+  return pinned ? TlsVerdict{} : JudgeIssuers(facts.chain);
 }
 
 uint32_t TlsRefusalError(TlsRefusal refusal) {
@@ -83,6 +111,9 @@ uint32_t TlsRefusalError(TlsRefusal refusal) {
     case TlsRefusal::kWeakKey: return 0x80090003u;       // NTE_BAD_KEY
     case TlsRefusal::kWeakSignature: return 0x80096004u; // TRUST_E_CERT_SIGNATURE
     case TlsRefusal::kOutsideDates: return 0x800B0101u;  // CERT_E_EXPIRED
+    case TlsRefusal::kKeyTransport: return 0x80090331u;  // SEC_E_ALGORITHM_MISMATCH
+    case TlsRefusal::kWrongUsage: return 0x800B0110u;    // CERT_E_WRONG_USAGE
+    case TlsRefusal::kNameConstraint: return 0x800B0114u;  // CERT_E_INVALID_NAME
   }
   return 0x80090304u;
 }
@@ -121,6 +152,13 @@ WString TlsRefusalText(const TlsVerdict& verdict) {
     case TlsRefusal::kWeakSignature:
       return Certificate(verdict.depth) + HV_W(" is signed with SHA-1 or MD5");
     case TlsRefusal::kOutsideDates: return HV_W("the server's certificate is expired or not yet valid");
+    case TlsRefusal::kKeyTransport:
+      return HV_W("the key exchange is RSA key transport, without forward secrecy (an ephemeral exchange is required)");
+    case TlsRefusal::kWrongUsage:
+      return Certificate(verdict.depth) + HV_W("'s extended key usage does not allow a TLS server");
+    case TlsRefusal::kNameConstraint:
+      if (verdict.bits != 0) return Certificate(verdict.depth) + HV_W(" constrains a name form other than DNS and IP");
+      return HV_W("the server's names are outside the name constraints of ") + Certificate(verdict.depth);
   }
   return WString();
 }

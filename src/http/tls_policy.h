@@ -7,22 +7,27 @@
 //     an elliptic curve of 256 bits at least (X25519, counted as 253 or
 //     255 bits, is of P-256's strength and passes; a curve whose size the
 //     library does not report is one the client offered, none of which is
-//     smaller); RSA key transport has no group and is judged by the
-//     certificate's key; a finite-field group of unreported size fails;
+//     smaller); a finite-field group of unreported size fails; RSA key
+//     transport (no forward secrecy) fails;
 //   - every certificate of the chain (the server's and its issuers') with
 //     an RSA or DSA key of 2048 bits at least, an EC key of 256 at least;
 //   - no chain signature by SHA-1 or MD5 (or MD2, MD4), but for a
 //     self-signed trust anchor's signature on itself, which nobody checks;
+//   - every certificate but a self-signed anchor with an extended key
+//     usage, if any, that allows a TLS server (serverAuth or any);
+//   - the server's DNS and IP names within every issuer's name
+//     constraints, and no critical constraint on another name form;
 //   - the server's certificate within its dates.
 // With pins the chain is not built: the pinned certificate must still meet
-// the key minimum and be within its dates; its signature, issuer and names
-// are not looked at.
+// the key minimum and be within its dates; its signature, issuer, names
+// and key usages are not looked at.
 //
 // Pure functions, any thread.
 #ifndef HV_HTTP_TLS_POLICY_H_
 #define HV_HTTP_TLS_POLICY_H_
 
 #include <cstdint>
+#include <vector>
 
 #include "base/wide.h"
 #include "platform/tls.h"
@@ -37,6 +42,9 @@ enum class TlsRefusal {
   kWeakKey,         // a certificate's key is too small
   kWeakSignature,   // a chain signature by SHA-1 or MD5
   kOutsideDates,    // the server's certificate is expired or not yet valid
+  kKeyTransport,    // RSA key transport: no forward secrecy
+  kWrongUsage,      // a certificate's extended key usage excludes a TLS server
+  kNameConstraint,  // the server's names outside an issuer's constraints (bits 1: a form not checked)
 };
 
 struct TlsVerdict {

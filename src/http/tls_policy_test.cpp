@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/utf.h"
+#include "http/tls_policy.h"
 #include "http/tls_socket.h"
 
 namespace hv {
@@ -50,10 +51,13 @@ struct Row {
 
 // Wine's Schannel reports no key exchange size (dwExchStrength 0, and no
 // cipher information): a finite-field group is then refused as of unknown
-// size, where Windows reports its size and OpenSSL its prime.
+// size, where Windows reports its size and OpenSSL its prime. Wine's
+// crypt32 verifies no RSASSA-PSS signature (TRUST_E_CERT_SIGNATURE),
+// where Windows and OpenSSL do.
 bool IsWineOutcome(const Row& row, const ZEvtSyncTlsSocket& socket) {
-  return row.wine != nullptr && socket.tls_verdict().refusal == TlsRefusal::kWeakExchange &&
-         socket.tls_verdict().bits == 0;
+  if (row.wine == nullptr) return false;
+  if (socket.tls_verdict().refusal == TlsRefusal::kNone) return socket.GetLastError() == 0x80096004u;
+  return socket.tls_verdict().refusal == TlsRefusal::kWeakExchange && socket.tls_verdict().bits == 0;
 }
 
 // kNone with accepted false: the platform refuses (the handshake or the
@@ -87,6 +91,20 @@ const Row kRows[] = {
     {"nameconstrained", "localhost", "ca.der", false, TlsRefusal::kNone,
      "intermediate permitted .example.org only"},
     {"pathlen", "localhost", "pathca.der", false, TlsRefusal::kNone, "root of path length 0 above an intermediate"},
+    {"intereku", "localhost", "ca.der", false, TlsRefusal::kNone,
+     "intermediate's extended key usage client only: OpenSSL; on Windows the policy (Wine's crypt32 passes it)"},
+    {"ncip", "127.0.0.1", "ca.der", false, TlsRefusal::kNone,
+     "address outside the intermediate's permitted 10.0.0.0/8: OpenSSL; on Windows the policy (Wine's crypt32 "
+     "passes it)"},
+    {"psssha1", "localhost", "ca.der", false, TlsRefusal::kNone,
+     "intermediate signed RSASSA-PSS with SHA-1: OpenSSL's level 2; on Windows the policy (Wine's crypt32 "
+     "refuses every PSS signature; RsassaPssIsJudgedByTheHashesOfItsParameters holds the rule)"},
+    {"pss256", "localhost", "ca.der", true, TlsRefusal::kNone, "intermediate signed RSASSA-PSS with SHA-256",
+     "Wine's crypt32 verifies no RSASSA-PSS signature: refused"},
+    {"rsakx", "localhost", "ca.der", false, TlsRefusal::kNone,
+     "RSA key transport only (AES128-GCM-SHA256): OpenSSL is not offered it; on Windows the policy"},
+    {"ffdhe13", "localhost", "ca.der", false, TlsRefusal::kNone,
+     "TLS 1.3 with ffdhe2048 only: neither build offers a finite-field group in TLS 1.3"},
     // Pins: the name, issuer and signature are not looked at; the key
     // minimum, the dates and the connection's minimums are.
     {"good", "localhost", nullptr, true, TlsRefusal::kNone, "pinned"},
@@ -127,6 +145,52 @@ TEST(TlsVerdicts, WeakKeysGroupsHashesAndPinsAreJudgedAlikeOnEveryBuild) {
     socket.CloseConnection();
   }
   platform::tls_testing::SetAuthority("");
+}
+
+std::string Bytes(const char* hex) {
+  std::string bytes;
+  for (size_t i = 0; hex[i] != 0 && hex[i + 1] != 0; i += 2) {
+    bytes.push_back(static_cast<char>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// An RSASSA-PSS chain signature passed whatever its hash: the rule read
+// the algorithm's identifier, and PSS names its hash (and its mask's) in
+// the parameters, SHA-1 when they are absent.
+TEST(TlsVerdicts, RsassaPssIsJudgedByTheHashesOfItsParameters) {
+  const char* const kSha256 = "300d06096086480165030402010500";
+  const char* const kMgf1Sha256 = "301a06092a864886f70d010108300d06096086480165030402010500";
+  const struct {
+    std::string parameters;
+    bool weak;
+  } kCases[] = {
+      {"", true},  // absent: SHA-1 and MGF1 with SHA-1
+      {Bytes("3034a00f") + Bytes(kSha256) + Bytes("a11c") + Bytes(kMgf1Sha256) + Bytes("a203020120"), false},
+      {Bytes("3016a00f") + Bytes(kSha256) + Bytes("a203020120"), true},  // the mask's hash: SHA-1
+      {Bytes("3034a00b300906052b0e03021a0500") + Bytes("a11c") + Bytes(kMgf1Sha256), true},
+      {Bytes("3034a00f") + Bytes(kSha256), true},  // truncated
+  };
+  int64_t now = 1800000000;
+  for (const auto& c : kCases) {
+    platform::TlsFacts facts;
+    facts.version = 0x0304;
+    facts.exchange = platform::TlsFacts::Exchange::kElliptic;
+    for (int depth = 0; depth < 3; ++depth) {
+      platform::TlsCertificateFacts cert;
+      cert.key = platform::TlsCertificateFacts::Key::kRsa;
+      cert.key_bits = 2048;
+      cert.signature_oid = depth == 1 ? "1.2.840.113549.1.1.10" : "1.2.840.113549.1.1.11";
+      if (depth == 1) cert.signature_parameters = c.parameters;
+      cert.self_signed = depth == 2;
+      cert.not_before = now - 1;
+      cert.not_after = now + 1;
+      facts.chain.push_back(cert);
+    }
+    TlsVerdict verdict = JudgeTls(facts, false, now);
+    EXPECT_EQ(verdict.refusal, c.weak ? TlsRefusal::kWeakSignature : TlsRefusal::kNone) << c.parameters.size();
+    EXPECT_EQ(verdict.depth, c.weak ? 1u : 0u);
+  }
 }
 
 }  // namespace

@@ -8,10 +8,12 @@
 // without a pin, when its chain validates against the platform's trust store and
 // it names the host (DNS name, or IP address for an address literal). The
 // host name is sent for name-based virtual hosting when it is a name. Key
-// sizes, signature hashes, the exchange's group and the dates of a pinned
-// certificate are the caller's to judge, from ReadFacts (the platform
-// libraries' own minimums differ); on Linux OpenSSL's security level 2
-// refuses most of the same during the handshake.
+// sizes, signature hashes, the exchange, the issuers' usages and name
+// constraints and the dates of a pinned certificate are the caller's to
+// judge, from ReadFacts (the platform libraries' own rules differ); on
+// Linux OpenSSL's security level 2 refuses most of the same during the
+// handshake. Both offer the same: no RSA key transport, and the elliptic
+// groups X25519, P-256 and P-384 only.
 //
 // Results: kDone, kMore (feed more bytes from the peer), kClosed (the peer
 // ended the session) or kFailed, with the platform's error number in
@@ -57,6 +59,16 @@ struct TlsCertificateFacts {
   // for P-256).
   uint32_t key_bits = 0;
   std::string signature_oid;  // of this certificate's signature, dotted
+  // Its parameters as encoded (DER, tag included; RSASSA-PSS names its
+  // hash there); empty when absent.
+  std::string signature_parameters;
+  // Extension values as encoded (DER, the content of the extension's
+  // OCTET STRING), empty where the certificate has none: extended key
+  // usage, subject alternative names, name constraints.
+  std::string extended_key_usage;
+  std::string alt_names;
+  std::string name_constraints;
+  bool name_constraints_critical = false;
   bool self_signed = false;   // a trust anchor signed by its own key
   int64_t not_before = 0;     // seconds since 1970-01-01 UTC
   int64_t not_after = 0;

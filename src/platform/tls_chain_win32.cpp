@@ -198,6 +198,14 @@ uint32_t EcBits(const CRYPT_BIT_BLOB& key) {
   return 8 * coordinates;
 }
 
+// An extension's value as encoded; empty when the certificate has none.
+std::string Extension(const CERT_INFO& info, const char* oid, bool* critical = nullptr) {
+  PCERT_EXTENSION extension = Api().find_extension(oid, info.cExtension, info.rgExtension);
+  if (extension == nullptr) return std::string();
+  if (critical != nullptr) *critical = extension->fCritical != FALSE;
+  return std::string(reinterpret_cast<const char*>(extension->Value.pbData), extension->Value.cbData);
+}
+
 }  // namespace
 
 TlsCertificateFacts CertificateFacts(PCCERT_CONTEXT cert, bool self_signed) {
@@ -216,6 +224,13 @@ TlsCertificateFacts CertificateFacts(PCCERT_CONTEXT cert, bool self_signed) {
     facts.key_bits = EcBits(key.PublicKey);
   }
   if (info.SignatureAlgorithm.pszObjId != nullptr) facts.signature_oid = info.SignatureAlgorithm.pszObjId;
+  const CRYPT_OBJID_BLOB& parameters = info.SignatureAlgorithm.Parameters;
+  facts.signature_parameters.assign(reinterpret_cast<const char*>(parameters.pbData), parameters.cbData);
+  // Read here rather than trusted to the chain policy: some crypt32s
+  // (Wine's) enforce neither an issuer's usage nor its name constraints.
+  facts.extended_key_usage = Extension(info, szOID_ENHANCED_KEY_USAGE);
+  facts.alt_names = Extension(info, szOID_SUBJECT_ALT_NAME2);
+  facts.name_constraints = Extension(info, szOID_NAME_CONSTRAINTS, &facts.name_constraints_critical);
   facts.self_signed = self_signed;
   facts.not_before = UnixSeconds(info.NotBefore);
   facts.not_after = UnixSeconds(info.NotAfter);

@@ -129,6 +129,29 @@ int64_t Seconds(const ASN1_TIME* time) {
   return static_cast<int64_t>(timegm(&parts));
 }
 
+// An extension's value as encoded; empty when the certificate has none.
+std::string Extension(X509* cert, int nid, bool* critical = nullptr) {
+  int at = X509_get_ext_by_NID(cert, nid, -1);
+  X509_EXTENSION* extension = at >= 0 ? X509_get_ext(cert, at) : nullptr;
+  const ASN1_OCTET_STRING* value = extension != nullptr ? X509_EXTENSION_get_data(extension) : nullptr;
+  if (value == nullptr) return std::string();
+  if (critical != nullptr) *critical = X509_EXTENSION_get_critical(extension) == 1;
+  return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(value)),
+                     static_cast<size_t>(ASN1_STRING_length(value)));
+}
+
+// A signature algorithm's parameters as encoded (a SEQUENCE's value holds
+// its whole encoding); empty when absent or of another type.
+std::string SignatureParameters(const X509_ALGOR* algorithm) {
+  int type = V_ASN1_UNDEF;
+  const void* value = nullptr;
+  X509_ALGOR_get0(nullptr, &type, &value, algorithm);
+  if (type != V_ASN1_SEQUENCE || value == nullptr) return std::string();
+  const auto* sequence = static_cast<const ASN1_STRING*>(value);
+  return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(sequence)),
+                     static_cast<size_t>(ASN1_STRING_length(sequence)));
+}
+
 TlsCertificateFacts CertificateFacts(X509* cert) {
   TlsCertificateFacts facts;
   EVP_PKEY* key = X509_get0_pubkey(cert);
@@ -144,6 +167,10 @@ TlsCertificateFacts CertificateFacts(X509* cert) {
   if (algorithm != nullptr) X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
   char text[128];
   if (oid != nullptr && OBJ_obj2txt(text, sizeof text, oid, 1) > 0) facts.signature_oid = text;
+  if (algorithm != nullptr) facts.signature_parameters = SignatureParameters(algorithm);
+  facts.extended_key_usage = Extension(cert, NID_ext_key_usage);
+  facts.alt_names = Extension(cert, NID_subject_alt_name);
+  facts.name_constraints = Extension(cert, NID_name_constraints, &facts.name_constraints_critical);
   facts.self_signed = X509_self_signed(cert, 0) == 1;
   facts.not_before = Seconds(X509_get0_notBefore(cert));
   facts.not_after = Seconds(X509_get0_notAfter(cert));
@@ -170,6 +197,10 @@ const char* TlsErrorText(uint32_t error) {
       case SSL_R_NO_PROTOCOLS_AVAILABLE:
       case SSL_R_VERSION_TOO_LOW:
         return "the server speaks no TLS version the module accepts (TLS 1.2 or later)";
+      case SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE:
+      case SSL_R_NO_SHARED_CIPHER:
+        return "the server shares no cipher or key-exchange group the module accepts (no RSA key transport; "
+               "X25519, P-256 or P-384 in TLS 1.3)";
       default:
         break;
     }
@@ -191,6 +222,14 @@ SSL_CTX* MakeContext(bool pinned) {
   // signatures, during the handshake; the module's policy judges the
   // rest after it (EC sizes, pinned certificates).
   SSL_CTX_set_security_level(ctx, 2);
+  // What Schannel offers, so that both builds meet a server alike: no RSA
+  // key transport (no forward secrecy) in TLS 1.2, and elliptic groups
+  // only (a TLS 1.3 server of finite-field groups only is refused).
+  if (SSL_CTX_set_cipher_list(ctx, "DEFAULT:!kRSA") != 1 ||
+      SSL_CTX_set1_groups_list(ctx, "X25519:P-256:P-384") != 1) {
+    SSL_CTX_free(ctx);
+    return nullptr;
+  }
   // A TLS 1.2 server may not start the handshake over in the middle of
   // the data (it would be a second handshake nobody bounded).
   SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);

@@ -26,7 +26,14 @@ localhost and 127.0.0.1, RSA-2048, SHA-256, signed by ca, unless named):
   without CA:TRUE), nameconstrained (an intermediate permitted
   .example.org only), pathlen (a root of path length 0 above an
   intermediate), sni (good, but ends the handshake unless the name sent
-  is "localhost" exactly).
+  is "localhost" exactly), intereku (an intermediate whose extended key
+  usage is client authentication only), ncip (an intermediate permitted
+  10.0.0.0/8 and DNS localhost only, above a leaf that names 127.0.0.1),
+  psssha1 and pss256 (intermediates signed RSASSA-PSS with SHA-1 and
+  with SHA-256), rsakx (TLS 1.2, RSA key transport only:
+  AES128-GCM-SHA256), ffdhe13 (TLS 1.3 with the finite-field group
+  ffdhe2048 only; openssl s_server, which the standard library cannot
+  limit to it).
 
 DIR/connect.port: a CONNECT proxy that reaches 127.0.0.1 at the port
 asked for whatever the host, for names that do not resolve here
@@ -34,6 +41,7 @@ asked for whatever the host, for names that do not resolve here
 """
 import hashlib
 import os
+import signal
 import socket
 import ssl
 import subprocess
@@ -73,18 +81,19 @@ class Pki:
                 "-" + md, "-subj", "/CN=policy " + name, "-config", ext, "-extensions", "v3")
         openssl("x509", "-in", self.path(name + ".pem"), "-outform", "DER", "-out", self.path(name + ".der"))
 
-    def issue(self, name, key, issuer, issuer_key, ext_lines, md="sha256", days="2"):
+    def issue(self, name, key, issuer, issuer_key, ext_lines, md="sha256", days="2", pss=False):
         csr = self.path(name + ".csr")
         openssl("req", "-new", "-key", self.path(key), "-out", csr, "-subj", "/CN=policy " + name)
         ext = self.path(name + ".ext")
         with open(ext, "w") as f:
             f.write("subjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n" + ext_lines)
         openssl("x509", "-req", "-in", csr, "-CA", self.path(issuer + ".pem"), "-CAkey", self.path(issuer_key),
-                "-CAcreateserial", "-out", self.path(name + ".pem"), "-days", days, "-" + md, "-extfile", ext)
+                "-CAcreateserial", "-out", self.path(name + ".pem"), "-days", days, "-" + md, "-extfile", ext,
+                *(["-sigopt", "rsa_padding_mode:pss", "-sigopt", "rsa_pss_saltlen:-1"] if pss else []))
 
-    def intermediate(self, name, key, issuer, issuer_key, md="sha256", extra=""):
+    def intermediate(self, name, key, issuer, issuer_key, md="sha256", extra="", pss=False):
         self.issue(name, key, issuer, issuer_key,
-                   "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n" + extra, md)
+                   "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n" + extra, md, pss=pss)
 
 
 SERVER = "subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n"
@@ -98,7 +107,7 @@ def make_pki(base):
     # Every authority a key of its own: a certificate whose issuer has its
     # key would look signed by itself.
     keys = {name: pki.key(name + ".key", "rsa:2048") for name in ("ca", "sha1ca", "pathca", "isha1", "iconstrained",
-                                                                   "ipath", "inotca")}
+                                                                   "ipath", "inotca", "ieku", "incip", "ipss1", "ipss256")}
     keys["i1024"], keys["iec224"] = weak, ec224
     pki.root("ca", keys["ca"])
     pki.root("sha1ca", keys["sha1ca"], md="sha1")
@@ -109,6 +118,11 @@ def make_pki(base):
     pki.intermediate("iconstrained", keys["iconstrained"], "ca", keys["ca"],
                      extra="nameConstraints=critical,permitted;DNS:.example.org\n")
     pki.intermediate("ipath", keys["ipath"], "pathca", keys["pathca"])
+    pki.intermediate("ieku", keys["ieku"], "ca", keys["ca"], extra="extendedKeyUsage=clientAuth\n")
+    pki.intermediate("incip", keys["incip"], "ca", keys["ca"],
+                     extra="nameConstraints=critical,permitted;IP:10.0.0.0/255.0.0.0,permitted;DNS:localhost\n")
+    pki.intermediate("ipss1", keys["ipss1"], "ca", keys["ca"], md="sha1", pss=True)
+    pki.intermediate("ipss256", keys["ipss256"], "ca", keys["ca"], pss=True)
     pki.issue("inotca", keys["inotca"], "ca", keys["ca"], "basicConstraints=CA:FALSE\n")
     peers = {}
 
@@ -139,6 +153,12 @@ def make_pki(base):
     leaf("leafissuer", issuer="inotca")
     leaf("nameconstrained", issuer="iconstrained")
     leaf("pathlen", issuer="ipath")
+    leaf("intereku", issuer="ieku")
+    leaf("ncip", issuer="incip")
+    leaf("psssha1", issuer="ipss1")
+    leaf("pss256", issuer="ipss256")
+    leaf("rsakx", options={"max": "1.2", "ciphers": "AES128-GCM-SHA256:@SECLEVEL=0"})
+    leaf("ffdhe13", options={"s_server": ["-tls1_3", "-groups", "ffdhe2048"]})
     return peers
 
 
@@ -169,6 +189,8 @@ def context_for(base, chain, key, options):
         def only(tls, name, _context, wanted=options["sni"]):
             return None if name == wanted else ssl.ALERT_DESCRIPTION_UNRECOGNIZED_NAME
         context.sni_callback = only
+    if "ciphers" in options:
+        context.set_ciphers(options["ciphers"])
     if "dhe" in options:
         context.set_ciphers("DHE-RSA-AES128-GCM-SHA256:DHE-RSA-AES256-GCM-SHA384:@SECLEVEL=0")
         context.load_dh_params(dh_params(base, options["dhe"]))
@@ -234,15 +256,42 @@ def serve(base, name, context):
             threading.Thread(target=answer, args=(context, conn), daemon=True).start()
 
 
+def s_server(base, name, bundle, key, args, children):
+    """openssl s_server on a port of its own, a child of this process."""
+    child = subprocess.Popen(["openssl", "s_server", "-rev", "-accept", "127.0.0.1:0", "-cert", bundle,
+                              "-key", key] + args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True)
+    children.append(child)
+    for line in child.stdout:
+        if line.startswith("ACCEPT"):
+            with open(os.path.join(base, name + ".port.tmp"), "w") as f:
+                f.write(line.rsplit(":", 1)[1].strip())
+            os.rename(os.path.join(base, name + ".port.tmp"), os.path.join(base, name + ".port"))
+            break
+    for _ in child.stdout:  # drained, so that it never blocks on a full pipe
+        pass
+
+
 def run_peers(base):
     """The server process: every peer on a thread of its own, for 15
     minutes at most."""
     peers = make_pki(base)
+    children = []
+
+    def end(*_):
+        for child in children:
+            child.kill()
+        os._exit(0)
+    signal.signal(signal.SIGTERM, end)
     for name, (chain, key, options) in peers.items():
         der = subprocess.run(["openssl", "x509", "-in", chain[0], "-outform", "DER"], check=True,
                              capture_output=True).stdout
         with open(os.path.join(base, name + ".sha256"), "w") as out:
             out.write(hashlib.sha256(der).hexdigest())
+        if "s_server" in options:
+            threading.Thread(target=s_server, args=(base, name, chain[0], key, options["s_server"], children),
+                             daemon=True).start()
+            continue
         threading.Thread(target=serve, args=(base, name, context_for(base, chain, key, options)),
                          daemon=True).start()
     threading.Thread(target=serve, args=(base, "connect", None), daemon=True).start()
@@ -250,6 +299,7 @@ def run_peers(base):
         f.write(" ".join(list(peers) + ["connect"]))
     os.rename(os.path.join(base, "ready.tmp"), os.path.join(base, "ready"))
     time.sleep(900)
+    end()
 
 
 def start(base):
