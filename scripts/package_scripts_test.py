@@ -92,6 +92,7 @@ def stub_repository(work):
         shutil.copy(os.path.join(SCRIPTS, name), os.path.join(repo, "scripts", name))
     open(os.path.join(repo, "scripts", "setup"), "w").write("exit 0\n")
     open(os.path.join(repo, "packaging", "make_packages.py"), "w").write(STUB_MAKE_PACKAGES)
+    shutil.copy(os.path.join(SCRIPTS, "..", "packaging", "sign_pe.sh"), os.path.join(repo, "packaging"))
     open(os.path.join(repo, "CMakeLists.txt"), "w").write("project(HvVerifySp VERSION 1.1.0 LANGUAGES C CXX)\n")
     env = dict(os.environ, GIT_AUTHOR_NAME="t", GIT_AUTHOR_EMAIL="t@example.org", GIT_COMMITTER_NAME="t",
                GIT_COMMITTER_EMAIL="t@example.org")
