@@ -121,7 +121,7 @@ class LogFile {
   WString directory_path_;
   // Windows: until when (a tick count in ms) appends take the byte lock
   // only when it is free at once, after a wait for it timed out.
-  std::atomic<uint64_t> lock_skipped_until_{0};
+  [[maybe_unused]] std::atomic<uint64_t> lock_skipped_until_{0};
   // The file's size as this writer knows it.
   std::atomic<uint64_t> size_{0};
   // POSIX: bytes of appends under way (counted, not yet written).
