@@ -306,7 +306,13 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
     Relearn(fd, true);
     return false;
   }
-  if (same && renameat(dirfd, name.c_str(), dirfd, WideToUtf8(*previous_name).c_str()) != 0) {
+  // The earlier generation is removed before the rename rather than
+  // replaced by it: a rename over an existing file makes some file systems
+  // (ext4) start writing the renamed file out at once, which held every
+  // renewal for about 180 us where these two calls take about 17 us.
+  const std::string previous = same ? WideToUtf8(*previous_name) : std::string();
+  if (same) unlinkat(dirfd, previous.c_str(), 0);  // a folder there stays, and the rename fails
+  if (same && renameat(dirfd, name.c_str(), dirfd, previous.c_str()) != 0) {
     Relearn(fd, true);
     return false;
   }
