@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
+
 namespace hv {
 namespace {
 
@@ -92,15 +94,8 @@ bool ReadSubtrees(std::string_view der, Names* names) {
   return true;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool EndsWith(std::string_view name, std::string_view suffix) {
-  if (suffix.size() > name.size()) return false;
-  std::string_view tail = name.substr(name.size() - suffix.size());
-  for (size_t i = 0; i < suffix.size(); ++i) {
-    if (Lower(tail[i]) != Lower(suffix[i])) return false;
-  }
-  return true;
+  return suffix.size() <= name.size() && EqualsIgnoreCase(name.substr(name.size() - suffix.size()), suffix);
 }
 
 bool DnsWithin(std::string_view name, std::string_view constraint) {
