@@ -156,6 +156,28 @@ bool SameFile(int a, int b) {
   return fstat(a, &x) == 0 && fstat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
+// Renames the full file `name` to `previous`, the earlier generation.
+// A rename over an existing file makes some file systems (ext4) write the
+// renamed file out at once, which held every renewal for about 180 us; so
+// the earlier generation is first moved aside to a name of its own and
+// removed once the rename is done (about 40 us for all four calls), or put back
+// when the full file may not be renamed (append-only), so that it is never
+// lost for nothing. A folder at `previous` is left where it is: the rename
+// then fails, as it would have over it.
+bool MoveToEarlierGeneration(int dirfd, const std::string& name, const std::string& previous) {
+  const std::string aside = previous + ".renewing";
+  struct stat st {};
+  const bool set_aside = fstatat(dirfd, previous.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         !S_ISDIR(st.st_mode) &&
+                         renameat(dirfd, previous.c_str(), dirfd, aside.c_str()) == 0;
+  if (renameat(dirfd, name.c_str(), dirfd, previous.c_str()) != 0) {
+    if (set_aside) renameat(dirfd, aside.c_str(), dirfd, previous.c_str());
+    return false;
+  }
+  if (set_aside) unlinkat(dirfd, aside.c_str(), 0);
+  return true;
+}
+
 }  // namespace
 
 LogFile::~LogFile() { Close(); }
@@ -306,13 +328,7 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
     Relearn(fd, true);
     return false;
   }
-  // The earlier generation is removed before the rename rather than
-  // replaced by it: a rename over an existing file makes some file systems
-  // (ext4) start writing the renamed file out at once, which held every
-  // renewal for about 180 us where these two calls take about 17 us.
-  const std::string previous = same ? WideToUtf8(*previous_name) : std::string();
-  if (same) unlinkat(dirfd, previous.c_str(), 0);  // a folder there stays, and the rename fails
-  if (same && renameat(dirfd, name.c_str(), dirfd, previous.c_str()) != 0) {
+  if (same && !MoveToEarlierGeneration(dirfd, name, WideToUtf8(*previous_name))) {
     Relearn(fd, true);
     return false;
   }

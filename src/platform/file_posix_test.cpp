@@ -2,6 +2,8 @@
 // at its path, a reader's flock, a file-size limit with another process's
 // appends, the log's folder removed and made again.
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -104,6 +106,52 @@ TEST(LogFilePosix, ALogFolderRemovedAndMadeAgainIsFollowed) {
   const std::string line = "a line\n";
   EXPECT_EQ(file.Append(line.data(), line.size(), ~uint64_t{0}).written, line.size());
   EXPECT_EQ(hv::testing::ReadFileBytes(path), line);
+}
+
+
+// The append-only attribute on a file, for as long as it lives (a file
+// left append-only could not be removed with its folder).
+class AppendOnly {
+ public:
+  explicit AppendOnly(const std::filesystem::path& path) : fd_(open(path.c_str(), O_RDONLY)) {
+    set_ = fd_ >= 0 && ioctl(fd_, FS_IOC_GETFLAGS, &flags_) == 0 && Apply(flags_ | FS_APPEND_FL);
+  }
+  ~AppendOnly() {
+    if (set_) Apply(flags_);
+    if (fd_ >= 0) close(fd_);
+  }
+  bool set() const { return set_; }
+
+ private:
+  bool Apply(int flags) { return ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0; }
+  int fd_;
+  int flags_ = 0;
+  bool set_ = false;
+};
+
+// A full file that may not be renamed (append-only, as an administrator
+// may make it): starting it afresh fails and the earlier generation stays.
+// Removing the earlier generation before the rename, to spare ext4 the
+// write-out that a rename over a file starts, lost it here.
+TEST(LogFilePosix, AFullFileThatCannotBeRenamedKeepsTheEarlierGeneration) {
+  TempDir dir;
+  const auto path = dir.File("verifylog.txt"), earlier = dir.File("verifylog.1.txt");
+  const WString earlier_name = ToWide(earlier.filename());
+  hv::testing::WriteFileBytes(earlier, "earlier\n");
+  LogFile file;
+  ASSERT_TRUE(file.Open(ToWide(path)));
+  const std::string full(5000, 'x');
+  ASSERT_EQ(file.Append(full.data(), full.size(), 4096).written, full.size());
+  {
+    AppendOnly held(path);
+    if (!held.set()) GTEST_SKIP() << "no append-only attribute here (it needs root and a file system with it)";
+    EXPECT_FALSE(file.Rotate(earlier_name, 4096));
+  }
+  EXPECT_EQ(hv::testing::ReadFileBytes(earlier), "earlier\n");
+  // Once it may be renamed, it is, and nothing is left beside the two files.
+  EXPECT_TRUE(file.Rotate(earlier_name, 4096));
+  EXPECT_EQ(hv::testing::ReadFileBytes(earlier), full);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
 }  // namespace
