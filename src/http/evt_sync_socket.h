@@ -57,6 +57,9 @@ class ZEvtSyncSocket {
   // peer has closed its side).
   bool ReceiveInto(char* buffer, size_t* size);
   void CloseConnection();
+  // Closes a connection whose exchange failed. Here as CloseConnection;
+  // the TLS socket also keeps nothing of the connection's session.
+  void AbandonConnection() { CloseConnection(); }
 
   bool connected() const { return connected_; }
   // True when the connection is open and nothing can be read from it now

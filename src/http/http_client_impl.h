@@ -95,7 +95,7 @@ bool CAtlHttpClientT<TSocket>::TimeIsUp() {
   if (!has_deadline_ || http_detail::NowOf(*this, 0) < deadline_) return false;
   deadline_hit_ = true;
   this->LastError = platform::kSocketTimedOut;
-  this->CloseConnection();
+  this->AbandonConnection();
   return true;
 }
 
@@ -233,7 +233,7 @@ bool CAtlHttpClientT<TSocket>::SendRequest() {
   std::string bytes;
   platform::WipeOnExit<std::string> wipe_bytes("request", bytes);
   if (!ComposeRequest(&bytes)) {
-    this->CloseConnection();
+    this->AbandonConnection();
     return Fail(http_error::kBadUrl, "the URL holds bytes a request cannot carry");
   }
   if (TimeIsUp()) return false;
@@ -241,7 +241,7 @@ bool CAtlHttpClientT<TSocket>::SendRequest() {
   ZEvtSyncSocket::SendBuffer buffer{bytes.size(), bytes.data()};
   size_t sent = 0;
   if (!this->SendBuffers(&buffer, 1, &sent) || sent != bytes.size()) {
-    this->CloseConnection();
+    this->AbandonConnection();
     return false;
   }
   return true;
@@ -381,7 +381,9 @@ bool CAtlHttpClientT<TSocket>::Navigate(const WString& url, const NavigateSettin
     }
     ok = FollowRedirect();
   }
-  if (!ok) this->CloseConnection();
+  // A failed exchange keeps nothing of its TLS session, even when TLS
+  // itself ended cleanly (a cut body, a refused status or redirect).
+  if (!ok) this->AbandonConnection();
   settings_ = nullptr;
   return ok;
 }

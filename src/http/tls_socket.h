@@ -86,6 +86,10 @@ class ZEvtSyncTlsSocket {
   bool SendBuffers(const SendBuffer* buffers, size_t count, size_t* sent);
   bool ReceiveInto(char* buffer, size_t* size);
   void CloseConnection();
+  // Closes a connection whose exchange failed above TLS (a cut answer, a
+  // refused status or redirect, a deadline): nothing of its session is
+  // kept for resumption.
+  void AbandonConnection() { Abandon(); }
 
   bool connected() const { return raw_.connected() && session_ != nullptr; }
   // As ZEvtSyncSocket::IsIdle, for the decrypted bytes and the ciphertext

@@ -142,6 +142,23 @@ TEST_F(TlsEndpoint, ASecondVerificationResumesAndAChangedPinDoesNot) {
   EXPECT_EQ(platform::tls_testing::Resumes().resumed, resumed.resumed);
 }
 
+// A connection that passed TLS but whose verification failed above it (an
+// answer cut by close_notify in its body, a redirect that is refused)
+// keeps no session: the next verification to that endpoint offers none.
+// The HTTP client closed such a connection as it closes a good one, and
+// the session was kept and offered.
+TEST_F(TlsEndpoint, AVerificationThatFailedAboveTlsKeepsNoSession) {
+  for (const char* peer : {"midbody", "redirect"}) {
+    platform::TlsForgetSessions();
+    const WString endpoint = Https("127.0.0.1", peer);
+    const std::string pin = TlsFile(std::string(peer) + ".sha256");
+    EXPECT_EQ(Verify(endpoint, pin).result.ResultType, VERIFY_RESULT_SEND_FAILED) << peer;
+    const platform::tls_testing::ResumeCounts first = platform::tls_testing::Resumes();
+    EXPECT_EQ(Verify(endpoint, pin).result.ResultType, VERIFY_RESULT_SEND_FAILED) << peer;
+    EXPECT_EQ(platform::tls_testing::Resumes().offered, first.offered) << peer;
+  }
+}
+
 // A certificate may name addresses to fetch its issuer from; one that
 // takes the connection and never answers holds the verification no longer
 // than its deadline: the chain is built from the local stores only.

@@ -118,6 +118,7 @@ class MemorySocket {
     connected_ = false;
     if (in_turns_) at_ = available_;
   }
+  void AbandonConnection() { CloseConnection(); }
   bool connected() const { return connected_; }
   bool IsIdle() const { return connected_ && at_ == available_ && !peer_closed_; }
   int connections() const { return connections_; }
