@@ -27,6 +27,14 @@
 // for two seconds neither calloc nor the reserve of 4096 states served it.
 // A thread keeps a reserve state until it ends or, with memory back, until
 // its next throw.
+//
+// The guards of function-local statics too (static_guard_win32.cpp): the
+// runtime's own lock them with a lock that is set up lazily, by an
+// allocation, and throw when that fails, at a static's first use; in the
+// JSON library's initialisers, run while the host loads the module, that
+// throw ends the host. The module's guards wait on a slim lock and a
+// condition variable set up statically: they allocate nothing and never
+// throw.
 // Thread-safety: every entry point may run on any thread at once.
 // Ownership: the slot is given back when the module unloads, and with it
 // each thread's state.
