@@ -28,13 +28,16 @@
 // A thread keeps a reserve state until it ends or, with memory back, until
 // its next throw.
 //
-// The guards of function-local statics too (static_guard_win32.cpp): the
-// runtime's own lock them with a lock that is set up lazily, by an
-// allocation, and throw when that fails, at a static's first use; in the
+// One-time initialisation too (run_once_win32.cpp): the runtime's guards
+// of function-local statics lock a lock that is set up lazily, by an
+// allocation, and throw when that fails, at a static's first use (in the
 // JSON library's initialisers, run while the host loads the module, that
-// throw ends the host. The module's guards wait on a slim lock and a
-// condition variable set up statically: they allocate nothing and never
-// throw.
+// throw ends the host); and the thread library's pthread_once, which the
+// 32-bit unwinder calls at the first throw, writes through an allocation
+// it never checks. The module's guards and pthread_once (every call from
+// outside the thread library is sent there by the linker) wait on a slim
+// lock and a condition variable set up statically: they allocate nothing
+// and never fail.
 // Thread-safety: every entry point may run on any thread at once.
 // Ownership: the slot is given back when the module unloads, and with it
 // each thread's state.
