@@ -73,16 +73,17 @@ void __cxa_guard_release(long long* guard) noexcept { FinishGuard(guard, true); 
 void __cxa_guard_abort(long long* guard) noexcept { FinishGuard(guard, false); }
 
 // Runs `fn` once for `once`; a caller that comes while it runs waits for
-// its end. The thread library's own allocates a record at each object's
+// its end. `fn` may not end its thread (nothing in the module does): the
+// callers after it would wait for ever. The thread library's own allocates a record at each object's
 // first call and writes through it unchecked: the first exception thrown
 // on a 32-bit build (the unwinder's register table is set up this way)
 // would crash the host when memory is exhausted.
 int __wrap_pthread_once(long* once, void (*fn)(void)) {
   if (once == nullptr || fn == nullptr) return 22;  // EINVAL
   if (__atomic_load_n(once, __ATOMIC_ACQUIRE) == kOnceDone) return 0;
-  LockAndWaitFor([once] { return *once == kOnceRunning; });
-  const bool first = *once != kOnceDone;
-  if (first) *once = kOnceRunning;
+  LockAndWaitFor([once] { return __atomic_load_n(once, __ATOMIC_RELAXED) == kOnceRunning; });
+  const bool first = __atomic_load_n(once, __ATOMIC_RELAXED) != kOnceDone;
+  if (first) __atomic_store_n(once, kOnceRunning, __ATOMIC_RELAXED);
   ReleaseSRWLockExclusive(&g_lock);
   if (!first) return 0;
   // Ends the run however `fn` ends: a function that throws (std::call_once

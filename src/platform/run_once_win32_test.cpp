@@ -31,8 +31,15 @@ bool ByStaticGuard() {
 }
 
 pthread_once_t g_once = PTHREAD_ONCE_INIT;
+long g_once_state_inside = 0;
+void SlowInitialisationOfOnce() {
+  // The module's own marks the object as running (the thread library's
+  // leaves it at 0): the linker sent the call where it should.
+  g_once_state_inside = __atomic_load_n(&g_once, __ATOMIC_RELAXED);
+  SlowInitialisation();
+}
 bool ByPthreadOnce() {
-  pthread_once(&g_once, SlowInitialisation);
+  pthread_once(&g_once, SlowInitialisationOfOnce);
   return g_done.load();
 }
 
@@ -47,6 +54,7 @@ TEST(RunOnce, ThreadsArrivingTogetherRunTheInitialisationOnceAndAllSeeItDone) {
     EXPECT_EQ(g_runs.load(), 1);
     EXPECT_EQ(saw_done.load(), 8);
   }
+  EXPECT_EQ(g_once_state_inside, 2);
 }
 
 int g_attempts = 0;
@@ -55,7 +63,11 @@ int FailsFirst() {
   return g_attempts;
 }
 
-TEST(RunOnce, AStaticWhoseInitialiserThrewIsInitialisedAtTheNextUse) {
+pthread_once_t g_failing_once = PTHREAD_ONCE_INIT;
+void FailsFirstOnce() { FailsFirst(); }
+
+TEST(RunOnce, AnInitialisationThatThrewRunsAgainAtTheNextUse) {
+  g_attempts = 0;
   auto use = [] {
     static const int value = FailsFirst();
     return value;
@@ -63,6 +75,12 @@ TEST(RunOnce, AStaticWhoseInitialiserThrewIsInitialisedAtTheNextUse) {
   EXPECT_THROW(use(), std::runtime_error);
   EXPECT_EQ(use(), 2);
   EXPECT_EQ(use(), 2);
+
+  g_attempts = 0;
+  EXPECT_THROW(pthread_once(&g_failing_once, FailsFirstOnce), std::runtime_error);
+  EXPECT_EQ(pthread_once(&g_failing_once, FailsFirstOnce), 0);
+  EXPECT_EQ(pthread_once(&g_failing_once, FailsFirstOnce), 0);
+  EXPECT_EQ(g_attempts, 2);
 }
 
 }  // namespace
