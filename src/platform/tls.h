@@ -30,7 +30,8 @@
 // caches for the same target name. A session is kept only from a
 // connection the caller Accepted that ended without failure; a few keys
 // at most, each for a few minutes; TlsForgetSessions drops them all
-// (OpenSSL wipes a session's secrets as it frees it), as does unloading.
+// (OpenSSL wipes a session's secrets as it frees it), as does unloading;
+// the verification service calls it when its last object goes.
 // A resumed connection is checked as a full one: the pin against the
 // session's certificate, the chain facts of the handshake that made the
 // session (ReadFacts) judged again by the caller.
@@ -142,8 +143,8 @@ class TlsSession {
 // check): a static text, or nullptr.
 const char* TlsErrorText(uint32_t error);
 
-// Drops every kept session and credentials handle (for a settings change;
-// unloading does it too). Connections running keep theirs to their end,
+// Drops every kept session and credentials handle (the last service
+// object's end; unloading does it too). Connections running keep theirs to their end,
 // and keep nothing afterwards. Any thread.
 void TlsForgetSessions();
 

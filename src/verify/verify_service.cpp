@@ -1,6 +1,7 @@
 #include "verify/verify_service.h"
 
 #include <array>
+#include <atomic>
 #include <vector>
 #include <limits>
 #include <new>
@@ -74,8 +75,18 @@ void HvVerifyImpl::SetProxySettings(const WString& proxy, const WString& bypass)
   bad_proxy_setting_ = ParseProxySettings(proxy, bypass, &proxy_, &bad) ? nullptr : bad;
 }
 
+namespace {
+std::atomic<uint32_t> g_live_services{0};
+}  // namespace
+
 HvVerifyImpl::HvVerifyImpl(WString endpoint_host, WString cert_sha256)
-    : endpoint_host_(std::move(endpoint_host)), cert_pin_(std::move(cert_sha256)) {}
+    : endpoint_host_(std::move(endpoint_host)), cert_pin_(std::move(cert_sha256)) {
+  g_live_services.fetch_add(1, std::memory_order_relaxed);
+}
+
+HvVerifyImpl::~HvVerifyImpl() {
+  if (g_live_services.fetch_sub(1, std::memory_order_acq_rel) == 1) platform::TlsForgetSessions();
+}
 
 int32_t HvVerifyImpl::SetVerifyOpt(const VerifyOption& option, NullResult& result) {
   (void)result;

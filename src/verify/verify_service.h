@@ -67,7 +67,10 @@ class HvVerifyImpl : public IVexServiceProvider,
   // verification before a request (ResultType 2, the setting named in the
   // log). The default object takes them from the configuration.
   void SetProxySettings(const WString& proxy, const WString& bypass);
-  virtual ~HvVerifyImpl() = default;
+  // The last service object of the process to go drops the TLS sessions
+  // kept for resumption: a host releases its object before it unloads the
+  // module, which on Windows stays mapped (platform::PinThisModule).
+  virtual ~HvVerifyImpl();
 
   // IUnknown, through both the primary interface and HvComRoot. AddRef and
   // Release touch only atomic counts (and the destructor): they cannot throw.
