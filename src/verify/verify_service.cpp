@@ -13,6 +13,7 @@
 #include "ipc/method_stub.h"
 #include "log/logger.h"
 #include "platform/memory.h"
+#include "platform/module.h"
 #include "platform/socket.h"
 #include "platform/tls.h"
 #include "verify/cipher.h"
@@ -76,16 +77,32 @@ void HvVerifyImpl::SetProxySettings(const WString& proxy, const WString& bypass)
 }
 
 namespace {
+
 std::atomic<uint32_t> g_live_services{0};
+// Set as the module leaves the process. A host that releases its object
+// later (from its own detach at exit, under the loader lock) finds the
+// system's TLS libraries perhaps gone already, and the process's end drops
+// the sessions anyway: nothing is forgotten then.
+std::atomic<bool> g_leaving{false};
+
+void NoteLeaving() { g_leaving.store(true, std::memory_order_relaxed); }
+
 }  // namespace
 
 HvVerifyImpl::HvVerifyImpl(WString endpoint_host, WString cert_sha256)
     : endpoint_host_(std::move(endpoint_host)), cert_pin_(std::move(cert_sha256)) {
+  // Without memory to record it, sessions are forgotten at exit too, as
+  // before the module learnt to leave them.
+  static const bool noted = platform::RunAtModuleExit(NoteLeaving);
+  (void)noted;
   g_live_services.fetch_add(1, std::memory_order_relaxed);
 }
 
 HvVerifyImpl::~HvVerifyImpl() {
-  if (g_live_services.fetch_sub(1, std::memory_order_acq_rel) == 1) platform::TlsForgetSessions();
+  if (g_live_services.fetch_sub(1, std::memory_order_acq_rel) == 1 &&
+      !g_leaving.load(std::memory_order_relaxed)) {
+    platform::TlsForgetSessions();
+  }
 }
 
 int32_t HvVerifyImpl::SetVerifyOpt(const VerifyOption& option, NullResult& result) {
