@@ -74,10 +74,10 @@ void __cxa_guard_abort(long long* guard) noexcept { FinishGuard(guard, false); }
 
 // Runs `fn` once for `once`; a caller that comes while it runs waits for
 // its end. `fn` may not end its thread (nothing in the module does): the
-// callers after it would wait for ever. The thread library's own allocates a record at each object's
-// first call and writes through it unchecked: the first exception thrown
-// on a 32-bit build (the unwinder's register table is set up this way)
-// would crash the host when memory is exhausted.
+// callers after it would wait for ever. The thread library's own allocates
+// a record at each object's first call and writes through it unchecked:
+// the first exception thrown on a 32-bit build (the unwinder's register
+// table is set up this way) would crash the host when memory is exhausted.
 int __wrap_pthread_once(long* once, void (*fn)(void)) {
   if (once == nullptr || fn == nullptr) return 22;  // EINVAL
   if (__atomic_load_n(once, __ATOMIC_ACQUIRE) == kOnceDone) return 0;
