@@ -12,7 +12,7 @@ import zipfile
 import pefile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import package_check  # noqa: E402
+import package_compare  # noqa: E402
 
 
 def unremovable(work, body):
@@ -37,13 +37,13 @@ def main():
             with zipfile.ZipFile(zips[-1], "w") as z:
                 z.writestr("HvVerifySp.dll", data)
         for what, call in [
-            ("a signature that cannot be removed is an error", lambda: package_check.without_signature(one, work)),
-            ("two zips of such files are not the same", lambda: package_check.same_zip(zips[0], zips[1], work)),
+            ("a signature that cannot be removed is an error", lambda: package_compare.without_signature(one, work)),
+            ("two zips of such files are not the same", lambda: package_compare.same_zip(zips[0], zips[1], work)),
         ]:
             try:
                 result = call()
                 outcome, ok = "returned %r" % (result[:16] if isinstance(result, bytes) else result), False
-            except package_check.SignatureNotRemoved as e:
+            except package_compare.SignatureNotRemoved as e:
                 outcome, ok = str(e)[:120], True
             print(("ok     " if ok else "FAILED ") + what + ": " + outcome)
             failures += not ok
