@@ -150,7 +150,6 @@ uint64_t LogLimitSetting(const WString* text) {
 
 void HvLogger::Open(const WString& path) {
   if (path.empty()) return;  // the dropping writer
-  path_ = path;
   previous_name_ = PreviousGenerationName(path);
   file_open_ = file_.Open(path);
   if (!file_open_) return;
@@ -160,7 +159,7 @@ void HvLogger::Open(const WString& path) {
   // the first line written starts with a line end, as after a cut of this
   // writer's.
   file_.Rotate(previous_name_, limit_);
-  fragment_left_.store(platform::FileEndsMidLine(path), std::memory_order_release);
+  fragment_left_.store(file_.EndsMidLine(), std::memory_order_release);
   if (!platform::InitAnsi()) {
     static const char kMessage[] = "set locale error";
     Line notice;
@@ -272,7 +271,7 @@ void HvLogger::Renew(bool rotate) {
   platform::LockHold one_at_a_time(renew_lock_);
   if (rotate ? file_.Rotate(previous_name_, limit_) : file_.Follow()) {
     renewals_.fetch_add(1, std::memory_order_release);
-    fragment_left_.store(platform::FileEndsMidLine(path_), std::memory_order_release);
+    fragment_left_.store(file_.EndsMidLine(), std::memory_order_release);
   }
 }
 
@@ -294,7 +293,7 @@ void HvLogger::TellDropped() {
   if (dropped == 0) return;
   char text[224];
   char* at = FormatPrefix(platform::Now(), platform::CurrentThreadId(), text);
-  at += std::snprintf(at, 150, "HvLogger : %llu lines dropped: the full log could not be started afresh",
+  at += std::snprintf(at, 150, "HvLogger : %llu lines dropped: the log could not be written or started afresh",
                       static_cast<unsigned long long>(dropped));
   std::strcpy(at, platform::TextLineEnd());
   const size_t size = std::strlen(text);
@@ -319,11 +318,16 @@ void HvLogger::WriteLine(Line* line) {
     // The first `closing` bytes end the earlier fragment.
     const size_t closing = mend ? std::strlen(platform::TextLineEnd()) : 0;
     bool again = false;
-    const size_t written = AppendBytes(line->text.data(), size, second, &stalls, &again).written;
+    const auto appended = AppendBytes(line->text.data(), size, second, &stalls, &again);
+    const size_t written = appended.written;
     if (again) {
       line->text.erase(0, closing);  // the new file decides its own mend
       continue;
     }
+    // Nothing of the line itself was written (a full disk, a quota): it is
+    // told as dropped once a line gets through. A full file's drop is
+    // counted where it is decided.
+    if (!appended.full && written <= closing) dropped_.fetch_add(1, std::memory_order_relaxed);
     if (written < closing) return;  // the fragment is still open
     bool cut = written > closing && written < size;
     if (cut || mend) fragment_left_.store(cut, std::memory_order_release);

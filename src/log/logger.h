@@ -153,7 +153,6 @@ class HvLogger {
 
   platform::LogFile file_;
   bool file_open_ = false;  // set while the writer is built, read-only after
-  WString path_;            // as opened
   WString previous_name_;   // the earlier generation's file name
   uint64_t limit_;
   platform::Lock renew_lock_;  // one renewal of the file at a time

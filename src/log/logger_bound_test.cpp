@@ -224,7 +224,7 @@ TEST(LoggerBound, AFileThatCannotBeStartedAfreshOrIsNoFileNeverPassesItsLimit) {
         std::filesystem::remove(dir.File("verifylog.1.txt"));
         WriteForAWhile(log, 1100, 1);
         std::string now = testing::ReadFileBytes(path);
-        EXPECT_NE(now.find(" lines dropped: the full log could not be started afresh"), std::string::npos)
+        EXPECT_NE(now.find(" lines dropped: the log could not be written or started afresh"), std::string::npos)
             << now.substr(0, 200);
       }
     }
@@ -235,6 +235,28 @@ TEST(LoggerBound, AFileThatCannotBeStartedAfreshOrIsNoFileNeverPassesItsLimit) {
       }
     }
   }
+}
+
+// The log was opened by a relative path; then the host changed its current
+// folder to one that holds a file of that name ending in part of a line. A
+// renewal of the log judges its own new file, not that one (the new file
+// began with an empty line; a fragment of its own could have been left
+// unmended).
+TEST(LoggerBound, ARenewalAfterTheHostChangedFolderLooksAtItsOwnFile) {
+  TempDir home, elsewhere;
+  const auto start = std::filesystem::current_path();
+  testing::WriteFileBytes(elsewhere.File("verifylog.txt"), "a fragment");
+  std::filesystem::current_path(home.path());
+  {
+    HvLogger log(HV_W("verifylog.txt"), 4096);
+    std::filesystem::current_path(elsewhere.path());
+    WriteLines(log, 0, 0, 100);  // about 5000 bytes: started afresh once
+  }
+  std::filesystem::current_path(start);
+  ASSERT_TRUE(std::filesystem::exists(home.File("verifylog.1.txt")));
+  const std::string now = testing::ReadFileBytes(home.File("verifylog.txt"));
+  EXPECT_TRUE(HasLogPrefix(now)) << now.substr(0, 80);
+  EXPECT_EQ(testing::ReadFileBytes(elsewhere.File("verifylog.txt")), "a fragment");
 }
 
 TEST(LoggerBound, ConfiguredLimitIsTakenWithinItsRangeOnly) {

@@ -82,18 +82,20 @@ class LogFile {
   // the process (SIGXFSZ on POSIX), whatever the host's disposition of it;
   // on POSIX that protection costs two more requests, taken for every
   // write while the process has a file-size limit (as read at Open, by
-  // Follow, and after a write cut short), none without one.
+  // Follow, and after a write cut short), none without one. On POSIX a
+  // file at the process's file-size limit is full too, whatever `limit`.
   Appended Append(const char* data, size_t size, uint64_t limit);
 
   // Starts the file afresh when it is full: if the file at the path is
-  // still this writer's and holds `limit` bytes or more, renames it to
-  // `previous_name` in the same directory (replacing the file of that name)
-  // and opens a
-  // new empty file at the path. If the path names another file, or none
-  // (another process rotated it, an operator renamed or removed it), opens
-  // that one (creating it) instead. Appends of other threads go on
-  // meanwhile, each to the old file or the new one, whole. False when
-  // nothing could be opened; the old file stays in use then.
+  // still this writer's and holds `limit` bytes or more (on POSIX, or the
+  // process's file-size limit), renames it to `previous_name` in the same
+  // directory (replacing the file of that name, even while another process
+  // has it open) and opens a new empty file at the path; when it cannot be
+  // renamed, the earlier generation stays as it was. If the path names
+  // another file, or none (another process rotated it, an operator renamed
+  // or removed it), opens that one (creating it) instead. Appends of other
+  // threads go on meanwhile, each to the old file or the new one, whole.
+  // False when nothing could be opened; the old file stays in use then.
   bool Rotate(const WString& previous_name, uint64_t limit);
 
   // Follows the file at the path when it is no longer this writer's
@@ -103,12 +105,22 @@ class LogFile {
   // a second. True when it moved to another file.
   bool Follow();
 
+  // True when the file at this writer's path holds bytes and its last one
+  // is not a line feed: it ends in part of a line (a write the system cut
+  // short, by this process or another). False when it ends a line, is
+  // empty, absent or cannot be read. The path is the one opened, whatever
+  // the process's current directory has become since.
+  bool EndsMidLine() const;
+
   // Closes the handles. False when the close failed; closed in any case.
   bool Close();
 
  private:
   bool Reopen(const WString* previous_name, uint64_t limit);
   void Relearn(int fd, bool exact);
+  // POSIX: the process's file-size limit when a file of `size` bytes may
+  // have reached it, else no limit.
+  uint64_t ProcessLimitAt(uint64_t size);
 
   // The open file: a file descriptor on POSIX, a HANDLE on Windows.
   std::atomic<intptr_t> handle_{-1};
@@ -138,11 +150,6 @@ class LogFile {
 // ("\r\n" on Windows, "\n" elsewhere).
 const char* TextLineEnd();
 
-// True when the file at `path` holds bytes and its last one is not a line
-// feed: it ends in part of a line (a write the system cut short, by this
-// process or an earlier one). False when it ends a line, is empty, absent
-// or cannot be read.
-bool FileEndsMidLine(const WString& path);
 
 }  // namespace hv::platform
 

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <string>
 #include <utility>
 
 namespace hv::platform {
@@ -95,6 +97,33 @@ WString Beside(const WString& path, const WString& name) {
   return cut == WString::npos ? name : path.substr(0, cut + 1) + name;
 }
 
+// Renames the full file at `path` to `previous`, the earlier generation.
+// A file that is open anywhere cannot be replaced, even by a handle that
+// shares its deletion: another process that logged before the last renewal
+// keeps the earlier generation open until its next line. That file is then
+// first moved aside to a name of its own and deleted once the rename is
+// done; it goes when its last handle closes (until then a deleted file
+// keeps its name, so the name is never reused). When the full file may not
+// be moved (a viewer opened it without sharing its deletion), the earlier
+// generation is put back: it is never lost for nothing. A folder at
+// `previous` is left where it is.
+bool MoveToEarlierGeneration(const WString& path, const WString& previous) {
+  if (MoveFileExW(path.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  static std::atomic<uint32_t> asides{0};
+  const std::string tag = "." + std::to_string(GetCurrentProcessId()) + "-" +
+                          std::to_string(asides.fetch_add(1, std::memory_order_relaxed)) + ".renewing";
+  const WString aside = previous + WString(tag.begin(), tag.end());
+  const DWORD attributes = GetFileAttributesW(previous.c_str());
+  const bool set_aside = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                         MoveFileExW(previous.c_str(), aside.c_str(), 0);
+  if (!MoveFileExW(path.c_str(), previous.c_str(), 0)) {
+    if (set_aside) MoveFileExW(aside.c_str(), previous.c_str(), 0);
+    return false;
+  }
+  if (set_aside) DeleteFileW(aside.c_str());
+  return true;
+}
+
 }  // namespace
 
 LogFile::~LogFile() { Close(); }
@@ -163,15 +192,7 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
     const uint64_t size = SizeOf(old);
     size_.store(size);
     if (same && (previous_name == nullptr || size < limit)) return false;
-    if (same) {
-      WString previous = Beside(path_, *previous_name);
-      // Replacing the earlier generation fails where another process still
-      // has it open without sharing its deletion; it is removed first then.
-      if (!MoveFileExW(path_.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING) &&
-          !(DeleteFileW(previous.c_str()) && MoveFileExW(path_.c_str(), previous.c_str(), 0))) {
-        return false;
-      }
-    }
+    if (same && !MoveToEarlierGeneration(path_, Beside(path_, *previous_name))) return false;
     fresh = OpenForAppend(path_);
     if (fresh == INVALID_HANDLE_VALUE) return false;
   }
@@ -189,8 +210,9 @@ bool LogFile::Close() {
 
 const char* TextLineEnd() { return "\r\n"; }
 
-bool FileEndsMidLine(const WString& path) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+bool LogFile::EndsMidLine() const {
+  if (path_.empty()) return false;
+  HANDLE h = CreateFileW(path_.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};

@@ -1,10 +1,14 @@
-// The log file's lock on Windows against a process that holds it.
+// The log file on Windows against other processes that hold it, or the
+// earlier generation, open.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <string>
 
 #include "platform/file.h"
@@ -43,6 +47,69 @@ TEST(LogFileWin32, AHeldByteLockDoesNotStopAppends) {
   CloseHandle(reader);
   EXPECT_TRUE(in_time) << "appends waited for the lock without a bound";
   EXPECT_EQ(done.get(), 20 * line.size());
+}
+
+std::string Contents(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+HANDLE OpenShared(const std::filesystem::path& path, DWORD share) {
+  return CreateFileW(ToWide(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
+}
+
+// Starting the full file afresh while another handle is open on the log or
+// on its earlier generation. A second process that logged before the last
+// renewal keeps the earlier generation open (sharing its deletion) until
+// its next line: the renewal must still happen (it failed, and every line
+// was dropped until that process wrote again). A viewer that opened the log
+// without sharing its deletion stops the renewal, but must not cost the
+// earlier generation (it was deleted, and the renewal failed anyway).
+TEST(LogFileWin32, ARenewalWithOtherHandlesOpenKeepsEveryGeneration) {
+  const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  struct Case {
+    const char* what;
+    bool hold_earlier;  // else: hold the log itself
+    DWORD share;
+    bool renewed;
+  } cases[] = {
+      {"another writer holds the earlier generation", true, kShareAll, true},
+      {"a viewer holds the log without sharing deletion", false, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const auto path = dir.File("verifylog.txt");
+    const auto earlier = dir.File("verifylog.1.txt");
+    std::ofstream(earlier, std::ios::binary) << "earlier\r\n";
+    LogFile file;
+    ASSERT_TRUE(file.Open(ToWide(path)));
+    const std::string line = "a full line\r\n";
+    ASSERT_EQ(file.Append(line.data(), line.size(), 8).written, line.size());
+    HANDLE held = OpenShared(c.hold_earlier ? earlier : path, c.share);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const bool renewed = file.Rotate(HV_W("verifylog.1.txt"), 8);
+    const std::string after = "after\r\n";
+    file.Append(after.data(), after.size(), 1000);
+    CloseHandle(held);
+    EXPECT_EQ(renewed, c.renewed);
+    if (c.renewed) {
+      EXPECT_EQ(Contents(earlier), line);
+      EXPECT_EQ(Contents(path), after);
+    } else {
+      EXPECT_EQ(Contents(earlier), "earlier\r\n");
+      EXPECT_EQ(Contents(path), line + after);
+    }
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(ToWide(dir.File("*")).c_str(), &found);
+    int files = 0;
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+      files += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    EXPECT_EQ(files, 2) << "the folder should hold the log and its earlier generation, nothing else";
+  }
 }
 
 }  // namespace
