@@ -32,6 +32,9 @@
 // every 32 appends, by Rotate, by Follow, and after a write the system cut
 // short: another process's lines since then are not counted, so with
 // several processes a file may pass its limit by a few dozen lines of each.
+// That look also finds a file another process's renewals removed (this
+// writer was still on the earlier generation): it is followed then, so at
+// most that many lines go to a removed file.
 // Under a file-size limit (RLIMIT_FSIZE) an append also blocks the
 // limit's signal around its write. On Windows an Append asks for the size under its
 // lock: exact there.
@@ -117,7 +120,8 @@ class LogFile {
 
  private:
   bool Reopen(const WString* previous_name, uint64_t limit);
-  void Relearn(int fd, bool exact);
+  // POSIX: false when the file has no name left (removed).
+  bool Relearn(int fd, bool exact);
   // POSIX: the process's file-size limit when a file of `size` bytes may
   // have reached it, else no limit.
   uint64_t ProcessLimitAt(uint64_t size);

@@ -239,9 +239,15 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
     return result;
   }
   // Other processes' lines are counted in every so often, so that of
-  // several processes sharing the file none runs far past its limit.
-  if ((appends_.fetch_add(1, std::memory_order_relaxed) & (kRecount - 1)) == kRecount - 1) {
-    Relearn(fd, false);
+  // several processes sharing the file none runs far past its limit. The
+  // same look shows a file left without a name: another process renewed
+  // the log twice since this writer last followed it (the second renewal
+  // removed the earlier generation, which was this writer's file). It is
+  // followed at once: the lines written there meanwhile are lost, and
+  // were lost until the next second's follow.
+  if ((appends_.fetch_add(1, std::memory_order_relaxed) & (kRecount - 1)) == kRecount - 1 &&
+      !Relearn(fd, false)) {
+    Follow();  // the new file takes the same descriptor number
   }
   // Under any file-size limit every write is guarded: neither this
   // writer's count nor the system's size (fstat does not wait for a write
@@ -274,18 +280,21 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
 // meanwhile: a count left high after a renewal would have every writer
 // find the new file full, and those that then write regardless could pass
 // the limit by several lines.
-void LogFile::Relearn(int fd, bool exact) {
+//
+// False when the file has no name left (it was removed).
+bool LogFile::Relearn(int fd, bool exact) {
   for (int attempt = 0;; ++attempt) {
     uint64_t known = size_.load(std::memory_order_seq_cst);
     const uint64_t flight = in_flight_.load(std::memory_order_seq_cst);
     struct stat st {};
-    if (fstat(fd, &st) != 0) return;
+    if (fstat(fd, &st) != 0) return true;
+    const bool named = st.st_nlink > 0;
     const uint64_t size = static_cast<uint64_t>(st.st_size) + flight;
-    if (exact && size_.compare_exchange_strong(known, size, std::memory_order_seq_cst)) return;
+    if (exact && size_.compare_exchange_strong(known, size, std::memory_order_seq_cst)) return named;
     if (exact && attempt < kExactTries) continue;
     while (known < size && !size_.compare_exchange_weak(known, size, std::memory_order_relaxed)) {
     }
-    return;
+    return named;
   }
 }
 

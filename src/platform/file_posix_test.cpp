@@ -109,6 +109,30 @@ TEST(LogFilePosix, ALogFolderRemovedAndMadeAgainIsFollowed) {
 }
 
 
+// Another process renews the log twice while this writer is still on the
+// file the first renewal made the earlier generation: the second removes
+// it. This writer follows within a few dozen appends (every line went to
+// the removed file, seen by no one, until the next second's follow).
+TEST(LogFilePosix, AWriterLeftOnARemovedGenerationFollowsSoon) {
+  TempDir dir;
+  const auto path = dir.File("verifylog.txt");
+  const WString earlier = HV_W("verifylog.1.txt");
+  LogFile other, mine;
+  ASSERT_TRUE(other.Open(ToWide(path)));
+  ASSERT_TRUE(mine.Open(ToWide(path)));
+  const std::string full(5000, 'x');
+  for (int renewal = 0; renewal < 2; ++renewal) {
+    ASSERT_EQ(other.Append(full.data(), full.size(), 4096).written, full.size());
+    ASSERT_TRUE(other.Rotate(earlier, 4096));
+  }
+  const std::string line = "mine\n";
+  for (int i = 0; i < 64; ++i) mine.Append(line.data(), line.size(), ~uint64_t{0});
+  const std::string now = hv::testing::ReadFileBytes(path);
+  size_t kept = 0;
+  for (size_t at = 0; (at = now.find(line, at)) != std::string::npos; at += line.size()) ++kept;
+  EXPECT_GE(kept, 32u);
+}
+
 // The append-only attribute on a file, for as long as it lives (a file
 // left append-only could not be removed with its folder).
 class AppendOnly {
