@@ -1,15 +1,11 @@
 // The log against refusals only a POSIX test can stage.
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
 #include "log/logger.h"
+#include "tests/support/file_flags_posix.h"
 #include "tests/support/temp_dir.h"
 
 namespace hv {
@@ -17,26 +13,6 @@ namespace {
 
 using testing::TempDir;
 using testing::ToWide;
-
-// The immutable attribute on a file, for as long as it lives: every write
-// to it fails, as on a full disk or past a quota.
-class Immutable {
- public:
-  explicit Immutable(const std::filesystem::path& path) : fd_(open(path.c_str(), O_RDONLY)) {
-    set_ = fd_ >= 0 && ioctl(fd_, FS_IOC_GETFLAGS, &flags_) == 0 && Apply(flags_ | FS_IMMUTABLE_FL);
-  }
-  ~Immutable() {
-    if (set_) Apply(flags_);
-    if (fd_ >= 0) close(fd_);
-  }
-  bool set() const { return set_; }
-
- private:
-  bool Apply(int flags) { return ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0; }
-  int fd_;
-  int flags_ = 0;
-  bool set_ = false;
-};
 
 // Lines of which the system took nothing are counted, and told once a line
 // gets through again (they were lost without a word).
@@ -46,7 +22,7 @@ TEST(LoggerPosix, LinesTheSystemRefusedAreToldAsDropped) {
   HvLogger log(ToWide(path));
   log << HV_W("Before : whole") << LogEndLine;
   {
-    Immutable held(path);
+    testing::HeldFileFlag held(path, FS_IMMUTABLE_FL);
     if (!held.set()) GTEST_SKIP() << "no immutable attribute here (it needs root and a file system with it)";
     for (int i = 0; i < 3; ++i) log << HV_W("Refused : ") << LogContinue << i << LogEndLine;
   }

@@ -2,8 +2,6 @@
 // at its path, a reader's flock, a file-size limit with another process's
 // appends, the log's folder removed and made again.
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -17,6 +15,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "tests/support/file_flags_posix.h"
 #include "tests/support/temp_dir.h"
 
 namespace hv::platform {
@@ -133,26 +132,6 @@ TEST(LogFilePosix, AWriterLeftOnARemovedGenerationFollowsSoon) {
   EXPECT_GE(kept, 32u);
 }
 
-// The append-only attribute on a file, for as long as it lives (a file
-// left append-only could not be removed with its folder).
-class AppendOnly {
- public:
-  explicit AppendOnly(const std::filesystem::path& path) : fd_(open(path.c_str(), O_RDONLY)) {
-    set_ = fd_ >= 0 && ioctl(fd_, FS_IOC_GETFLAGS, &flags_) == 0 && Apply(flags_ | FS_APPEND_FL);
-  }
-  ~AppendOnly() {
-    if (set_) Apply(flags_);
-    if (fd_ >= 0) close(fd_);
-  }
-  bool set() const { return set_; }
-
- private:
-  bool Apply(int flags) { return ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0; }
-  int fd_;
-  int flags_ = 0;
-  bool set_ = false;
-};
-
 // A full file that may not be renamed (append-only, as an administrator
 // may make it): starting it afresh fails and the earlier generation stays.
 // Removing the earlier generation before the rename, to spare ext4 the
@@ -167,7 +146,7 @@ TEST(LogFilePosix, AFullFileThatCannotBeRenamedKeepsTheEarlierGeneration) {
   const std::string full(5000, 'x');
   ASSERT_EQ(file.Append(full.data(), full.size(), 4096).written, full.size());
   {
-    AppendOnly held(path);
+    hv::testing::HeldFileFlag held(path, FS_APPEND_FL);
     if (!held.set()) GTEST_SKIP() << "no append-only attribute here (it needs root and a file system with it)";
     EXPECT_FALSE(file.Rotate(earlier_name, 4096));
   }
