@@ -297,8 +297,11 @@ void HvLogger::TellDropped() {
                       static_cast<unsigned long long>(dropped));
   std::strcpy(at, platform::TextLineEnd());
   const size_t size = std::strlen(text);
-  if (file_.Append(text, size, limit_).written != size) {
+  const size_t written = file_.Append(text, size, limit_).written;
+  if (written != size) {
     dropped_.fetch_add(dropped, std::memory_order_relaxed);
+    // Cut short itself: the next line mends it, as after any cut line.
+    if (written > 0) fragment_left_.store(true, std::memory_order_release);
   }
 }
 

@@ -198,9 +198,9 @@ TEST(LoggerFailure, FileThatCannotBeOpenedNeverBlocksLaterLines) {
 
 // Logs a whole line with the file limited to 20 bytes more (the limit set
 // before the writer opens the file, or after), logs a line that straddles
-// the limit and one that finds the file at it (started afresh there, as a
-// full file is), lifts the limit and logs two more lines. False when the
-// system has no file-size limit.
+// the limit and one that finds no room at all (its write fails with EFBIG),
+// lifts the limit and logs two more lines. False when the system has no
+// file-size limit.
 bool LogAcrossAFileSizeLimit(const std::filesystem::path& path, bool limit_first) {
   struct Unlimit {
     ~Unlimit() { platform::LimitFileSize(0); }
@@ -211,16 +211,18 @@ bool LogAcrossAFileSizeLimit(const std::filesystem::path& path, bool limit_first
   log << HV_W("First : whole") << LogEndLine;
   if (!limit_first && !platform::LimitFileSize(testing::ReadFileBytes(path).size() + 20)) return false;
   log << HV_W("Cut : this line straddles the limit") << LogEndLine;
-  log << HV_W("Afresh : in a new file") << LogEndLine;
+  log << HV_W("Lost : nothing of this line fits") << LogEndLine;
   if (!platform::LimitFileSize(0)) return false;
   log << HV_W("Next : whole again") << LogEndLine;
   log << HV_W("Last : whole") << LogContinue << 7 << LogEndLine;
   return true;
 }
 
-// The lines of a file, each without its line end; `*rest` takes what
-// follows the last line end.
-std::vector<std::string> LinesOf(const std::string& bytes, std::string* rest) {
+// The file LogAcrossAFileSizeLimit leaves: whole lines, the cut line's
+// fragment standing alone, and the line that found no room told as dropped
+// after the first line written again.
+void ExpectWholeLinesAroundTheFragment(const std::filesystem::path& path) {
+  std::string bytes = testing::ReadFileBytes(path);
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
@@ -228,35 +230,23 @@ std::vector<std::string> LinesOf(const std::string& bytes, std::string* rest) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
     lines.push_back(text);
   }
-  *rest = bytes.substr(start);
-  return lines;
-}
-
-// The files LogAcrossAFileSizeLimit leaves: the first line whole and the
-// cut line's fragment standing alone in the earlier generation, the three
-// lines after it whole in the file started afresh at the limit (every line
-// after the fragment was lost, with no notice, while the limit stood).
-void ExpectWholeLinesAroundTheFragment(const std::filesystem::path& path) {
-  std::string fragment, rest;
-  const auto earlier = LinesOf(testing::ReadFileBytes(path.parent_path() / "log.1.txt"), &fragment);
-  ASSERT_EQ(earlier.size(), 1u) << fragment;
-  EXPECT_TRUE(HasLogPrefix(earlier[0])) << earlier[0];
-  EXPECT_EQ(earlier[0].substr(30), "First : whole");
-  // 20 bytes of the cut line's prefix.
-  ASSERT_EQ(fragment.size(), 20u);
+  EXPECT_EQ(start, bytes.size()) << "the file ends inside a line";
+  ASSERT_EQ(lines.size(), 5u) << bytes;
+  EXPECT_EQ(lines[0].substr(30), "First : whole");
+  // The fragment stands alone: 20 bytes of the cut line's prefix.
+  ASSERT_EQ(lines[1].size(), 20u);
   const std::string shape = "dddd-dd-dd dd:dd:dd|";
   for (size_t i = 0; i < shape.size(); ++i) {
-    char c = fragment[i];
-    EXPECT_TRUE(shape[i] == 'd' ? c >= '0' && c <= '9' : c == shape[i]) << fragment;
+    char c = lines[1][i];
+    EXPECT_TRUE(shape[i] == 'd' ? c >= '0' && c <= '9' : c == shape[i]) << lines[1];
   }
-  const auto lines = LinesOf(testing::ReadFileBytes(path), &rest);
-  EXPECT_EQ(rest, "") << "the file ends inside a line";
-  ASSERT_EQ(lines.size(), 3u);
-  const char* expected[] = {"Afresh : in a new file", "Next : whole again", "Last : whole7"};
-  for (size_t i = 0; i < lines.size(); ++i) {
+  for (size_t i : {size_t{0}, size_t{2}, size_t{3}, size_t{4}}) {
     EXPECT_TRUE(HasLogPrefix(lines[i])) << lines[i];
-    EXPECT_EQ(lines[i].substr(30), expected[i]);
+    EXPECT_EQ(lines[i].find('|', 30), std::string::npos) << "two lines run together: " << lines[i];
   }
+  EXPECT_EQ(lines[2].substr(30), "Next : whole again");
+  EXPECT_EQ(lines[3].substr(30), "HvLogger : 1 lines dropped: the log could not be written or started afresh");
+  EXPECT_EQ(lines[4].substr(30), "Last : whole7");
 }
 
 // A full disk, a quota or a file-size limit: the system takes part of a
@@ -284,6 +274,47 @@ TEST(LoggerFailure, AWritePastTheFileSizeLimitKillsTheHost) {
         << (limit_first ? "limit set before the log opened" : "limit set after");
     ExpectWholeLinesAroundTheFragment(path);
   }
+}
+
+// Logs a line that fills the file to a file-size limit and one that finds
+// no room (dropped), raises the limit to let the next line through with 20
+// bytes of the notice of the dropped line, lifts it and logs one more.
+void LogANoticeCutShort(const std::filesystem::path& path) {
+  const size_t end = std::strlen(platform::TextLineEnd());
+  const uint64_t first = 30 + 13 + end;
+  const uint64_t next = 30 + 18 + end;
+  platform::LimitFileSize(first);
+  HvLogger log(ToWide(path));
+  log << HV_W("First : whole") << LogEndLine;
+  log << HV_W("Lost : no room") << LogEndLine;
+  platform::LimitFileSize(first + next + 20);
+  log << HV_W("Next : whole again") << LogEndLine;
+  platform::LimitFileSize(0);
+  log << HV_W("Last : whole") << LogEndLine;
+}
+
+// The notice of dropped lines is cut short itself (a file-size limit falls
+// inside it): the next line starts on a line of its own (it ran into the
+// notice), and the notice is told again. In a child process, as above.
+TEST(LoggerFailure, ANoticeCutShortLeavesTheNextLineWhole) {
+  if (!platform::LimitFileSize(0)) GTEST_SKIP() << "no file-size limit on this system";
+  TempDir dir;
+  auto path = dir.File("log.txt");
+  EXPECT_EXIT((LogANoticeCutShort(path), std::exit(0)), ::testing::ExitedWithCode(0), "");
+  const size_t end = std::strlen(platform::TextLineEnd());
+  const std::string bytes = testing::ReadFileBytes(path);
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t at; (at = bytes.find(platform::TextLineEnd(), start)) != std::string::npos; start = at + end) {
+    lines.push_back(bytes.substr(start, at - start));
+  }
+  // The cut notice is told again, whole, after the next line.
+  ASSERT_EQ(lines.size(), 5u) << bytes;
+  EXPECT_EQ(lines[0].substr(30), "First : whole");
+  EXPECT_EQ(lines[1].substr(30), "Next : whole again");
+  EXPECT_EQ(lines[2].size(), 20u) << lines[2];
+  EXPECT_EQ(lines[3].substr(30), "Last : whole") << lines[3];
+  EXPECT_EQ(lines[4].substr(30), "HvLogger : 1 lines dropped: the log could not be written or started afresh");
 }
 
 // A full disk cut the last line of an earlier writer (an earlier load of

@@ -85,20 +85,20 @@ class LogFile {
   // the process (SIGXFSZ on POSIX), whatever the host's disposition of it;
   // on POSIX that protection costs two more requests, taken for every
   // write while the process has a file-size limit (as read at Open, by
-  // Follow, and after a write cut short), none without one. On POSIX a
-  // file at the process's file-size limit is full too, whatever `limit`.
+  // Follow, and after a write cut short), none without one.
   Appended Append(const char* data, size_t size, uint64_t limit);
 
   // Starts the file afresh when it is full: if the file at the path is
-  // still this writer's and holds `limit` bytes or more (on POSIX, or the
-  // process's file-size limit), renames it to `previous_name` in the same
-  // directory (replacing the file of that name, even while another process
-  // has it open) and opens a new empty file at the path; when it cannot be
-  // renamed, the earlier generation stays as it was. If the path names
-  // another file, or none (another process rotated it, an operator renamed
-  // or removed it), opens that one (creating it) instead. Appends of other
-  // threads go on meanwhile, each to the old file or the new one, whole.
-  // False when nothing could be opened; the old file stays in use then.
+  // still this writer's and holds `limit` bytes or more, renames it to
+  // `previous_name` in the same directory (replacing the file of that name,
+  // even while another process has it open) and opens a new empty file at
+  // the path; when it cannot be renamed, the earlier generation stays as it
+  // was. On Windows a renewal waits for the cross-process turn (100 ms at
+  // most) and is not made without it. If the path names another file, or
+  // none (another process rotated it, an operator renamed or removed it),
+  // opens that one (creating it) instead. Appends of other threads go on
+  // meanwhile, each to the old file or the new one, whole. False when
+  // nothing could be opened or renamed; the old file stays in use then.
   bool Rotate(const WString& previous_name, uint64_t limit);
 
   // Follows the file at the path when it is no longer this writer's
@@ -122,9 +122,6 @@ class LogFile {
   bool Reopen(const WString* previous_name, uint64_t limit);
   // POSIX: false when the file has no name left (removed).
   bool Relearn(int fd, bool exact);
-  // POSIX: the process's file-size limit when a file of `size` bytes may
-  // have reached it, else no limit.
-  uint64_t ProcessLimitAt(uint64_t size);
 
   // The open file: a file descriptor on POSIX, a HANDLE on Windows.
   std::atomic<intptr_t> handle_{-1};

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -224,7 +223,6 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
   // A file already known full is told so without touching the count:
   // reservations taken back at once would make a relearning of the size
   // (after a renewal) fail its exchange and leave the full count standing.
-  limit = std::min(limit, ProcessLimitAt(size_.load(std::memory_order_seq_cst)));
   if (size_.load(std::memory_order_seq_cst) >= limit) {
     result.full = true;
     return result;
@@ -298,18 +296,6 @@ bool LogFile::Relearn(int fd, bool exact) {
   }
 }
 
-// A file at the process's file-size limit takes no more bytes, however far
-// below the log's own limit: it is full, and is started afresh as a file at
-// that limit is (every line after it was lost, with no notice, for as long
-// as the process lived). The limit as last read is checked again before it
-// is taken (one request, at that limit only), so that a limit lifted since
-// is not held against the file.
-uint64_t LogFile::ProcessLimitAt(uint64_t size) {
-  if (size < size_limit_.load(std::memory_order_relaxed)) return kNoLimit;
-  size_limit_.store(ProcessFileSizeLimit(), std::memory_order_relaxed);
-  return size_limit_.load(std::memory_order_relaxed);
-}
-
 bool LogFile::Rotate(const WString& previous_name, uint64_t limit) {
   return Reopen(&previous_name, limit);
 }
@@ -327,7 +313,6 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
   const int fd = static_cast<int>(handle_.load());
   if (fd < 0) return false;
   size_limit_.store(ProcessFileSizeLimit());
-  limit = std::min(limit, size_limit_.load(std::memory_order_relaxed));
   const int now = open(WideToUtf8(directory_path_).c_str(), kDirectoryFlags);
   if (now >= 0 && SameFile(now, static_cast<int>(directory_))) {
     close(now);

@@ -120,7 +120,10 @@ bool MoveToEarlierGeneration(const WString& path, const WString& previous) {
     if (set_aside) MoveFileExW(aside.c_str(), previous.c_str(), 0);
     return false;
   }
-  if (set_aside) DeleteFileW(aside.c_str());
+  if (set_aside) {
+    SetFileAttributesW(aside.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only file would stay
+    DeleteFileW(aside.c_str());
+  }
   return true;
 }
 
@@ -192,7 +195,14 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
     const uint64_t size = SizeOf(old);
     size_.store(size);
     if (same && (previous_name == nullptr || size < limit)) return false;
-    if (same && !MoveToEarlierGeneration(path_, Beside(path_, *previous_name))) return false;
+    // Without the turn, another process may be renewing the file at this
+    // moment: what is at the path by the time of the rename may be its new
+    // file, and renaming that over the earlier generation would lose the
+    // full one. The renewal waits for the turn (lines are dropped, counted,
+    // meanwhile) rather than risk it.
+    if (same && (!turn.held() || !MoveToEarlierGeneration(path_, Beside(path_, *previous_name)))) {
+      return false;
+    }
     fresh = OpenForAppend(path_);
     if (fresh == INVALID_HANDLE_VALUE) return false;
   }

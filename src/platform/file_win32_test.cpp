@@ -65,17 +65,21 @@ HANDLE OpenShared(const std::filesystem::path& path, DWORD share) {
 // its next line: the renewal must still happen (it failed, and every line
 // was dropped until that process wrote again). A viewer that opened the log
 // without sharing its deletion stops the renewal, but must not cost the
-// earlier generation (it was deleted, and the renewal failed anyway).
+// earlier generation (it was deleted, and the renewal failed anyway). A
+// reader that holds the writers' byte lock stops it too: without that turn
+// two processes renewing at once lost the full generation.
 TEST(LogFileWin32, ARenewalWithOtherHandlesOpenKeepsEveryGeneration) {
   const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   struct Case {
     const char* what;
     bool hold_earlier;  // else: hold the log itself
     DWORD share;
+    bool lock_turn;  // and take the writers' byte lock
     bool renewed;
   } cases[] = {
-      {"another writer holds the earlier generation", true, kShareAll, true},
-      {"a viewer holds the log without sharing deletion", false, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+      {"another writer holds the earlier generation", true, kShareAll, false, true},
+      {"a viewer holds the log without sharing deletion", false, FILE_SHARE_READ | FILE_SHARE_WRITE, false, false},
+      {"a reader holds the writers' byte lock", false, kShareAll, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -89,9 +93,16 @@ TEST(LogFileWin32, ARenewalWithOtherHandlesOpenKeepsEveryGeneration) {
     ASSERT_EQ(file.Append(line.data(), line.size(), 8).written, line.size());
     HANDLE held = OpenShared(c.hold_earlier ? earlier : path, c.share);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    OVERLAPPED turn{};
+    turn.Offset = 0xFFFFFFFEu;
+    turn.OffsetHigh = 0x7FFFFFFFu;
+    if (c.lock_turn) {
+      ASSERT_TRUE(LockFileEx(held, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn));
+    }
     const bool renewed = file.Rotate(HV_W("verifylog.1.txt"), 8);
     const std::string after = "after\r\n";
     file.Append(after.data(), after.size(), 1000);
+    if (c.lock_turn) UnlockFileEx(held, 0, 1, 0, &turn);
     CloseHandle(held);
     EXPECT_EQ(renewed, c.renewed);
     if (c.renewed) {
