@@ -8,6 +8,7 @@
 
 #include "base/ascii.h"
 #include "base/barrier.h"
+#include "log/line_format.h"
 #include "platform/ansi.h"
 #include "platform/host_folders.h"
 #include "platform/path.h"
@@ -27,59 +28,7 @@ void EnterExecutableDirectory() {
   platform::SetCurrentDir(dir.empty() ? WString(1, platform::PathSeparator()) : dir);
 }
 
-// Writes `value` with at least `width` digits, zero-filled, at `at`, and
-// returns the end.
-char* WritePadded(unsigned long long value, int width, char* at) {
-  char digits[24];
-  auto r = std::to_chars(digits, digits + sizeof digits, value);
-  for (int n = static_cast<int>(r.ptr - digits); n < width; ++n) *at++ = '0';
-  for (const char* d = digits; d < r.ptr; ++d) *at++ = *d;
-  return at;
-}
-
-bool SameTime(const platform::LocalTime& a, const platform::LocalTime& b) {
-  return a.second == b.second && a.minute == b.minute && a.hour == b.hour && a.day == b.day &&
-         a.month == b.month && a.year == b.year;
-}
-
-// "yyyy-mm-dd hh:mm:ss|tttttttt| " into `text`; returns its end.
-char* FormatPrefix(const platform::LocalTime& t, uint32_t thread, char* text) {
-  char* at = WritePadded(static_cast<unsigned>(t.year), 1, text);
-  *at++ = '-';
-  at = WritePadded(static_cast<unsigned>(t.month), 2, at);
-  *at++ = '-';
-  at = WritePadded(static_cast<unsigned>(t.day), 2, at);
-  *at++ = ' ';
-  at = WritePadded(static_cast<unsigned>(t.hour), 2, at);
-  *at++ = ':';
-  at = WritePadded(static_cast<unsigned>(t.minute), 2, at);
-  *at++ = ':';
-  at = WritePadded(static_cast<unsigned>(t.second), 2, at);
-  *at++ = '|';
-  at = WritePadded(thread, 8, at);
-  *at++ = '|';
-  *at++ = ' ';
-  return at;
-}
-
 std::atomic<HvLogger*> g_target{nullptr};
-
-// "verifylog.1.txt" for ".../verifylog.txt": the name of the one earlier
-// generation, in the same directory; ".1" goes before the extension, or at
-// the end of a name without one.
-WString PreviousGenerationName(const WString& path) {
-  size_t cut = path.find_last_of(HV_W("/\\"));
-  WString name = cut == WString::npos ? path : path.substr(cut + 1);
-  size_t dot = name.rfind(HV_W('.'));
-  if (dot == WString::npos || dot == 0) return name + HV_W(".1");
-  return name.substr(0, dot) + HV_W(".1") + name.substr(dot);
-}
-
-// One number per second of local time.
-int64_t SecondKey(const platform::LocalTime& t) {
-  return ((((int64_t{t.year} * 13 + t.month) * 32 + t.day) * 24 + t.hour) * 60 + t.minute) * 60 +
-         t.second;
-}
 
 }  // namespace
 
@@ -110,8 +59,8 @@ struct HvLogger::Line {
   char* prefix_end = nullptr;
 
   void AppendPrefix(const platform::LocalTime& t, uint32_t thread) {
-    if (prefix_end == nullptr || prefix_thread != thread || !SameTime(prefix_time, t)) {
-      prefix_end = FormatPrefix(t, thread, prefix);
+    if (prefix_end == nullptr || prefix_thread != thread || !SameSecond(prefix_time, t)) {
+      prefix_end = FormatLinePrefix(t, thread, prefix);
       prefix_time = t;
       prefix_thread = thread;
     }
@@ -292,7 +241,7 @@ void HvLogger::TellDropped() {
   const uint64_t dropped = dropped_.exchange(0, std::memory_order_relaxed);
   if (dropped == 0) return;
   char text[224];
-  char* at = FormatPrefix(platform::Now(), platform::CurrentThreadId(), text);
+  char* at = FormatLinePrefix(platform::Now(), platform::CurrentThreadId(), text);
   at += std::snprintf(at, 150, "HvLogger : %llu lines dropped: the log could not be written or started afresh",
                       static_cast<unsigned long long>(dropped));
   std::strcpy(at, platform::TextLineEnd());
