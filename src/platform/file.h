@@ -15,12 +15,12 @@
 // because an append there is only as atomic as the file system makes it.
 // That lock is waited for 100 ms at most: a process that holds it longer
 // (a reader taking the same byte) is written past, and for the next second
-// appends take the lock only when it is free at once, so a stuck holder
-// never stops logging (lines of one process stay whole then; those of two
-// may meet). Rotate takes a cross-process turn too (flock on POSIX, waited
-// for 20 ms at most; the byte lock on Windows), so that of several
-// processes that find the file full only one starts it afresh; Follow
-// takes no flock.
+// appends and renewals take the lock only when it is free at once, so a
+// stuck holder never stops logging (lines of one process stay whole then;
+// those of two may meet). Rotate takes a cross-process turn too (flock on
+// POSIX, waited for 20 ms at most; the byte lock on Windows, without which
+// no renewal is made), so that of several processes that find the file
+// full only one starts it afresh; Follow takes no flock.
 //
 // Only a regular file is written: a symbolic link at the path is not
 // followed, and a named pipe, a device or a folder there is refused (on
@@ -113,7 +113,7 @@ class LogFile {
   // short, by this process or another). False when it ends a line, is
   // empty, absent or cannot be read. The path is the one opened, whatever
   // the process's current directory has become since.
-  bool EndsMidLine() const;
+  bool EndsMidLine();
 
   // Closes the handles. False when the close failed; closed in any case.
   bool Close();

@@ -360,7 +360,10 @@ bool LogFile::Close() {
 
 const char* TextLineEnd() { return "\n"; }
 
-bool LogFile::EndsMidLine() const {
+// Under the renewal lock: a follow from Append may exchange the folder's
+// descriptor meanwhile.
+bool LogFile::EndsMidLine() {
+  LockHold no_renewal_meanwhile(append_lock_);
   if (directory_ < 0) return false;
   int fd = openat(static_cast<int>(directory_), WideToUtf8(path_).c_str(),
                   O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);

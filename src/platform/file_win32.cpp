@@ -42,18 +42,24 @@ constexpr ULONGLONG kTurnSkipMs = 1000;
 // The cross-process turn of every writer of the file: an exclusive lock on
 // one byte far beyond any data, so that it never stands in a reader's way.
 // Released with the handle too, should its holder end. The lock is polled
-// (LOCKFILE_FAIL_IMMEDIATELY, 1 ms apart) until `wait_ms` have passed; its
+// (LOCKFILE_FAIL_IMMEDIATELY, 1 ms apart) for kTurnWaitMs at most; its
 // holder may be a process that never lets go, and a line is better written
-// without it than a host thread held.
+// without it than a host thread held. After a wait that timed out, the
+// turn is taken for kTurnSkipMs only when it is free at once (tick counts
+// in `*skipped_until`), by appends and renewals alike: a holder that never
+// lets go costs each second one wait, not one per try.
 class FileTurn {
  public:
-  FileTurn(HANDLE h, ULONGLONG wait_ms) : h_(h) {
+  FileTurn(HANDLE h, std::atomic<uint64_t>* skipped_until) : h_(h) {
     at_.Offset = 0xFFFFFFFEu;
     at_.OffsetHigh = 0x7FFFFFFFu;
     const ULONGLONG start = GetTickCount64();
+    const bool skipping = start < skipped_until->load(std::memory_order_relaxed);
     for (;;) {
       held_ = LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at_) != 0;
-      if (held_ || GetTickCount64() - start >= wait_ms) {
+      if (held_ || skipping) return;
+      if (GetTickCount64() - start >= kTurnWaitMs) {
+        skipped_until->store(GetTickCount64() + kTurnSkipMs, std::memory_order_relaxed);
         return;
       }
       Sleep(1);
@@ -157,11 +163,7 @@ LogFile::Appended LogFile::Append(const char* data, size_t size, uint64_t limit)
   DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
   LockHold one_append_at_a_time(append_lock_);
   HANDLE h = AsHandle(handle_.load());
-  const bool skipping = GetTickCount64() < lock_skipped_until_.load(std::memory_order_relaxed);
-  FileTurn turn(h, skipping ? 0 : kTurnWaitMs);
-  if (!turn.held() && !skipping) {
-    lock_skipped_until_.store(GetTickCount64() + kTurnSkipMs, std::memory_order_relaxed);
-  }
+  FileTurn turn(h, &lock_skipped_until_);
   const uint64_t before = SizeOf(h);
   if (before >= limit) {
     size_.store(before);
@@ -190,7 +192,7 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
   HANDLE old = AsHandle(handle_.load());
   HANDLE fresh = INVALID_HANDLE_VALUE;
   {
-    FileTurn turn(old, kTurnWaitMs);
+    FileTurn turn(old, &lock_skipped_until_);
     const bool same = IsSameFile(path_, old);
     const uint64_t size = SizeOf(old);
     size_.store(size);
@@ -220,7 +222,7 @@ bool LogFile::Close() {
 
 const char* TextLineEnd() { return "\r\n"; }
 
-bool LogFile::EndsMidLine() const {
+bool LogFile::EndsMidLine() {
   if (path_.empty()) return false;
   HANDLE h = CreateFileW(path_.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
