@@ -6,9 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <iterator>
 #include <string>
 
 #include "platform/file.h"
@@ -49,11 +47,6 @@ TEST(LogFileWin32, AHeldByteLockDoesNotStopAppends) {
   EXPECT_EQ(done.get(), 20 * line.size());
 }
 
-std::string Contents(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 HANDLE OpenShared(const std::filesystem::path& path, DWORD share) {
   return CreateFileW(ToWide(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                      nullptr);
@@ -86,7 +79,7 @@ TEST(LogFileWin32, ARenewalWithOtherHandlesOpenKeepsEveryGeneration) {
     TempDir dir;
     const auto path = dir.File("verifylog.txt");
     const auto earlier = dir.File("verifylog.1.txt");
-    std::ofstream(earlier, std::ios::binary) << "earlier\r\n";
+    hv::testing::WriteFileBytes(earlier, "earlier\r\n");
     LogFile file;
     ASSERT_TRUE(file.Open(ToWide(path)));
     const std::string line = "a full line\r\n";
@@ -106,11 +99,11 @@ TEST(LogFileWin32, ARenewalWithOtherHandlesOpenKeepsEveryGeneration) {
     CloseHandle(held);
     EXPECT_EQ(renewed, c.renewed);
     if (c.renewed) {
-      EXPECT_EQ(Contents(earlier), line);
-      EXPECT_EQ(Contents(path), after);
+      EXPECT_EQ(hv::testing::ReadFileBytes(earlier), line);
+      EXPECT_EQ(hv::testing::ReadFileBytes(path), after);
     } else {
-      EXPECT_EQ(Contents(earlier), "earlier\r\n");
-      EXPECT_EQ(Contents(path), line + after);
+      EXPECT_EQ(hv::testing::ReadFileBytes(earlier), "earlier\r\n");
+      EXPECT_EQ(hv::testing::ReadFileBytes(path), line + after);
     }
     WIN32_FIND_DATAW found{};
     HANDLE search = FindFirstFileW(ToWide(dir.File("*")).c_str(), &found);
