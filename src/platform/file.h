@@ -94,7 +94,10 @@ class LogFile {
   // even while another process has it open) and opens a new empty file at
   // the path; when it cannot be renamed, the earlier generation stays as it
   // was. On Windows a renewal waits for the cross-process turn (100 ms at
-  // most) and is not made without it. If the path names another file, or
+  // most) and is not made without it; on POSIX it goes on without it after
+  // 20 ms, and takes the file at the path to a name of its own before it
+  // looks at it, so that of renewals made at once only one moves the full
+  // file (the others follow). If the path names another file, or
   // none (another process rotated it, an operator renamed or removed it),
   // opens that one (creating it) instead. Appends of other threads go on
   // meanwhile, each to the old file or the new one, whole. False when

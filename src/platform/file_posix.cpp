@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include <utility>
 
 #include "base/utf.h"
+#include "platform/file_renewal_posix.h"
 
 namespace hv::platform {
 namespace {
@@ -101,38 +101,6 @@ ssize_t WriteOnce(int fd, const char* data, size_t size, bool guarded) {
   }
 }
 
-// The cross-process turn for starting the file afresh: an exclusive flock
-// on the open file, which every writer of it takes for the same purpose.
-// A writer holds it only for a rename and an open, so it waits about 20 ms
-// at most: a reader that locks the file (a log shipper) holds it far
-// longer, and the renewal then goes on without it. Following the file
-// never takes it.
-class RenewalTurn {
- public:
-  explicit RenewalTurn(int fd) : fd_(fd) {
-    for (int i = 0; i < 20; ++i) {
-      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-        held_ = true;
-        return;
-      }
-      if (errno != EWOULDBLOCK && errno != EINTR) return;
-      const timespec pause{0, 1000000};
-      nanosleep(&pause, nullptr);
-    }
-  }
-  // The descriptor may name a new file by now, which holds no lock of
-  // ours; the old file's lock went with its last descriptor.
-  ~RenewalTurn() {
-    if (held_) flock(fd_, LOCK_UN);
-  }
-  RenewalTurn(const RenewalTurn&) = delete;
-  RenewalTurn& operator=(const RenewalTurn&) = delete;
-
- private:
-  int fd_;
-  bool held_ = false;
-};
-
 // Opens `name` in `dirfd` for appending (creating it) only when it is a
 // regular file: a symbolic link is not followed (O_NOFOLLOW), and a named
 // pipe or device never blocks the open (O_NONBLOCK, cleared once fstat
@@ -154,28 +122,6 @@ int OpenRegular(int dirfd, const char* name) {
 bool SameFile(int a, int b) {
   struct stat x {}, y {};
   return fstat(a, &x) == 0 && fstat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
-}
-
-// Renames the full file `name` to `previous`, the earlier generation.
-// A rename over an existing file makes some file systems (ext4) write the
-// renamed file out at once, which held every renewal for about 180 us; so
-// the earlier generation is first moved aside to a name of its own and
-// removed once the rename is done (about 40 us for all four calls), or put back
-// when the full file may not be renamed (append-only), so that it is never
-// lost for nothing. A folder at `previous` is left where it is: the rename
-// then fails, as it would have over it.
-bool MoveToEarlierGeneration(int dirfd, const std::string& name, const std::string& previous) {
-  const std::string aside = previous + ".renewing";
-  struct stat st {};
-  const bool set_aside = fstatat(dirfd, previous.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                         !S_ISDIR(st.st_mode) &&
-                         renameat(dirfd, previous.c_str(), dirfd, aside.c_str()) == 0;
-  if (renameat(dirfd, name.c_str(), dirfd, previous.c_str()) != 0) {
-    if (set_aside) renameat(dirfd, aside.c_str(), dirfd, previous.c_str());
-    return false;
-  }
-  if (set_aside) unlinkat(dirfd, aside.c_str(), 0);
-  return true;
 }
 
 }  // namespace
@@ -337,7 +283,8 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
     Relearn(fd, true);
     return false;
   }
-  if (same && !MoveToEarlierGeneration(dirfd, name, WideToUtf8(*previous_name))) {
+  // Taken by another renewal meanwhile: its new file is followed.
+  if (same && MoveToEarlierGeneration(dirfd, name, WideToUtf8(*previous_name), mine) == Move::kFailed) {
     Relearn(fd, true);
     return false;
   }

@@ -5,14 +5,17 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <string>
+#include <utility>
 
 #include "platform/file.h"
 #include "tests/support/file_flags_posix.h"
@@ -24,6 +27,28 @@ namespace {
 using hv::testing::TempDir;
 using hv::testing::ToWide;
 using Clock = std::chrono::steady_clock;
+
+// The next look at "verifylog.txt" by name (fstatat, as a renewal makes
+// before it moves the file) runs `then` just after it: another process's
+// whole renewal, made at the worst moment. The test binary's fstatat comes
+// before the C library's, so the writer's own call lands here.
+std::function<void()> after_look;
+
+void RunAfterLookingAtTheLog(std::function<void()> then) { after_look = std::move(then); }
+
+}  // namespace
+}  // namespace hv::platform
+
+extern "C" int fstatat(int dirfd, const char* name, struct stat* st, int flags) {
+  const int rc = static_cast<int>(syscall(SYS_newfstatat, dirfd, name, st, flags));
+  if (hv::platform::after_look && std::string(name) == "verifylog.txt") {
+    std::exchange(hv::platform::after_look, nullptr)();
+  }
+  return rc;
+}
+
+namespace hv::platform {
+namespace {
 
 // A named pipe at the path, with no reader: Open and Follow return at once
 // and write nothing into it (a blocking open never returned, and hung the
@@ -154,6 +179,33 @@ TEST(LogFilePosix, AFullFileThatCannotBeRenamedKeepsTheEarlierGeneration) {
   // Once it may be renamed, it is, and nothing is left beside the two files.
   EXPECT_TRUE(file.Rotate(earlier_name, 4096));
   EXPECT_EQ(hv::testing::ReadFileBytes(earlier), full);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+// Two processes find the log full at once while a log shipper holds its
+// flock (so neither waits for the other's turn): the other renews the log
+// just after this one has looked at the file at the path and found its
+// own. Only one renewal may happen, and the full file stays the earlier
+// generation: this one renamed whatever was at the path by then (the
+// other's new file) over the full one and removed it.
+TEST(LogFilePosix, TwoRenewalsPastAShippersLockKeepTheFullGeneration) {
+  TempDir dir;
+  const auto path = dir.File("verifylog.txt"), earlier = dir.File("verifylog.1.txt");
+  const std::string full(5000, 'x');
+  hv::testing::WriteFileBytes(path, full);
+  hv::testing::WriteFileBytes(earlier, "earlier\n");
+  LogFile mine, other;
+  ASSERT_TRUE(mine.Open(ToWide(path)) && other.Open(ToWide(path)));
+  const int shipper = open(path.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(shipper, LOCK_EX | LOCK_NB), 0);
+  RunAfterLookingAtTheLog([&] { EXPECT_TRUE(other.Rotate(HV_W("verifylog.1.txt"), 4096)); });
+  mine.Rotate(HV_W("verifylog.1.txt"), 4096);
+  close(shipper);
+  EXPECT_TRUE(hv::testing::ReadFileBytes(earlier) == full) << "the full generation was lost";
+  const std::string line = "a line\n";
+  EXPECT_EQ(mine.Append(line.data(), line.size(), 4096).written, line.size());
+  EXPECT_EQ(other.Append(line.data(), line.size(), 4096).written, line.size());
+  EXPECT_EQ(hv::testing::ReadFileBytes(path), line + line);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
