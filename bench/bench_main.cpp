@@ -186,13 +186,26 @@ void BM_VerifyTls_CurlShared(benchmark::State& state) {
     }
   }
 }
+std::string SecureFloorRequest() {
+  return "GET " + std::string(kVerifyPath) + kVerifyQueryStart + OpenSslEncipher(kQuery) +
+         " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(SecureEndpoint().port()) +
+         "\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n";
+}
 void BM_VerifyTls_Floor(benchmark::State& state) {
-  std::string request = "GET " + std::string(kVerifyPath) + kVerifyQueryStart + OpenSslEncipher(kQuery) +
-                        " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(SecureEndpoint().port()) +
-                        "\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n";
+  std::string request = SecureFloorRequest();
   for (auto _ : state) {
     std::string response;
     if (!TlsSocketExchange(SecureEndpoint().port(), SecureEndpoint().certificate_pin(), request, &response)) {
+      state.SkipWithError("exchange failed");
+    }
+  }
+}
+void BM_VerifyTls_FloorResumed(benchmark::State& state) {
+  std::string request = SecureFloorRequest();
+  for (auto _ : state) {
+    std::string response;
+    if (!TlsSocketExchange(SecureEndpoint().port(), SecureEndpoint().certificate_pin(), request, &response,
+                           true)) {
       state.SkipWithError("exchange failed");
     }
   }
@@ -253,6 +266,7 @@ BENCHMARK(BM_VerifyTls_Module)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_VerifyTls_Curl)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_VerifyTls_CurlShared)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_VerifyTls_Floor)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_VerifyTls_FloorResumed)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Dispatch_Module);
 BENCHMARK(BM_Dispatch_Jsoncpp);
 BENCHMARK(BM_Log)->Threads(1)->Threads(4)->UseRealTime();

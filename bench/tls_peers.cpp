@@ -153,14 +153,56 @@ bool CurlVerifyTls(uint16_t port, const std::string& curl_pin, const std::string
   return CurlVerifyAt("https://127.0.0.1:" + std::to_string(port), user, password, pinned, answer);
 }
 
-bool TlsSocketExchange(uint16_t port, const std::string& certificate_pin, const std::string& request,
-                       std::string* response) {
-  int fd = ConnectLoopback(port);
-  if (fd < 0) return false;
+namespace {
+
+SSL_CTX* ClientContext() {
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  return ctx;
+}
+
+// The resuming client's context and the sessions its exchanges received.
+struct Resumption {
+  SSL_CTX* ctx = ClientContext();
+  std::mutex lock;
+  std::vector<SSL_SESSION*> sessions;
+
+  SSL_SESSION* Take() {
+    std::lock_guard<std::mutex> hold(lock);
+    if (sessions.empty()) return nullptr;
+    SSL_SESSION* session = sessions.back();
+    sessions.pop_back();
+    return session;
+  }
+  void Keep(SSL_SESSION* session) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (sessions.size() < 4) {
+      sessions.push_back(session);
+    } else {
+      SSL_SESSION_free(session);
+    }
+  }
+};
+
+Resumption& SharedResumption() {
+  static Resumption resumption;
+  return resumption;
+}
+
+}  // namespace
+
+bool TlsSocketExchange(uint16_t port, const std::string& certificate_pin, const std::string& request,
+                       std::string* response, bool resume) {
+  int fd = ConnectLoopback(port);
+  if (fd < 0) return false;
+  SSL_CTX* ctx = resume ? SharedResumption().ctx : ClientContext();
   SSL* ssl = SSL_new(ctx);
   SSL_set_fd(ssl, fd);
+  if (resume) {
+    SSL_SESSION* offer = SharedResumption().Take();
+    if (offer != nullptr) SSL_set_session(ssl, offer);
+    SSL_SESSION_free(offer);
+  }
   bool ok = SSL_connect(ssl) == 1;
   if (ok) {
     X509* cert = SSL_get1_peer_certificate(ssl);
@@ -172,8 +214,19 @@ bool TlsSocketExchange(uint16_t port, const std::string& certificate_pin, const 
   int n = 0;
   while (ok && (n = SSL_read(ssl, buffer, sizeof buffer)) > 0) response->append(buffer, static_cast<size_t>(n));
   ok = ok && SSL_get_error(ssl, n) == SSL_ERROR_ZERO_RETURN;
+  // Its close_notify answered: a session of a connection freed without it
+  // is no longer offered.
+  if (ok) SSL_shutdown(ssl);
+  if (ok && resume) {
+    SSL_SESSION* received = SSL_get1_session(ssl);
+    if (received != nullptr && SSL_SESSION_is_resumable(received) == 1) {
+      SharedResumption().Keep(received);
+    } else {
+      SSL_SESSION_free(received);
+    }
+  }
   SSL_free(ssl);
-  SSL_CTX_free(ctx);
+  if (!resume) SSL_CTX_free(ctx);
   close(fd);
   return ok;
 }

@@ -4,7 +4,9 @@
 // would write to verify over it: libcurl (a fresh handle each time, the
 // same certificate pinned; alone, or sharing one TLS session cache between
 // the handles) and, as the floor of a full handshake, a plain OpenSSL
-// client doing the same exchange and the same pin check.
+// client doing the same exchange and the same pin check (alone, or resuming
+// the sessions of its earlier exchanges as the module does: the floor of a
+// resumed handshake).
 #ifndef HV_BENCH_TLS_PEERS_H_
 #define HV_BENCH_TLS_PEERS_H_
 
@@ -45,8 +47,11 @@ CURLSH* SharedTlsSessions();
 
 // Connect, handshake, compare the certificate's SHA-256 with the pin
 // (hexadecimal), write `request`, read until the peer's close_notify.
+// `resume`: one context for every exchange, each offering a session an
+// earlier one received (each session offered once, as TLS 1.3 tickets are
+// meant to be), as the module does.
 bool TlsSocketExchange(uint16_t port, const std::string& certificate_pin, const std::string& request,
-                       std::string* response);
+                       std::string* response, bool resume = false);
 
 }  // namespace hv::bench
 
