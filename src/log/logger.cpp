@@ -257,12 +257,18 @@ void HvLogger::TellDropped() {
 // Appends the line with one write. When the system took only part of an
 // earlier line (a full disk, a quota, a file-size limit), that fragment
 // has no line end: the next line written begins with one, so that it
-// starts on a line of its own, and the fragment stands alone.
+// starts on a line of its own, and the fragment stands alone. The system
+// cuts the lines of other processes sharing the file too: after it took
+// nothing of a line here, the file's last byte is read before each line
+// until one gets through whole. (A fragment's own writer still ends it,
+// without looking: it may write to the earlier generation by now. An
+// empty line may follow a fragment ended twice.)
 void HvLogger::WriteLine(Line* line) {
   const int64_t second = SecondKey(line->prefix_end != nullptr ? line->prefix_time : platform::Now());
   if (line->prefix_end != nullptr) FollowOnceASecond(second);
   for (int stalls = 0;;) {
-    bool mend = fragment_left_.load(std::memory_order_acquire);
+    bool mend = fragment_left_.load(std::memory_order_acquire) ||
+                (others_may_have_cut_.load(std::memory_order_relaxed) && file_.EndsMidLine());
     if (mend && !SurvivesAllocation([line] { line->text.insert(0, platform::TextLineEnd()); })) {
       return;  // no memory for the line end: the line is dropped whole
     }
@@ -279,10 +285,14 @@ void HvLogger::WriteLine(Line* line) {
     // Nothing of the line itself was written (a full disk, a quota): it is
     // told as dropped once a line gets through. A full file's drop is
     // counted where it is decided.
-    if (!appended.full && written <= closing) dropped_.fetch_add(1, std::memory_order_relaxed);
+    if (!appended.full && written <= closing) {
+      dropped_.fetch_add(1, std::memory_order_relaxed);
+      others_may_have_cut_.store(true, std::memory_order_relaxed);
+    }
     if (written < closing) return;  // the fragment is still open
     bool cut = written > closing && written < size;
     if (cut || mend) fragment_left_.store(cut, std::memory_order_release);
+    if (written == size) others_may_have_cut_.store(false, std::memory_order_relaxed);
     if (written == size && dropped_.load(std::memory_order_relaxed) != 0) TellDropped();
     return;
   }

@@ -168,6 +168,10 @@ class HvLogger {
   std::atomic<int64_t> renew_failed_at_{-1};
   // The file ends in part of a line that the system cut short.
   std::atomic<bool> fragment_left_{false};
+  // The system took nothing of a line (a full disk, a quota): another
+  // process may have left part of a line meanwhile, which this one does
+  // not know of. Until a line gets through whole, each line looks first.
+  std::atomic<bool> others_may_have_cut_{false};
   platform::Lock pool_lock_;  // guards the two line lists only, never a write
   std::vector<std::unique_ptr<Line>> lines_;
   std::vector<Line*> free_lines_;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -13,6 +14,7 @@
 #include "base/utf.h"
 #include "log/logger.h"
 #include "platform/file.h"
+#include "platform/system.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 
@@ -235,6 +237,45 @@ TEST(LoggerBound, AFileThatCannotBeStartedAfreshOrIsNoFileNeverPassesItsLimit) {
       }
     }
   }
+}
+
+// Two writers of one file: the first's line is cut short by a file-size
+// limit, nothing of the other's fits; then both write a line whole.
+void LogBesideACutLine(const std::filesystem::path& path) {
+  HvLogger cutting(ToWide(path));
+  HvLogger other(ToWide(path));
+  cutting << HV_W("First : whole") << LogEndLine;
+  platform::LimitFileSize(testing::ReadFileBytes(path).size() + 20);
+  cutting << HV_W("Cut : this line straddles the limit") << LogEndLine;
+  other << HV_W("Lost : nothing of this line fits") << LogEndLine;
+  platform::LimitFileSize(0);
+  other << HV_W("Other : whole again") << LogEndLine;
+  cutting << HV_W("Cutting : whole again") << LogEndLine;
+}
+
+// Two processes share the log when the disk fills: the system cuts one's
+// line short and takes nothing of the other's. The other's next line
+// started right after the fragment it knew nothing of, and the two ran
+// together; it now starts on a line of its own. (Two writers of one file
+// in this process stand for the two processes; a file-size limit for the
+// full disk. In a child process, as the limit is the process's.)
+TEST(LoggerShared, AnotherProcesssCutLineIsNotRunIntoAfterAFullDisk) {
+  if (!platform::LimitFileSize(0)) GTEST_SKIP() << "no file-size limit on this system";
+  TempDir dir;
+  const auto path = dir.File("verifylog.txt");
+  EXPECT_EXIT((LogBesideACutLine(path), std::exit(0)), ::testing::ExitedWithCode(0), "");
+  bool whole = false;
+  const std::vector<std::string> lines = LinesOf(path, &whole);
+  EXPECT_TRUE(whole);
+  // The fragment ended by both writers leaves one empty line.
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0].substr(30), "First : whole");
+  EXPECT_EQ(lines[1].size(), 20u) << lines[1];
+  EXPECT_EQ(lines[2].substr(30), "Other : whole again");
+  EXPECT_EQ(lines[3].substr(30), "HvLogger : 1 lines dropped: the log could not be written or started afresh");
+  EXPECT_EQ(lines[4], "");
+  EXPECT_EQ(lines[5].substr(30), "Cutting : whole again");
+  for (size_t i : {size_t{0}, size_t{2}, size_t{3}, size_t{5}}) EXPECT_TRUE(HasLogPrefix(lines[i])) << lines[i];
 }
 
 // The log was opened by a relative path; then the host changed its current
