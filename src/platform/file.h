@@ -17,10 +17,11 @@
 // (a reader taking the same byte) is written past, and for the next second
 // appends and renewals take the lock only when it is free at once, so a
 // stuck holder never stops logging (lines of one process stay whole then;
-// those of two may meet). Rotate takes a cross-process turn too (flock on
-// POSIX, waited for 20 ms at most; the byte lock on Windows, without which
-// no renewal is made), so that of several processes that find the file
-// full only one starts it afresh; Follow takes no flock.
+// those of two may meet). Rotate takes a cross-process turn too (on POSIX
+// an flock on the file's folder, which only writers take, waited for 20 ms
+// at most; the byte lock on Windows) and makes no renewal without it, so
+// that of several processes that find the file full only one starts it
+// afresh; Follow takes no turn.
 //
 // Only a regular file is written: a symbolic link at the path is not
 // followed, and a named pipe, a device or a folder there is refused (on
@@ -93,11 +94,9 @@ class LogFile {
   // `previous_name` in the same directory (replacing the file of that name,
   // even while another process has it open) and opens a new empty file at
   // the path; when it cannot be renamed, the earlier generation stays as it
-  // was. On Windows a renewal waits for the cross-process turn (100 ms at
-  // most) and is not made without it; on POSIX it goes on without it after
-  // 20 ms, and takes the file at the path to a name of its own before it
-  // looks at it, so that of renewals made at once only one moves the full
-  // file (the others follow). If the path names another file, or
+  // was. A renewal waits for the cross-process turn (100 ms at most on
+  // Windows, 20 ms on POSIX) and is not made without it. If the path names
+  // another file, or
   // none (another process rotated it, an operator renamed or removed it),
   // opens that one (creating it) instead. Appends of other threads go on
   // meanwhile, each to the old file or the new one, whole. False when

@@ -265,10 +265,10 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
   } else if (now >= 0) {
     close(static_cast<int>(std::exchange(directory_, now)));
   }
-  std::optional<RenewalTurn> turn;
-  if (previous_name != nullptr) turn.emplace(fd);
   const std::string name = WideToUtf8(path_);
   const int dirfd = static_cast<int>(directory_);
+  std::optional<RenewalTurn> turn;
+  if (previous_name != nullptr) turn.emplace(dirfd, fd);
   struct stat mine {}, at {};
   if (fstat(fd, &mine) != 0) return false;
   const bool same = fstatat(dirfd, name.c_str(), &at, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -283,8 +283,9 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
     Relearn(fd, true);
     return false;
   }
-  // Taken by another renewal meanwhile: its new file is followed.
-  if (same && MoveToEarlierGeneration(dirfd, name, WideToUtf8(*previous_name), mine) == Move::kFailed) {
+  // Without the turn the full file stays (its lines are dropped and
+  // counted meanwhile); another's new file is followed all the same.
+  if (same && (!turn->held() || !MoveToEarlierGeneration(dirfd, name, WideToUtf8(*previous_name)))) {
     Relearn(fd, true);
     return false;
   }

@@ -1,44 +1,40 @@
 // Starting the POSIX log file afresh (see platform/file.h): the writers'
 // cross-process turn and the move of a full file to the earlier
 // generation. Internal to file_posix.cpp; the calls report what the system
-// did and keep no state but the count that makes names unique.
+// did and keep no state.
 #ifndef HV_PLATFORM_FILE_RENEWAL_POSIX_H_
 #define HV_PLATFORM_FILE_RENEWAL_POSIX_H_
-
-#include <sys/stat.h>
 
 #include <string>
 
 namespace hv::platform {
 
 // The cross-process turn for starting the file afresh: an exclusive flock
-// on the open file, which every writer of it takes for the same purpose.
-// A writer holds it only for a rename and an open, so it waits about 20 ms
-// at most: a reader that locks the file (a log shipper) holds it far
-// longer, and the renewal then goes on without it. Following the file
-// never takes it.
+// on the log's folder, which every writer of the log takes for that
+// purpose only, and for a rename and an open only. A reader that locks the
+// file (a log shipper) never holds it. Waited for about 20 ms at most
+// (longer means a writer stopped mid-renewal, or another tool locks the
+// folder): no renewal is made without it, as two made at once can lose a
+// generation. A folder that may not be opened for reading is turned on
+// with the file's own flock instead. Following the file never takes it.
 class RenewalTurn {
  public:
-  explicit RenewalTurn(int fd);
-  // The descriptor may name a new file by now, which holds no lock of
-  // ours; the old file's lock went with its last descriptor.
+  RenewalTurn(int dirfd, int file_fd);
   ~RenewalTurn();
   RenewalTurn(const RenewalTurn&) = delete;
   RenewalTurn& operator=(const RenewalTurn&) = delete;
+  bool held() const { return held_; }
 
  private:
-  int fd_;
+  int folder_ = -1;  // owned: the folder opened for reading, to be locked
+  int locked_ = -1;  // the descriptor the lock was taken on
   bool held_ = false;
 };
 
-enum class Move { kMoved, kNotMine, kFailed };
-
-// Makes this writer's full file `name` (in `dirfd`; `mine` its fstat) the
-// earlier generation `previous`. kNotMine: the file at the path is no
-// longer this writer's (another renewal took it, or there is none);
-// kFailed: nothing could be moved, and both generations stay as they were.
-Move MoveToEarlierGeneration(int dirfd, const std::string& name, const std::string& previous,
-                             const struct stat& mine);
+// Renames this writer's full file `name` (in `dirfd`) to `previous`, the
+// earlier generation, under the turn. False when it could not be renamed;
+// both generations stay as they were then.
+bool MoveToEarlierGeneration(int dirfd, const std::string& name, const std::string& previous);
 
 }  // namespace hv::platform
 
