@@ -21,7 +21,11 @@ RenewalTurn::RenewalTurn(int dirfd, int file_fd) {
       held_ = true;
       return;
     }
-    if (errno != EWOULDBLOCK && errno != EINTR) return;
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      if (locked_ == file_fd) return;
+      locked_ = file_fd;  // a folder that cannot be locked (a network file system)
+      continue;
+    }
     const timespec pause{0, 1000000};
     nanosleep(&pause, nullptr);
   }

@@ -15,7 +15,8 @@ namespace hv::platform {
 // file (a log shipper) never holds it. Waited for about 20 ms at most
 // (longer means a writer stopped mid-renewal, or another tool locks the
 // folder): no renewal is made without it, as two made at once can lose a
-// generation. A folder that may not be opened for reading is turned on
+// generation. A folder that may not be opened for reading or locked (some
+// network file systems lock only files open for writing) is turned on
 // with the file's own flock instead. Following the file never takes it.
 class RenewalTurn {
  public:
