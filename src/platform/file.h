@@ -19,9 +19,9 @@
 // stuck holder never stops logging (lines of one process stay whole then;
 // those of two may meet). Rotate takes a cross-process turn too (on POSIX
 // an flock on the file's folder, which only writers take, waited for 20 ms
-// at most; the byte lock on Windows) and makes no renewal without it, so
-// that of several processes that find the file full only one starts it
-// afresh; Follow takes no turn.
+// at most, then for the next second not at all; the byte lock on Windows)
+// and makes no renewal without it, so that of several processes that find
+// the file full only one starts it afresh; Follow takes no turn.
 //
 // Only a regular file is written: a symbolic link at the path is not
 // followed, and a named pipe, a device or a folder there is refused (on
@@ -134,9 +134,10 @@ class LogFile {
   WString path_;
   // POSIX: the directory's absolute path, opened again to follow the file.
   WString directory_path_;
-  // Windows: until when (a tick count in ms) appends take the byte lock
-  // only when it is free at once, after a wait for it timed out.
-  [[maybe_unused]] std::atomic<uint64_t> lock_skipped_until_{0};
+  // Until when (in ms of a monotonic clock) the cross-process turn is
+  // taken only when it is free at once, after a wait for it timed out: by
+  // appends and renewals on Windows, by renewals on POSIX.
+  std::atomic<uint64_t> lock_skipped_until_{0};
   // The file's size as this writer knows it.
   std::atomic<uint64_t> size_{0};
   // POSIX: bytes of appends under way (counted, not yet written).

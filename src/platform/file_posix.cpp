@@ -268,7 +268,7 @@ bool LogFile::Reopen(const WString* previous_name, uint64_t limit) {
   const std::string name = WideToUtf8(path_);
   const int dirfd = static_cast<int>(directory_);
   std::optional<RenewalTurn> turn;
-  if (previous_name != nullptr) turn.emplace(dirfd, fd);
+  if (previous_name != nullptr) turn.emplace(dirfd, fd, &lock_skipped_until_);
   struct stat mine {}, at {};
   if (fstat(fd, &mine) != 0) return false;
   const bool same = fstatat(dirfd, name.c_str(), &at, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -316,10 +316,16 @@ bool LogFile::EndsMidLine() {
   int fd = openat(static_cast<int>(directory_), WideToUtf8(path_).c_str(),
                   O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return false;
-  struct stat st {};
+  // Another writer's append that crosses a page grows the file a page at a
+  // time: its last byte is only taken once the size stayed the same
+  // around the read, or the file would look cut short for a moment.
   char last = '\n';
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+  struct stat st {}, after {};
+  for (int tries = 0; tries < 8; ++tries) {
+    last = '\n';
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) break;
     if (pread(fd, &last, 1, st.st_size - 1) != 1) last = '\n';
+    if (last == '\n' || (fstat(fd, &after) == 0 && after.st_size == st.st_size)) break;
   }
   close(fd);
   return last != '\n';

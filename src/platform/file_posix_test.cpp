@@ -216,5 +216,44 @@ TEST(LogFilePosix, TwoRenewalsPastAShippersLockKeepTheFullGeneration) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
+// A process stopped while it held the writers' turn (or a tool that locks
+// the log's folder): renewals are not made meanwhile, and they cost one
+// wait a second, not one for every try (each thread that found the file
+// full waited 20 ms, up to twice, every second). Released, the turn is
+// taken at once.
+TEST(LogFilePosix, AHeldTurnCostsOneWaitASecondAndNoRenewal) {
+  TempDir dir;
+  const auto path = dir.File("verifylog.txt");
+  const std::string full(5000, 'x');
+  hv::testing::WriteFileBytes(path, full);
+  LogFile file;
+  ASSERT_TRUE(file.Open(ToWide(path)));
+  const int holder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  const auto start = Clock::now();
+  for (int i = 0; i < 10; ++i) EXPECT_FALSE(file.Rotate(HV_W("verifylog.1.txt"), 4096));
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+  EXPECT_TRUE(hv::testing::ReadFileBytes(path) == full);
+  close(holder);
+  EXPECT_TRUE(file.Rotate(HV_W("verifylog.1.txt"), 4096));
+  EXPECT_TRUE(hv::testing::ReadFileBytes(dir.File("verifylog.1.txt")) == full);
+}
+
+// A process ended between the two renames of a renewal: the earlier
+// generation is left under the set-aside name, and no verifylog.1.txt.
+// The next renewal removes it (it stayed beside the two generations).
+TEST(LogFilePosix, ASetAsideFileLeftByAnEndedRenewalIsRemovedByTheNext) {
+  TempDir dir;
+  const auto path = dir.File("verifylog.txt");
+  const std::string full(5000, 'x');
+  hv::testing::WriteFileBytes(path, full);
+  hv::testing::WriteFileBytes(dir.File("verifylog.1.txt.renewing"), "older\n");
+  LogFile file;
+  ASSERT_TRUE(file.Open(ToWide(path)));
+  EXPECT_TRUE(file.Rotate(HV_W("verifylog.1.txt"), 4096));
+  EXPECT_TRUE(hv::testing::ReadFileBytes(dir.File("verifylog.1.txt")) == full);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("verifylog.1.txt.renewing")));
+}
+
 }  // namespace
 }  // namespace hv::platform

@@ -13,10 +13,24 @@
 
 namespace hv::platform {
 
-RenewalTurn::RenewalTurn(int dirfd, int file_fd) {
+namespace {
+
+constexpr int kTurnWaitMs = 20;
+constexpr uint64_t kTurnSkipMs = 1000;
+
+uint64_t MonotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}
+
+}  // namespace
+
+RenewalTurn::RenewalTurn(int dirfd, int file_fd, std::atomic<uint64_t>* skipped_until) {
   folder_ = openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   locked_ = folder_ >= 0 ? folder_ : file_fd;
-  for (int i = 0; i < 20; ++i) {
+  const bool skipping = MonotonicMs() < skipped_until->load(std::memory_order_relaxed);
+  for (int waited = 0;;) {
     if (flock(locked_, LOCK_EX | LOCK_NB) == 0) {
       held_ = true;
       return;
@@ -25,6 +39,11 @@ RenewalTurn::RenewalTurn(int dirfd, int file_fd) {
       if (locked_ == file_fd) return;
       locked_ = file_fd;  // a folder that cannot be locked (a network file system)
       continue;
+    }
+    if (skipping) return;
+    if (++waited >= kTurnWaitMs) {
+      skipped_until->store(MonotonicMs() + kTurnSkipMs, std::memory_order_relaxed);
+      return;
     }
     const timespec pause{0, 1000000};
     nanosleep(&pause, nullptr);
@@ -44,7 +63,8 @@ RenewalTurn::~RenewalTurn() {
 // is done (about 40 us for all four calls), or put back when the full file
 // may not be renamed (append-only), so that it is never lost for nothing.
 // One name serves every renewal, as they take turns: one left by a
-// process that ended mid-renewal is replaced by the next. A folder at
+// process that ended mid-renewal is removed by the next (it holds a
+// generation older than the one the renewal keeps). A folder at
 // `previous` is left where it is: the rename then fails, as it would have
 // over it.
 bool MoveToEarlierGeneration(int dirfd, const std::string& name, const std::string& previous) {
@@ -57,7 +77,7 @@ bool MoveToEarlierGeneration(int dirfd, const std::string& name, const std::stri
     if (set_aside) renameat(dirfd, aside.c_str(), dirfd, previous.c_str());
     return false;
   }
-  if (set_aside) unlinkat(dirfd, aside.c_str(), 0);
+  unlinkat(dirfd, aside.c_str(), 0);
   return true;
 }
 

@@ -5,6 +5,8 @@
 #ifndef HV_PLATFORM_FILE_RENEWAL_POSIX_H_
 #define HV_PLATFORM_FILE_RENEWAL_POSIX_H_
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 namespace hv::platform {
@@ -18,9 +20,13 @@ namespace hv::platform {
 // generation. A folder that may not be opened for reading or locked (some
 // network file systems lock only files open for writing) is turned on
 // with the file's own flock instead. Following the file never takes it.
+// After a wait that timed out, the turn is taken for the next second only
+// when it is free at once (`skipped_until`, in ms of the monotonic clock),
+// so that a holder that stopped costs each renewal 20 ms once a second,
+// not every thread that finds the file full.
 class RenewalTurn {
  public:
-  RenewalTurn(int dirfd, int file_fd);
+  RenewalTurn(int dirfd, int file_fd, std::atomic<uint64_t>* skipped_until);
   ~RenewalTurn();
   RenewalTurn(const RenewalTurn&) = delete;
   RenewalTurn& operator=(const RenewalTurn&) = delete;
