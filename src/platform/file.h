@@ -19,7 +19,7 @@
 // stuck holder never stops logging (lines of one process stay whole then;
 // those of two may meet). Rotate takes a cross-process turn too (on POSIX
 // an flock on the file's folder, which only writers take, waited for 20 ms
-// at most, then for the next second not at all; the byte lock on Windows)
+// at most, then for the next second 2 ms; the byte lock on Windows)
 // and makes no renewal without it, so that of several processes that find
 // the file full only one starts it afresh; Follow takes no turn.
 //
@@ -135,8 +135,9 @@ class LogFile {
   // POSIX: the directory's absolute path, opened again to follow the file.
   WString directory_path_;
   // Until when (in ms of a monotonic clock) the cross-process turn is
-  // taken only when it is free at once, after a wait for it timed out: by
-  // appends and renewals on Windows, by renewals on POSIX.
+  // waited for briefly, after a wait for it timed out: taken only when free
+  // at once by appends and renewals on Windows, waited for 2 ms by
+  // renewals on POSIX.
   std::atomic<uint64_t> lock_skipped_until_{0};
   // The file's size as this writer knows it.
   std::atomic<uint64_t> size_{0};

@@ -317,15 +317,20 @@ bool LogFile::EndsMidLine() {
                   O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return false;
   // Another writer's append that crosses a page grows the file a page at a
-  // time: its last byte is only taken once the size stayed the same
-  // around the read, or the file would look cut short for a moment.
+  // time, and looks cut short for that moment: a file is said to end mid-
+  // line only when it still does after a pause (a cut stays; an append
+  // under way ends within microseconds).
   char last = '\n';
-  struct stat st {}, after {};
-  for (int tries = 0; tries < 8; ++tries) {
+  for (int look = 0; look < 3; ++look) {
+    if (look > 0) {
+      const timespec pause{0, 1000000};
+      nanosleep(&pause, nullptr);
+    }
+    struct stat st {};
     last = '\n';
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) break;
     if (pread(fd, &last, 1, st.st_size - 1) != 1) last = '\n';
-    if (last == '\n' || (fstat(fd, &after) == 0 && after.st_size == st.st_size)) break;
+    if (last == '\n') break;
   }
   close(fd);
   return last != '\n';

@@ -16,6 +16,9 @@ namespace hv::platform {
 namespace {
 
 constexpr int kTurnWaitMs = 20;
+// After a wait that timed out: long enough for a writer that is renewing
+// (it holds the turn for microseconds), short for one that stopped.
+constexpr int kShortWaitMs = 2;
 constexpr uint64_t kTurnSkipMs = 1000;
 
 uint64_t MonotonicMs() {
@@ -30,6 +33,7 @@ RenewalTurn::RenewalTurn(int dirfd, int file_fd, std::atomic<uint64_t>* skipped_
   folder_ = openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   locked_ = folder_ >= 0 ? folder_ : file_fd;
   const bool skipping = MonotonicMs() < skipped_until->load(std::memory_order_relaxed);
+  const int wait_ms = skipping ? kShortWaitMs : kTurnWaitMs;
   for (int waited = 0;;) {
     if (flock(locked_, LOCK_EX | LOCK_NB) == 0) {
       held_ = true;
@@ -40,9 +44,8 @@ RenewalTurn::RenewalTurn(int dirfd, int file_fd, std::atomic<uint64_t>* skipped_
       locked_ = file_fd;  // a folder that cannot be locked (a network file system)
       continue;
     }
-    if (skipping) return;
-    if (++waited >= kTurnWaitMs) {
-      skipped_until->store(MonotonicMs() + kTurnSkipMs, std::memory_order_relaxed);
+    if (++waited >= wait_ms) {
+      if (!skipping) skipped_until->store(MonotonicMs() + kTurnSkipMs, std::memory_order_relaxed);
       return;
     }
     const timespec pause{0, 1000000};

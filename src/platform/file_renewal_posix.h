@@ -20,10 +20,11 @@ namespace hv::platform {
 // generation. A folder that may not be opened for reading or locked (some
 // network file systems lock only files open for writing) is turned on
 // with the file's own flock instead. Following the file never takes it.
-// After a wait that timed out, the turn is taken for the next second only
-// when it is free at once (`skipped_until`, in ms of the monotonic clock),
-// so that a holder that stopped costs each renewal 20 ms once a second,
-// not every thread that finds the file full.
+// After a wait that timed out, the turn is waited for 2 ms at most for the
+// next second (`skipped_until`, in ms of the monotonic clock), so that a
+// holder that stopped costs one 20 ms wait a second, not one for every
+// thread that finds the file full; a writer that is renewing holds it for
+// microseconds, and is still waited for.
 class RenewalTurn {
  public:
   RenewalTurn(int dirfd, int file_fd, std::atomic<uint64_t>* skipped_until);
