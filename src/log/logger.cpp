@@ -108,7 +108,7 @@ void HvLogger::Open(const WString& path) {
   // the first line written starts with a line end, as after a cut of this
   // writer's.
   file_.Rotate(previous_name_, limit_);
-  fragment_left_.store(file_.EndsMidLine(), std::memory_order_release);
+  fragment_left_.store(file_.EndsMidLine(true), std::memory_order_release);
   if (!platform::InitAnsi()) {
     static const char kMessage[] = "set locale error";
     Line notice;
@@ -220,7 +220,7 @@ void HvLogger::Renew(bool rotate) {
   platform::LockHold one_at_a_time(renew_lock_);
   if (rotate ? file_.Rotate(previous_name_, limit_) : file_.Follow()) {
     renewals_.fetch_add(1, std::memory_order_release);
-    fragment_left_.store(file_.EndsMidLine(), std::memory_order_release);
+    fragment_left_.store(file_.EndsMidLine(true), std::memory_order_release);
   }
 }
 
@@ -268,7 +268,7 @@ void HvLogger::WriteLine(Line* line) {
   if (line->prefix_end != nullptr) FollowOnceASecond(second);
   for (int stalls = 0;;) {
     bool mend = fragment_left_.load(std::memory_order_acquire) ||
-                (others_may_have_cut_.load(std::memory_order_relaxed) && file_.EndsMidLine());
+                (others_may_have_cut_.load(std::memory_order_relaxed) && file_.EndsMidLine(false));
     if (mend && !SurvivesAllocation([line] { line->text.insert(0, platform::TextLineEnd()); })) {
       return;  // no memory for the line end: the line is dropped whole
     }

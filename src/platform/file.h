@@ -114,8 +114,12 @@ class LogFile {
   // is not a line feed: it ends in part of a line (a write the system cut
   // short, by this process or another). False when it ends a line, is
   // empty, absent or cannot be read. The path is the one opened, whatever
-  // the process's current directory has become since.
-  bool EndsMidLine();
+  // the process's current directory has become since. Another writer's
+  // append under way may grow the file a page at a time and make it look
+  // cut for a moment: `settle` looks again after a pause (twice, 1 ms
+  // each) before it says so, for a look made in the normal course (after
+  // a renewal), not one made while the disk refuses writes.
+  bool EndsMidLine(bool settle);
 
   // Closes the handles. False when the close failed; closed in any case.
   bool Close();

@@ -310,18 +310,15 @@ const char* TextLineEnd() { return "\n"; }
 
 // Under the renewal lock: a follow from Append may exchange the folder's
 // descriptor meanwhile.
-bool LogFile::EndsMidLine() {
+bool LogFile::EndsMidLine(bool settle) {
   LockHold no_renewal_meanwhile(append_lock_);
   if (directory_ < 0) return false;
   int fd = openat(static_cast<int>(directory_), WideToUtf8(path_).c_str(),
                   O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return false;
-  // Another writer's append that crosses a page grows the file a page at a
-  // time, and looks cut short for that moment: a file is said to end mid-
-  // line only when it still does after a pause (a cut stays; an append
-  // under way ends within microseconds).
+  // A cut stays; an append under way ends within microseconds.
   char last = '\n';
-  for (int look = 0; look < 3; ++look) {
+  for (int look = 0; look < (settle ? 3 : 1); ++look) {
     if (look > 0) {
       const timespec pause{0, 1000000};
       nanosleep(&pause, nullptr);

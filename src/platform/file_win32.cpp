@@ -222,19 +222,24 @@ bool LogFile::Close() {
 
 const char* TextLineEnd() { return "\r\n"; }
 
-bool LogFile::EndsMidLine() {
+bool LogFile::EndsMidLine(bool settle) {
   if (path_.empty()) return false;
   HANDLE h = CreateFileW(path_.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER size{};
+  // A cut stays; an append under way ends within microseconds.
   char last = '\n';
-  if (GetFileSizeEx(h, &size) && size.QuadPart > 0) {
+  for (int look = 0; look < (settle ? 3 : 1); ++look) {
+    if (look > 0) Sleep(1);
+    LARGE_INTEGER size{};
+    last = '\n';
+    if (!GetFileSizeEx(h, &size) || size.QuadPart == 0) break;
     OVERLAPPED at{};  // a read at an offset, on a synchronous handle
     at.Offset = static_cast<DWORD>(size.QuadPart - 1);
     at.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
     DWORD read = 0;
     if (!ReadFile(h, &last, 1, &read, &at) || read != 1) last = '\n';
+    if (last == '\n') break;
   }
   CloseHandle(h);
   return last != '\n';
