@@ -125,15 +125,16 @@ void BM_Verify_Curl(benchmark::State& state) {
     }
   }
 }
-std::string FloorRequest() {
+// The request the module sends, as a user would write it to `port`.
+std::string FloorRequest(uint16_t port) {
   return "GET " + std::string(kVerifyPath) + kVerifyQueryStart + OpenSslEncipher(kQuery) +
-         " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Endpoint().port()) +
+         " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
          "\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n";
 }
 
 // The exchange alone.
 void BM_Verify_Floor(benchmark::State& state) {
-  std::string request = FloorRequest();
+  std::string request = FloorRequest(Endpoint().port());
   for (auto _ : state) {
     std::string response;
     if (!PlainSocketExchange(Endpoint().port(), request, &response)) state.SkipWithError("exchange failed");
@@ -143,7 +144,7 @@ void BM_Verify_Floor(benchmark::State& state) {
 // The least a verification with its log can cost: the exchange and six
 // appended lines, one write each, beside the module's own log.
 void BM_Verify_FloorWithLog(benchmark::State& state) {
-  std::string request = FloorRequest();
+  std::string request = FloorRequest(Endpoint().port());
   AppendedLines lines(RunDirectory() + "/floor-log.txt");
   for (auto _ : state) {
     std::string response;
@@ -186,13 +187,8 @@ void BM_VerifyTls_CurlShared(benchmark::State& state) {
     }
   }
 }
-std::string SecureFloorRequest() {
-  return "GET " + std::string(kVerifyPath) + kVerifyQueryStart + OpenSslEncipher(kQuery) +
-         " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(SecureEndpoint().port()) +
-         "\r\nUser-Agent: Microsoft-ATL-Native/8.00\r\n\r\n";
-}
 void BM_VerifyTls_Floor(benchmark::State& state) {
-  std::string request = SecureFloorRequest();
+  std::string request = FloorRequest(SecureEndpoint().port());
   for (auto _ : state) {
     std::string response;
     if (!TlsSocketExchange(SecureEndpoint().port(), SecureEndpoint().certificate_pin(), request, &response)) {
@@ -201,7 +197,7 @@ void BM_VerifyTls_Floor(benchmark::State& state) {
   }
 }
 void BM_VerifyTls_FloorResumed(benchmark::State& state) {
-  std::string request = SecureFloorRequest();
+  std::string request = FloorRequest(SecureEndpoint().port());
   for (auto _ : state) {
     std::string response;
     if (!TlsSocketExchange(SecureEndpoint().port(), SecureEndpoint().certificate_pin(), request, &response,
